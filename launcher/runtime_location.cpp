@@ -1,0 +1,118 @@
+// Finding and loading msvcrt.dll and the runtime library cine.dll.
+#include "launcher/runtime_location.h"
+#include "launcher/paths.h"
+#include "workfolder/work_folder.h"
+
+namespace {
+
+const char RuntimeFileName[] = "cine.dll";
+// Wine's own system libraries import msvcrt.dll, so under Wine it is always loaded and
+// its absence cannot be staged; the end-to-end tests build a twin of the launcher
+// that looks for another name instead. Shipped builds never define this.
+#ifdef CINE_TEST_MSVCRT_NAME
+const char MsvcrtFileName[] = CINE_TEST_MSVCRT_NAME;
+#else
+const char MsvcrtFileName[] = "msvcrt.dll";
+#endif
+const char NodixFolderName[] = "Nodix";
+const char SharedPlayerFolder[] = "Quorvant\\Lumenreel 10";
+const DWORD SavedDirectoryCapacity = 256;
+
+// Saves the current directory. A directory longer than the buffer makes
+// GetCurrentDirectoryA report the length it needs and fill nothing; it could not be
+// restored, so it counts as unreadable, like a failed call.
+int SaveCurrentDirectory(char* saved) {
+  DWORD length = GetCurrentDirectoryA(SavedDirectoryCapacity, saved);
+  return length != 0 && length < SavedDirectoryCapacity;
+}
+
+// The executable's folder, or 0 when its path cannot be read (or was cut short).
+int GetExecutableFolder(char* path) {
+  DWORD length = GetModuleFileNameA(0, path, PathCapacity);
+  if (length == 0 || length >= PathCapacity) return 0;
+  StripFileName(path);
+  return 1;
+}
+
+}  // namespace
+
+HMODULE LoadLibraryInFolder(const char* folder, const char* fileName) {
+  char path[PathCapacity];
+  // An empty folder (a path without a backslash) or a joined path too long for the
+  // buffer is a failed try.
+  if (folder[0] == 0 || JoinPath(path, folder, fileName) == 0) return 0;
+  if (!SetCurrentDirectoryA(folder)) return 0;
+  return LoadLibraryA(path);
+}
+
+LaunchError LocateRuntime(HMODULE* module, RuntimeLocation* location) {
+  HMODULE loaded = 0;
+  *location = RuntimeNowhere;
+  LaunchError result = NoLaunchError;
+  char saved[SavedDirectoryCapacity];
+  if (!SaveCurrentDirectory(saved)) {
+    *module = 0;
+    return NoCurrentDirectory;
+  }
+
+  char path[PathCapacity];
+  if (GetWorkFolder(path, 0)) {
+    loaded = LoadLibraryInFolder(path, RuntimeFileName);
+    if (loaded != 0) {
+      *location = RuntimeInWorkFolder;
+    } else {
+      result = RuntimeLoadFailed;
+    }
+  } else {
+    if (GetExecutableFolder(path)) {
+      loaded = LoadLibraryInFolder(path, RuntimeFileName);
+      if (loaded != 0) {
+        *location = RuntimeBesideExecutable;
+      } else if (AppendSubfolder(path, NodixFolderName)) {
+        loaded = LoadLibraryInFolder(path, RuntimeFileName);
+        if (loaded != 0) *location = RuntimeInNodix;
+      }
+    }
+    if (loaded == 0) {
+      UINT length = GetSystemDirectoryA(path, PathCapacity);
+      if (length != 0 && length < PathCapacity &&
+          AppendSubfolder(path, SharedPlayerFolder)) {
+        loaded = LoadLibraryInFolder(path, RuntimeFileName);
+        if (loaded != 0) *location = RuntimeInSharedFolder;
+      }
+    }
+    if (loaded == 0) result = RuntimeNotFound;
+  }
+
+  SetCurrentDirectoryA(saved);
+  *module = loaded;
+  return result;
+}
+
+LaunchError EnsureMsvcrt(HMODULE* module) {
+  HMODULE loaded = LoadLibraryA(MsvcrtFileName);
+  if (loaded != 0) {
+    *module = loaded;
+    return NoLaunchError;
+  }
+  char saved[SavedDirectoryCapacity];
+  if (!SaveCurrentDirectory(saved)) {
+    *module = 0;
+    return NoCurrentDirectory;
+  }
+
+  char path[PathCapacity];
+  if (GetWorkFolder(path, 0)) {
+    loaded = LoadLibraryInFolder(path, MsvcrtFileName);
+  }
+  if (loaded == 0 && GetExecutableFolder(path)) {
+    loaded = LoadLibraryInFolder(path, MsvcrtFileName);
+    if (loaded == 0 && AppendSubfolder(path, NodixFolderName)) {
+      loaded = LoadLibraryInFolder(path, MsvcrtFileName);
+    }
+  }
+
+  SetCurrentDirectoryA(saved);
+  *module = loaded;
+  return loaded != 0 ? NoLaunchError : MsvcrtMissing;
+}

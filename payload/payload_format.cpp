@@ -1,0 +1,1 @@
+// The appended payload format.

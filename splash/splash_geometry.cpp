@@ -1,0 +1,1 @@
+// Splash window geometry.

@@ -1,0 +1,90 @@
+// Runs the win64 build under Wine for the end-to-end tests: sandboxes inside the Wine
+// prefix, launches through the probe, and reads what the test runtime reported.
+#pragma once
+#include <map>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// Build outputs and the Wine prefix of this test run.
+std::string SourceDir();
+std::string Win64Dir();   // build/win64
+std::string HostDir();    // build/host
+std::string PrefixDir();  // $WINEPREFIX (build/wine/prefix by default)
+
+// "C:\..." for paths inside the prefix's drive_c, "Z:\..." for any other path.
+std::string ToWindowsPath(const std::string& unixPath);
+
+// A fresh folder for one test, inside drive_c: C:\t\<name>, with tmp\ (the child's
+// TMP) and app\ (the projector's folder) below it.
+struct Sandbox {
+  std::string root;  // Unix paths
+  std::string tmp;
+  std::string app;
+};
+Sandbox MakeSandbox(const std::string& name);
+
+struct CommandResult {
+  int status = -1;  // exit status of wine64 itself
+  std::string output;
+};
+// Runs wine64 with `args` (a Windows program and its arguments), capturing stdout.
+CommandResult RunWine(const std::vector<std::string>& args);
+
+// Starts wine64 with `args` in the background, output to `outputFile`; returns the pid.
+int StartWine(const std::vector<std::string>& args, const std::string& outputFile);
+// Waits for a background run; returns its output.
+std::string FinishWine(int pid, const std::string& outputFile);
+
+struct LaunchSpec {
+  std::string exe;                  // Unix path of the projector
+  std::string args;                 // command line after the quoted program name
+  bool raw = false;                 // `args` is the whole command line
+  std::string tmp;                  // Unix path for TMP/TEMP; empty keeps Wine's
+  std::vector<std::string> env;     // K=V for the child (test runtime controls)
+  std::string cwd;                  // Unix path of the child's current directory
+  int show = -1;                    // wShowWindow, or -1 for none
+  std::string answer = "ok";        // message box button: ok, cancel or none
+  int timeoutMs = 60000;
+};
+
+struct LaunchResult {
+  int exitCode = -1;
+  bool timedOut = false;
+  std::map<std::string, std::string> box;      // caption, text, buttons
+  std::map<std::string, std::string> report;   // test runtime's key=value lines
+  std::vector<std::string> workFiles;          // its "workfile" lines
+  std::string probeOutput;
+};
+
+// Launches and waits. The report is read from <sandbox root>/report.txt when the
+// spec's env does not name CINE_REPORT itself.
+LaunchResult Launch(const Sandbox& sandbox, const LaunchSpec& spec);
+
+// The probe's command line for a spec, for starting it in the background.
+std::vector<std::string> ProbeRunArgs(const Sandbox& sandbox, const LaunchSpec& spec);
+// Parses probe output and the sandbox's report after a background launch.
+LaunchResult ReadLaunch(const Sandbox& sandbox, const std::string& probeOutput);
+
+// Files.
+void CopyFile(const std::string& from, const std::string& to);
+void WriteFile(const std::string& path, const std::string& content);
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+void MakeDirs(const std::string& path);
+void RemoveTree(const std::string& path);
+std::vector<std::string> ListDir(const std::string& path);  // names, sorted
+// Waits until `path` exists, up to `timeoutMs`; returns whether it does.
+bool WaitForFile(const std::string& path, int timeoutMs);
+
+std::string ToLower(std::string text);
+
+// The test runtime (cine.dll reporting what it got) and its export-less twin.
+std::string TestRuntime();
+// A stand-in msvcrt.dll with no imports, for the folder search.
+std::string FakeMsvcrt();
+std::string NoExportRuntime();
+std::string Launcher();  // build/win64/launcher.exe
+
+}  // namespace e2e

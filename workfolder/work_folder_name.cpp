@@ -1,0 +1,1 @@
+// Naming of work folders.
