@@ -2,9 +2,11 @@
 # Configures and builds the three builds: host, win32 (shipped PE32) and win64 (PE32+).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+# CINE_BUILD names another build root (default build/), so parallel work can build apart.
+build="${CINE_BUILD:-$root/build}"
 jobs="${JOBS:-$(nproc)}"
 configure() {  # build dir, extra cmake arguments
-  local dir="$root/build/$1"; shift
+  local dir="$build/$1"; shift
   if [[ ! -f "$dir/CMakeCache.txt" ]]; then
     cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
   fi

@@ -2,7 +2,7 @@
 # Sourced by ./run: a throwaway Wine prefix under build/, one persistent wineserver,
 # and an Xvfb display, all ended when the calling shell exits.
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-export WINEPREFIX="$root/build/wine/prefix"
+export WINEPREFIX="${CINE_BUILD:-$root/build}/wine/prefix"
 export WINEDEBUG=-all
 # Wine's .NET and HTML engines would ask to be downloaded; the tests need neither.
 export WINEDLLOVERRIDES="mscoree,mshtml="
