@@ -1,14 +1,86 @@
 #!/usr/bin/env bash
-# The demo for now: a test projector under Wine, printing what its runtime received.
+# The demo: packs DEMO.EXE with cinepack (demo runtime compressed, a second entry
+# stored, the movie compiled from text), plays it under Wine in the Xvfb display that
+# ./run started, saves screenshots of the splash and of the movie, and tells what
+# happened. Also packs the PE32 build for a real 32-bit Windows machine.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-demo="$WINEPREFIX/drive_c/demo"
-rm -rf "$demo" && mkdir -p "$demo"
-cp "$root/build/win64/launcher.exe" "$demo/DEMO.EXE"
-cp "$root/build/win64/runtime/test/cine.dll" "$demo/cine.dll"
-probe="$root/build/win64/tests/probe.exe"
-out=$(/usr/lib/wine/wine64 "$probe" run --env 'CINE_REPORT=C:\demo\report.txt' \
-  --args '-play "hello world"' 'C:\demo\DEMO.EXE')
-echo "launcher exit code: $(sed -n 's/^exit=//p' <<<"$out")"
-echo "what the runtime received:"
-sed 's/^/  /' "$demo/report.txt" | tr -d '\r'
+build="${CINE_BUILD:-$root/build}"
+host="$build/host"
+out="$build/demo"
+started="${RUN_STARTED:-$(date +%s.%N)}"
+wine=/usr/lib/wine/wine64
+
+rm -rf "$out" && mkdir -p "$out/stage" "$out/win32"
+
+# The movie and the second, stored entry.
+"$host/cinemovie" build "$root/runtime/demo/demo_movie.txt" -o "$out/stage/DEMO.QMV" >/dev/null
+cat >"$out/stage/CREDITS.TXT" <<'EOF'
+Cinemorph demo projector
+A movie made of six frames, compiled from runtime/demo/demo_movie.txt.
+EOF
+
+# The splash bitmap beside the executable: its name with ".BMP".
+convert -size 400x200 xc:'#10243C' -fill '#F2C14E' -draw "circle 60,100 60,60" \
+  -pointsize 36 -annotate +120+90 'Cinemorph' -fill '#9FC5E8' -pointsize 16 \
+  -annotate +122+125 'loading the movie...' BMP3:"$out/stage/DEMO.BMP"
+
+pack() {  # build (win32|win64), output executable
+  "$host/cinepack" build --stub "$build/$1/launcher.exe" --movie "$out/stage/DEMO.QMV" \
+    --extract "$build/$1/runtime/demo/cine.dll:compress" --extract "$out/stage/CREDITS.TXT" \
+    -o "$2" >/dev/null
+  cp "$out/stage/DEMO.BMP" "$(dirname "$2")/DEMO.BMP"
+}
+pack win64 "$out/DEMO.EXE"
+pack win32 "$out/win32/DEMO.EXE"
+
+# Play it from drive C of the Wine prefix, with Wine's own temporary folder.
+stage="$WINEPREFIX/drive_c/demo"
+rm -rf "$stage" && mkdir -p "$stage"
+cp "$out/DEMO.EXE" "$out/DEMO.BMP" "$stage/"
+temp="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Temp"
+mkdir -p "$temp"
+# An abandoned work folder, as a killed run leaves it: its lock file is not held.
+abandoned="$temp/TempFolder.qzq"
+mkdir -p "$abandoned/sub" && : >"$abandoned/Quorvantix.lok" && echo old >"$abandoned/sub/cine.dll"
+before=$(cd "$temp" && ls -d TempFolder.* 2>/dev/null | sort)
+
+probe="$(sed 's|/|\\|g; s|^|Z:|' <<<"$build/win64/tests/probe.exe")"
+"$wine" "$probe" run --args '-log C:\demo\playbill.txt' --timeout 60000 'C:\demo\DEMO.EXE' \
+  >"$out/probe.txt" 2>/dev/null &
+runner=$!
+
+window_up() { xwininfo -root -tree 2>/dev/null | grep -q "\"$1\""; }
+wait_for_window() {  # title, tenths of a second
+  for _ in $(seq "$2"); do window_up "$1" && return 0; sleep 0.1; done
+  return 1
+}
+splash_shot="" movie_shot="" work_folder=""
+if wait_for_window "Quorvantix Splash Screen" 100; then
+  sleep 0.3
+  import -window root "$out/splash.png" && splash_shot="$out/splash.png"
+fi
+if wait_for_window "Cinemorph Demo" 150; then
+  work_folder=$(cd "$temp" && comm -13 <(echo "$before") <(ls -d TempFolder.* 2>/dev/null | sort) | head -1)
+  sleep 1.2
+  import -window root "$out/movie.png" && movie_shot="$out/movie.png"
+fi
+wait "$runner" || true
+exit_code=$(sed -n 's/^exit=//p' "$out/probe.txt")
+cp "$stage/playbill.txt" "$out/playbill.txt" 2>/dev/null || true
+
+gone() { [[ -e "$temp/$1" ]] && echo "still there" || echo "removed"; }
+echo
+echo "Demo projector: $out/DEMO.EXE ($(stat -c %s "$out/DEMO.EXE") bytes, PE32+, run under wine64)"
+echo "  splash bitmap:       DEMO.BMP beside it"
+echo "  work folder used:    ${work_folder:-none seen} -> $( [[ -n "$work_folder" ]] && gone "$work_folder" || echo -)"
+echo "  abandoned folder:    TempFolder.qzq (made before the run) -> $(gone TempFolder.qzq)"
+if [[ -f "$out/playbill.txt" ]]; then
+  echo "  the runtime saw:     $(tr '\n' ';' <"$out/playbill.txt" | sed 's/;$//; s/;/, /g')"
+fi
+echo "  launcher exit code:  ${exit_code:-unknown}"
+echo "  splash screenshot:   ${splash_shot:-not taken}"
+echo "  movie screenshot:    ${movie_shot:-not taken}"
+echo "PE32 projector for a 32-bit Windows machine: $out/win32/DEMO.EXE with $out/win32/DEMO.BMP"
+awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { printf "total time: %.1f s\n", b - a }'
+[[ -n "$splash_shot" && -n "$movie_shot" && "$exit_code" == 0 ]]
