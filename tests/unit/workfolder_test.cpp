@@ -1,0 +1,202 @@
+// Work folder naming: the suffix odometer, the length limits and the bounded joins.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "launcher/paths.h"
+#include "workfolder/work_folder_name.h"
+
+namespace {
+
+// A 260-byte path buffer followed by a guard zone that nothing may touch.
+struct GuardedPath {
+  char bytes[PathCapacity + 32];
+  explicit GuardedPath(const std::string& text) {
+    memset(bytes, '#', sizeof bytes);
+    memcpy(bytes, text.c_str(), text.size() + 1);
+  }
+  bool GuardIntact() const {
+    for (size_t i = PathCapacity; i < sizeof bytes; ++i) {
+      if (bytes[i] != '#') return false;
+    }
+    return true;
+  }
+};
+
+TEST(EnsureTrailingBackslash, AddsExactlyOneUnlessPresentOrEmpty) {
+  struct Case { const char* path; const char* result; };
+  const Case cases[] = {
+      {"D:\\TEMP", "D:\\TEMP\\"},
+      {"D:\\TEMP\\", "D:\\TEMP\\"},
+      {"C:", "C:\\"},
+      {"\\", "\\"},
+      {"", ""},
+      {"D:\\TEMP/", "D:\\TEMP/\\"},
+  };
+  for (const Case& c : cases) {
+    char buffer[PathCapacity];
+    strcpy(buffer, c.path);
+    EnsureTrailingBackslash(buffer);
+    EXPECT_STREQ(buffer, c.result) << '"' << c.path << '"';
+  }
+}
+
+TEST(EnsureTrailingBackslash, BoundedFormRefusesWhenTheBackslashWouldNotFit) {
+  // 258 characters + backslash + terminator = 260: fits exactly.
+  GuardedPath fits(std::string(258, 'a'));
+  EXPECT_TRUE(EnsureTrailingBackslashWithin(fits.bytes, PathCapacity));
+  EXPECT_EQ(strlen(fits.bytes), 259u);
+  EXPECT_EQ(fits.bytes[258], '\\');
+
+  GuardedPath full(std::string(259, 'a'));
+  EXPECT_FALSE(EnsureTrailingBackslashWithin(full.bytes, PathCapacity));
+  EXPECT_EQ(strlen(full.bytes), 259u) << "a refused path stays as it was";
+  EXPECT_TRUE(full.GuardIntact());
+
+  // Already ending in a backslash needs no room.
+  GuardedPath ends(std::string(258, 'a') + "\\");
+  EXPECT_TRUE(EnsureTrailingBackslashWithin(ends.bytes, PathCapacity));
+  EXPECT_EQ(strlen(ends.bytes), 259u);
+
+  GuardedPath empty("");
+  EXPECT_FALSE(EnsureTrailingBackslashWithin(empty.bytes, PathCapacity));
+}
+
+TEST(StartWorkFolderPath, AppendsTheFirstNameAfterOneBackslash) {
+  struct Case { const char* temp; const char* path; };
+  const Case cases[] = {
+      {"D:\\TEMP\\", "D:\\TEMP\\TempFolder.aaa"},
+      {"D:\\TEMP", "D:\\TEMP\\TempFolder.aaa"},
+      {"C:\\", "C:\\TempFolder.aaa"},
+      {"C:", "C:\\TempFolder.aaa"},
+  };
+  for (const Case& c : cases) {
+    char buffer[PathCapacity];
+    strcpy(buffer, c.temp);
+    EXPECT_EQ(StartWorkFolderPath(buffer), strlen(c.path)) << c.temp;
+    EXPECT_STREQ(buffer, c.path);
+  }
+}
+
+TEST(StartWorkFolderPath, TakesTemporaryPathsUpTo230CharactersWithTheirBackslash) {
+  struct Case { size_t letters; bool backslash; bool accepted; };
+  const Case cases[] = {
+      {229, true, true},    // 230 with the backslash
+      {230, true, false},   // 231
+      {229, false, true},   // gets its backslash: 230
+      {230, false, false},  // would become 231
+      {258, false, false},  // the backslash alone would overflow
+      {259, false, false},
+      {0, false, false},    // empty: nothing to build on
+  };
+  for (const Case& c : cases) {
+    std::string temp = c.letters ? "C:" + std::string(c.letters - 2, 't') : "";
+    if (c.backslash) temp += "\\";
+    SCOPED_TRACE(temp.size());
+    GuardedPath path(temp);
+    uint32_t length = StartWorkFolderPath(path.bytes);
+    EXPECT_TRUE(path.GuardIntact());
+    if (c.accepted) {
+      ASSERT_EQ(length, 230u + 14u);
+      EXPECT_STREQ(path.bytes + 230, "TempFolder.aaa");
+      // The longest path ever built from it, the lock file's, still fits.
+      std::string lockPath = std::string(path.bytes) + "\\" + LockFileName;
+      EXPECT_EQ(lockPath.size() + 1, PathCapacity);
+    } else {
+      EXPECT_EQ(length, 0u);
+      EXPECT_EQ(std::string(path.bytes), temp) << "a refused path is left as it was";
+    }
+  }
+}
+
+std::string Suffix(const char* path, uint32_t length) { return std::string(path + length - 3, 3); }
+
+TEST(AdvanceWorkFolderSuffix, CountsLikeAnOdometerWithTheLastLetterFastest) {
+  struct Case { const char* from; const char* to; };
+  const Case cases[] = {
+      {"aaa", "aab"}, {"aay", "aaz"}, {"aaz", "aba"}, {"abz", "aca"},
+      {"azz", "baa"}, {"bzz", "caa"}, {"yzz", "zaa"}, {"zzy", "zzz"},
+  };
+  for (const Case& c : cases) {
+    char path[PathCapacity];
+    std::string text = std::string("D:\\TEMP\\TempFolder.") + c.from;
+    strcpy(path, text.c_str());
+    uint32_t length = text.size();
+    EXPECT_TRUE(AdvanceWorkFolderSuffix(path, length)) << c.from;
+    EXPECT_EQ(Suffix(path, length), c.to) << c.from;
+    EXPECT_EQ(std::string(path, length - 3), "D:\\TEMP\\TempFolder.") << "the prefix is untouched";
+    EXPECT_EQ(path[length], 0);
+  }
+}
+
+TEST(AdvanceWorkFolderSuffix, VisitsAll17576NamesOnceInOrderThenStops) {
+  char path[PathCapacity] = "X:\\";
+  uint32_t length = StartWorkFolderPath(path);
+  ASSERT_GT(length, 0u);
+  std::set<std::string> seen;
+  std::string previous;
+  int names = 1;
+  seen.insert(Suffix(path, length));
+  previous = Suffix(path, length);
+  while (AdvanceWorkFolderSuffix(path, length)) {
+    std::string now = Suffix(path, length);
+    ASSERT_LT(previous, now) << "names go up alphabetically";
+    for (char letter : now) ASSERT_TRUE(letter >= 'a' && letter <= 'z') << now;
+    seen.insert(now);
+    previous = now;
+    ASSERT_LE(++names, 17576) << "the odometer must end";
+  }
+  EXPECT_EQ(names, 17576);
+  EXPECT_EQ(seen.size(), 17576u);
+  EXPECT_EQ(previous, "zzz");
+}
+
+TEST(JoinFolderEntry, JoinsWithoutSeparatorAndRefusesOverlongResults) {
+  char dest[PathCapacity];
+  EXPECT_TRUE(JoinFolderEntry(dest, "D:\\TEMP\\TempFolder.aaa\\", LockFileName));
+  EXPECT_STREQ(dest, "D:\\TEMP\\TempFolder.aaa\\Quorvantix.lok");
+
+  // 250 + 9 = 259 characters: fits; one more does not, and leaves an empty string.
+  std::string folder(250, 'f');
+  GuardedPath fits("");
+  EXPECT_TRUE(JoinFolderEntry(fits.bytes, folder.c_str(), "123456789"));
+  EXPECT_EQ(strlen(fits.bytes), 259u);
+  GuardedPath over("previous");
+  EXPECT_FALSE(JoinFolderEntry(over.bytes, folder.c_str(), "1234567890"));
+  EXPECT_STREQ(over.bytes, "");
+  EXPECT_TRUE(over.GuardIntact());
+  // A folder that alone fills the buffer.
+  std::string huge(300, 'h');
+  GuardedPath tooBig("x");
+  EXPECT_FALSE(JoinFolderEntry(tooBig.bytes, huge.c_str(), "a"));
+  EXPECT_TRUE(tooBig.GuardIntact());
+}
+
+TEST(BuildListedFolderPath, AddsTheBackslashAndRefusesWhatCannotHoldIt) {
+  char dest[PathCapacity];
+  EXPECT_TRUE(BuildListedFolderPath(dest, "C:\\T\\", "TempFolder.abc"));
+  EXPECT_STREQ(dest, "C:\\T\\TempFolder.abc\\");
+
+  std::string temp = "C:\\" + std::string(200, 't') + "\\";  // 204 characters
+  std::string name(54, 'n');                                  // 258, + backslash = 259
+  GuardedPath fits("");
+  EXPECT_TRUE(BuildListedFolderPath(fits.bytes, temp.c_str(), name.c_str()));
+  EXPECT_EQ(strlen(fits.bytes), 259u);
+  GuardedPath over("");
+  EXPECT_FALSE(BuildListedFolderPath(over.bytes, temp.c_str(), (name + "n").c_str()));
+  EXPECT_STREQ(over.bytes, "");
+  EXPECT_TRUE(over.GuardIntact());
+}
+
+TEST(IsDotEntry, MatchesOnlyTheTwoSpecialNames) {
+  struct Case { const char* name; bool dot; };
+  const Case cases[] = {
+      {".", true}, {"..", true}, {"...", false}, {".a", false},
+      {"a.", false}, {"", false}, {"..x", false}, {"x", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsDotEntry(c.name) != 0, c.dot) << '"' << c.name << '"';
+}
+
+}  // namespace
