@@ -1,14 +1,83 @@
 // The run's private work folder under the temporary directory, and its lock file.
 #include "workfolder/work_folder.h"
+#include "launcher/paths.h"
+#include "launcher/text.h"
 
 char* WorkFolder = 0;
 HANDLE WorkFolderLock = INVALID_HANDLE_VALUE;
 
-// Not yet built: no work folder can be created.
-int GetWorkFolder(char* out, uint8_t create) {
-  (void)out;
-  (void)create;
-  return 0;
+namespace {
+
+void ForgetWorkFolder() {
+  GlobalFree(WorkFolder);
+  WorkFolder = 0;
 }
 
-int ReleaseWorkFolder() { return 1; }
+}  // namespace
+
+int GetWorkFolder(char* out, uint8_t create) {
+  if (WorkFolder == 0) {
+    if (!create) return 0;
+    if (!CreateWorkFolder() || WorkFolder == 0) return 0;
+  }
+  return TextCopy(out, WorkFolder, PathCapacity);
+}
+
+int CreateWorkFolder() {
+  WorkFolder = static_cast<char*>(GlobalAlloc(0, PathCapacity));
+  if (WorkFolder == 0) return 0;
+  DWORD tempLength = GetTempPathA(PathCapacity, WorkFolder);
+  // A temporary path too long for the buffer (GetTempPathA then reports the length it
+  // needs and fills nothing) or too long to leave room for the folder and lock file
+  // names is treated like an unreadable one: no folder, and the extraction fails.
+  if (tempLength == 0 || tempLength > MaxTempPathLength) {
+    ForgetWorkFolder();
+    return 0;
+  }
+  uint32_t length = StartWorkFolderPath(WorkFolder);
+  if (length == 0) {
+    ForgetWorkFolder();
+    return 0;
+  }
+  // Any failure advances the name, whatever its cause: an existing name is the common
+  // one, and the odometer bounds the search at 17,576 tries.
+  while (!CreateDirectoryA(WorkFolder, 0)) {
+    if (!AdvanceWorkFolderSuffix(WorkFolder, length)) {
+      ForgetWorkFolder();
+      return 0;
+    }
+  }
+  EnsureTrailingBackslash(WorkFolder);
+  // A folder without its lock file is still used; it is only never removed.
+  CreateLockFile(WorkFolder);
+  return 1;
+}
+
+int CreateLockFile(const char* folder) {
+  if (folder != 0) {
+    char path[PathCapacity];
+    if (JoinFolderEntry(path, folder, LockFileName)) {
+      WorkFolderLock = CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_NEW,
+                                   FILE_ATTRIBUTE_HIDDEN, 0);
+    } else {
+      WorkFolderLock = INVALID_HANDLE_VALUE;
+    }
+  }
+  return WorkFolderLock != INVALID_HANDLE_VALUE;
+}
+
+void CloseLockFile() {
+  if (WorkFolderLock == INVALID_HANDLE_VALUE) return;
+  CloseHandle(WorkFolderLock);
+  WorkFolderLock = INVALID_HANDLE_VALUE;
+}
+
+int ReleaseWorkFolder() {
+  if (WorkFolder != 0) {
+    CloseLockFile();
+    ForgetWorkFolder();
+  }
+  // Also without a folder of its own: earlier runs may have left theirs.
+  RemoveStaleWorkFolders();
+  return 1;
+}

@@ -1,0 +1,73 @@
+// Removal of work folders whose runs have ended: those whose lock file can be opened.
+#include "workfolder/work_folder.h"
+#include "launcher/paths.h"
+
+namespace {
+
+// Opening the lock file with no sharing succeeds only when no live run holds it.
+int IsLockFree(const char* folder) {
+  char lockPath[PathCapacity];
+  if (!JoinFolderEntry(lockPath, folder, LockFileName)) return 0;
+  HANDLE lock = CreateFileA(lockPath, GENERIC_READ, 0, 0, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_READONLY, 0);
+  if (lock == INVALID_HANDLE_VALUE) return 0;
+  CloseHandle(lock);
+  return 1;
+}
+
+}  // namespace
+
+int RemoveStaleWorkFolders() {
+  char tempPath[PathCapacity];
+  DWORD tempLength = GetTempPathA(PathCapacity, tempPath);
+  // A path that did not fit was not written: same as an unreadable one.
+  if (tempLength == 0 || tempLength >= PathCapacity) return 0;
+  if (!EnsureTrailingBackslashWithin(tempPath, PathCapacity)) return 0;
+  char pattern[PathCapacity];
+  if (!JoinFolderEntry(pattern, tempPath, WorkFolderPattern)) return 0;
+
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  int removed = 0;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    char folder[PathCapacity];
+    // A folder whose paths would not fit the buffers was never one of ours: left alone.
+    if (!BuildListedFolderPath(folder, tempPath, found.cFileName)) continue;
+    if (!IsLockFree(folder)) continue;
+    removed |= DeleteFolderTree(folder);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return removed;
+}
+
+int DeleteFolderTree(char* folder) {
+  if (!EnsureTrailingBackslashWithin(folder, PathCapacity)) return 0;
+  char path[PathCapacity];
+  WIN32_FIND_DATAA found;
+  // A pattern that does not fit is treated like a failed search: only an empty folder
+  // could then be removed, and RemoveDirectoryA removes nothing else.
+  HANDLE search = JoinFolderEntry(path, folder, "*.*") ? FindFirstFileA(path, &found)
+                                                        : INVALID_HANDLE_VALUE;
+  if (search != INVALID_HANDLE_VALUE) {
+    int result = 1;
+    do {
+      if (IsDotEntry(found.cFileName)) continue;
+      if (!JoinFolderEntry(path, folder, found.cFileName)) {
+        result = 0;
+      } else if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        result = DeleteFileA(path);
+      } else if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // A linked folder is unlinked, never entered: what it points to is not ours.
+        result = RemoveDirectoryA(path);
+      } else {
+        result = DeleteFolderTree(path);
+      }
+      if (!result) break;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    if (!result) return 0;
+  }
+  return RemoveDirectoryA(folder);
+}
