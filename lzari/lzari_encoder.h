@@ -5,5 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-// Encodes `size` bytes into one stream that LzariDecodeStream expands exactly.
+// Encodes `size` bytes into one stream that LzariDecodeStream expands exactly. A text
+// of 2^32 bytes or more does not fit the stream's length field: the result is then
+// empty (never a valid stream, which has at least 4 bytes).
 std::vector<uint8_t> LzariEncode(const uint8_t* data, size_t size);

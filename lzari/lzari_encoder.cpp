@@ -1,0 +1,268 @@
+// LZARI encoder: finds LZSS matches over the decoder's 4096-byte ring and codes
+// literals, lengths and positions with the decoder's own models, mirrored.
+#include "lzari/lzari_encoder.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const uint32_t RingSize = 4096;
+const uint32_t LongestMatch = 60;
+const uint32_t ShortestMatch = 3;
+const int CodeCount = 314;
+const int PositionCount = 4096;
+const int FirstMatchCode = 256;
+const uint32_t FirstQuarter = 0x8000;
+const uint32_t Half = 0x10000;
+const uint32_t ThirdQuarter = 0x18000;
+const uint32_t FullRange = 0x20000;
+const uint32_t FrequencyLimit = 0x7FFF;
+
+// The adaptive code model and the fixed position model, kept exactly as the decoder
+// keeps them so that both sides narrow the interval alike.
+struct SymbolModel {
+  int charToSymbol[CodeCount];
+  int symbolToChar[CodeCount + 1];
+  uint32_t symbolFreq[CodeCount + 1];
+  uint32_t symbolCum[CodeCount + 1];
+  uint32_t positionCum[PositionCount + 1];
+};
+
+void StartModel(SymbolModel* m) {
+  m->symbolCum[CodeCount] = 0;
+  for (int s = CodeCount; s >= 1; --s) {
+    m->charToSymbol[s - 1] = s;
+    m->symbolToChar[s] = s - 1;
+    m->symbolFreq[s] = 1;
+    m->symbolCum[s - 1] = m->symbolCum[s] + 1;
+  }
+  m->symbolFreq[0] = 0;
+  m->positionCum[PositionCount] = 0;
+  for (uint32_t i = PositionCount; i >= 1; --i)
+    m->positionCum[i - 1] = m->positionCum[i] + 10000 / (i + 200);
+}
+
+void CountSymbol(SymbolModel* m, int s) {
+  if (m->symbolCum[0] >= FrequencyLimit) {
+    uint32_t t = 0;
+    for (int i = CodeCount; i > 0; --i) {
+      m->symbolCum[i] = t;
+      m->symbolFreq[i] = (m->symbolFreq[i] + 1) / 2;
+      t += m->symbolFreq[i];
+    }
+    m->symbolCum[0] = t;
+  }
+  int i = s;
+  while (m->symbolFreq[i] == m->symbolFreq[i - 1]) --i;
+  if (i < s) {
+    int ci = m->symbolToChar[i];
+    int cs = m->symbolToChar[s];
+    m->symbolToChar[i] = cs;
+    m->symbolToChar[s] = ci;
+    m->charToSymbol[ci] = s;
+    m->charToSymbol[cs] = i;
+  }
+  m->symbolFreq[i] += 1;
+  while (--i >= 0) m->symbolCum[i] += 1;
+}
+
+// The arithmetic coder: the decoder's interval arithmetic, emitting the bits the
+// decoder will read. Straddling bits wait in `pending` until their side is known.
+struct BitCoder {
+  std::vector<uint8_t>* out;
+  uint32_t low;
+  uint32_t high;
+  uint32_t pending;
+  uint32_t bits;
+  int bitCount;
+};
+
+inline void PutBit(BitCoder* c, uint32_t bit) {
+  c->bits = (c->bits << 1) | bit;
+  if (++c->bitCount == 8) {
+    c->out->push_back(static_cast<uint8_t>(c->bits));
+    c->bits = 0;
+    c->bitCount = 0;
+  }
+}
+
+inline void EmitBit(BitCoder* c, uint32_t bit) {
+  PutBit(c, bit);
+  for (; c->pending > 0; --c->pending) PutBit(c, bit ^ 1);
+}
+
+// Narrows to [lowCum, highCum) of `total`, then renormalises in the decoder's order.
+void Narrow(BitCoder* c, uint32_t lowCum, uint32_t highCum, uint32_t total) {
+  uint32_t width = c->high - c->low;
+  c->high = c->low + highCum * width / total;
+  c->low = c->low + lowCum * width / total;
+  for (;;) {
+    if (c->low >= Half) {
+      EmitBit(c, 1);
+      c->low -= Half;
+      c->high -= Half;
+    } else if (c->low >= FirstQuarter && c->high <= ThirdQuarter) {
+      ++c->pending;
+      c->low -= FirstQuarter;
+      c->high -= FirstQuarter;
+    } else if (c->high > Half) {
+      break;
+    } else {
+      EmitBit(c, 0);
+    }
+    c->low <<= 1;
+    c->high <<= 1;
+  }
+}
+
+// Two more bits pick a value inside the last interval whatever follows. Padding with
+// ones and dropping trailing 0xFF bytes is safe: the decoder reads missing bits as 1.
+void FinishCoder(BitCoder* c, size_t headerSize) {
+  ++c->pending;
+  EmitBit(c, c->low < FirstQuarter ? 0 : 1);
+  while (c->bitCount != 0) PutBit(c, 1);
+  while (c->out->size() > headerSize && c->out->back() == 0xFF) c->out->pop_back();
+}
+
+void EncodeCode(BitCoder* c, SymbolModel* m, int code) {
+  int s = m->charToSymbol[code];
+  Narrow(c, m->symbolCum[s], m->symbolCum[s - 1], m->symbolCum[0]);
+  CountSymbol(m, s);
+}
+
+void EncodePosition(BitCoder* c, const SymbolModel* m, uint32_t p) {
+  Narrow(c, m->positionCum[p + 1], m->positionCum[p], m->positionCum[0]);
+}
+
+// Matches are searched in the data preceded by what the decoder's ring holds at the
+// start, oldest first: 60 zero bytes (never written yet), then 4036 spaces.
+const size_t HistoryLength = RingSize;
+const size_t ZeroHistory = LongestMatch;
+const int HashBits = 15;
+const size_t ChainMask = 2 * RingSize - 1;
+const int MaxChain = 256;
+
+struct MatchFinder {
+  std::vector<uint8_t> text;  // history, then the data
+  std::vector<int32_t> head;  // newest position of each hash
+  std::vector<int32_t> prev;  // next older position with the same hash
+};
+
+inline uint32_t HashAt(const uint8_t* p) {
+  uint32_t key = (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
+  return (key * 2654435761u) >> (32 - HashBits);
+}
+
+inline void InsertPosition(MatchFinder* f, size_t pos) {
+  if (pos + ShortestMatch > f->text.size()) return;
+  uint32_t h = HashAt(&f->text[pos]);
+  f->prev[pos & ChainMask] = f->head[h];
+  f->head[h] = static_cast<int32_t>(pos);
+}
+
+struct Match {
+  uint32_t length;    // 0 when there is none of at least 3 bytes
+  uint32_t distance;  // 1 to 4096: the decoder's position plus one
+};
+
+// Longest match at `pos`, the nearest among equals (near positions cost fewer bits).
+Match FindMatch(const MatchFinder* f, size_t pos) {
+  Match best = {0, 0};
+  size_t size = f->text.size();
+  if (pos + ShortestMatch > size) return best;
+  uint32_t limit = static_cast<uint32_t>(std::min<size_t>(LongestMatch, size - pos));
+  const uint8_t* here = &f->text[pos];
+  int32_t candidate = f->head[HashAt(here)];
+  for (int chain = MaxChain; candidate >= 0 && chain > 0; --chain) {
+    size_t distance = pos - static_cast<size_t>(candidate);
+    if (distance > RingSize) break;
+    const uint8_t* there = &f->text[candidate];
+    uint32_t floor = best.length < ShortestMatch ? ShortestMatch - 1 : best.length;
+    if (there[floor] == here[floor]) {
+      uint32_t n = 0;
+      while (n < limit && there[n] == here[n]) ++n;
+      if (n > best.length && n >= ShortestMatch) {
+        best.length = n;
+        best.distance = static_cast<uint32_t>(distance);
+        if (n == limit) break;
+      }
+    }
+    candidate = f->prev[static_cast<size_t>(candidate) & ChainMask];
+  }
+  return best;
+}
+
+// Bits that coding a code or position would take now, from the current models.
+double CodeBits(const SymbolModel* m, int code) {
+  int s = m->charToSymbol[code];
+  return std::log2(double(m->symbolCum[0]) / double(m->symbolFreq[s]));
+}
+
+double PositionBits(const SymbolModel* m, uint32_t p) {
+  return std::log2(double(m->positionCum[0]) / double(m->positionCum[p] - m->positionCum[p + 1]));
+}
+
+// A short match far back can cost more than its bytes sent as literals.
+bool WorthMatching(const SymbolModel* m, const uint8_t* bytes, const Match& match) {
+  if (match.length >= 6) return true;
+  double literals = 0;
+  for (uint32_t k = 0; k < match.length; ++k) literals += CodeBits(m, bytes[k]);
+  double coded = CodeBits(m, FirstMatchCode + int(match.length - ShortestMatch)) +
+                 PositionBits(m, match.distance - 1);
+  return coded < literals;
+}
+
+}  // namespace
+
+std::vector<uint8_t> LzariEncode(const uint8_t* data, size_t size) {
+  std::vector<uint8_t> out;
+  // The stream's length field has 32 bits: a larger text has no stream.
+  if (size > 0xFFFFFFFFu) return out;
+  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(size >> shift));
+  if (size == 0) return out;
+
+  MatchFinder finder;
+  finder.text.assign(HistoryLength, ' ');
+  std::fill(finder.text.begin(), finder.text.begin() + ZeroHistory, 0);
+  finder.text.insert(finder.text.end(), data, data + size);
+  finder.head.assign(size_t(1) << HashBits, -1);
+  finder.prev.assign(ChainMask + 1, -1);
+  for (size_t pos = 0; pos < HistoryLength; ++pos) InsertPosition(&finder, pos);
+
+  SymbolModel model;
+  StartModel(&model);
+  BitCoder coder = {&out, 0, FullRange, 0, 0, 0};
+  const uint8_t* text = finder.text.data();
+  size_t end = finder.text.size();
+  size_t pos = HistoryLength;
+  Match current = FindMatch(&finder, pos);
+  while (pos < end) {
+    if (current.length >= ShortestMatch && !WorthMatching(&model, text + pos, current))
+      current.length = 0;
+    InsertPosition(&finder, pos);
+    if (current.length < ShortestMatch) {
+      EncodeCode(&coder, &model, text[pos]);
+      ++pos;
+      current = FindMatch(&finder, pos);
+      continue;
+    }
+    // One step of lazy matching: a longer match one byte on is worth a literal.
+    if (current.length < LongestMatch && pos + 1 < end) {
+      Match next = FindMatch(&finder, pos + 1);
+      if (next.length > current.length) {
+        EncodeCode(&coder, &model, text[pos]);
+        ++pos;
+        current = next;
+        continue;
+      }
+    }
+    EncodeCode(&coder, &model, FirstMatchCode + int(current.length - ShortestMatch));
+    EncodePosition(&coder, &model, current.distance - 1);
+    for (size_t k = 1; k < current.length; ++k) InsertPosition(&finder, pos + k);
+    pos += current.length;
+    current = FindMatch(&finder, pos);
+  }
+  FinishCoder(&coder, 4);
+  return out;
+}
