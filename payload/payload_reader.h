@@ -2,12 +2,7 @@
 #pragma once
 #include <stdint.h>
 #include <windows.h>
-
-// The two flag words of a recognised payload header.
-struct PayloadDescriptor {
-  uint32_t flags;
-  uint32_t flags2;
-};
+#include "payload/payload_format.h"
 
 // Extracts the payload's files into the work folder and writes the payload option
 // bit. Returns 1 when the launch may go on (also without a payload), 0 when a
