@@ -1,15 +1,54 @@
-// The one report a failed launch makes: a message box from the string table.
+// The one report a failed launch makes: a message box from the string table, and for
+// a missing player the offer to open its download page in the browser.
 #include <windows.h>
 #include "launcher/launch_error_text.h"
 #include "launcher/launch_ui.h"
+#include "launcher/text.h"
 
 void ShowLaunchError(HINSTANCE instance, LaunchError code) {
   LaunchErrorMessage message = ChooseLaunchErrorMessage(code);
-  char caption[32];
-  char text[256];
+  char caption[CaptionCapacity];
+  char text[MessageTextCapacity];
   caption[0] = 0;
   text[0] = 0;
-  LoadStringA(instance, CaptionStringId, caption, 32);
-  LoadStringA(instance, message.textId, text, 255);
-  MessageBoxA(0, text, caption, message.style);
+  LoadStringA(instance, CaptionStringId, caption, CaptionCapacity);
+  LoadStringA(instance, message.textId, text, MessageTextCapacity - 1);
+  int answer = MessageBoxA(0, text, caption, message.style);
+  if (message.offersDownload && answer == IDOK && BuildDownloadUrl(text)) {
+    OpenInBrowser(text);
+  }
+}
+
+int BuildDownloadUrl(char* buffer) {
+  return ComposeDownloadUrl(buffer, MessageTextCapacity, GetSystemDefaultLangID());
+}
+
+namespace {
+
+// Reads the default value of HKEY_CLASSES_ROOT\`keyName` into `buffer`
+// (BrowserCommandCapacity bytes), which may hold `keyName` itself.
+int ReadClassDefault(const char* keyName, char* buffer) {
+  HKEY key = 0;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, keyName, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return 0;
+  }
+  LONG size = BrowserCommandCapacity;
+  LONG status = RegQueryValueA(key, 0, buffer, &size);
+  RegCloseKey(key);
+  // A value that filled the buffer to the last byte may lack its terminator.
+  buffer[BrowserCommandCapacity - 1] = 0;
+  return status == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+void OpenInBrowser(const char* address) {
+  char command[BrowserCommandCapacity];
+  command[0] = 0;
+  if (!ReadClassDefault(".htm", command)) return;
+  // The file type name plus the verb's key; a name too long for the buffer ends it.
+  if (!TextAppend(command, "\\shell\\open\\command", BrowserCommandCapacity)) return;
+  if (!ReadClassDefault(command, command)) return;
+  if (!ComposeBrowserCommand(command, BrowserCommandCapacity, address)) return;
+  WinExec(command, SW_SHOWNORMAL);
 }
