@@ -1,0 +1,129 @@
+// Windows-side checks of the launcher's user-facing parts, for the end-to-end tests.
+//
+//   uidriver drop-privilege NAME COMMANDLINE
+//       runs COMMANDLINE with a token from which privilege NAME has been removed, its
+//       output going to ours; prints "token_has_privilege=0|1" and "exit=N"
+//   uidriver resources FILE
+//       loads FILE as a data file and prints its failure strings ("string.ID=TEXT") and,
+//       for every image of the "CINEMORPH" icon group, what Windows makes of it:
+//       "icon=WxH@BPP id=N made=WxH" (made=none when no icon could be created)
+#include <windows.h>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+bool TokenHasPrivilege(HANDLE token, LUID luid) {
+  DWORD size = 0;
+  GetTokenInformation(token, TokenPrivileges, nullptr, 0, &size);
+  std::vector<BYTE> buffer(size ? size : 1);
+  if (!GetTokenInformation(token, TokenPrivileges, buffer.data(), size, &size)) return false;
+  const TOKEN_PRIVILEGES* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+  for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+    const LUID& held = privileges->Privileges[i].Luid;
+    if (held.LowPart == luid.LowPart && held.HighPart == luid.HighPart) return true;
+  }
+  return false;
+}
+
+int DropPrivilege(const char* name, const char* commandLine) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(),
+                        TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY, &token)) {
+    printf("open_token_failed=%lu\n", GetLastError());
+    return 3;
+  }
+  LUID_AND_ATTRIBUTES drop = {};
+  if (!LookupPrivilegeValueA(nullptr, name, &drop.Luid)) {
+    printf("lookup_failed=%lu\n", GetLastError());
+    return 3;
+  }
+  HANDLE restricted = nullptr;
+  if (!CreateRestrictedToken(token, 0, 0, nullptr, 1, &drop, 0, nullptr, &restricted)) {
+    printf("restrict_failed=%lu\n", GetLastError());
+    return 3;
+  }
+  printf("token_has_privilege=%d\n", TokenHasPrivilege(restricted, drop.Luid) ? 1 : 0);
+  fflush(stdout);
+  std::vector<char> command(commandLine, commandLine + strlen(commandLine) + 1);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessAsUserA(restricted, nullptr, command.data(), nullptr, nullptr, TRUE, 0,
+                            nullptr, nullptr, &startup, &process)) {
+    printf("start_failed=%lu\n", GetLastError());
+    return 3;
+  }
+  WaitForSingleObject(process.hProcess, 120000);
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  printf("exit=%lu\n", exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  CloseHandle(restricted);
+  CloseHandle(token);
+  return 0;
+}
+
+#pragma pack(push, 2)
+struct GroupEntry {
+  BYTE width, height, colors, reserved;
+  WORD planes, bitCount;
+  DWORD bytes;
+  WORD id;
+};
+#pragma pack(pop)
+
+int Resources(const char* path) {
+  HMODULE file = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (!file) {
+    printf("load_failed=%lu\n", GetLastError());
+    return 3;
+  }
+  for (UINT id = 1000; id <= 1004; ++id) {
+    char text[512] = {0};
+    if (LoadStringA(file, id, text, sizeof text) > 0) printf("string.%u=%s\n", id, text);
+  }
+  HRSRC group = FindResourceA(file, "CINEMORPH", MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
+  const BYTE* directory = group ? static_cast<const BYTE*>(LockResource(LoadResource(file, group))) : nullptr;
+  if (!directory) {
+    printf("icon_group=missing\n");
+    return 0;
+  }
+  WORD count = *reinterpret_cast<const WORD*>(directory + 4);
+  const GroupEntry* entries = reinterpret_cast<const GroupEntry*>(directory + 6);
+  for (WORD i = 0; i < count; ++i) {
+    const GroupEntry& e = entries[i];
+    printf("icon=%ux%u@%u id=%u made=", e.width, e.height, e.bitCount, e.id);
+    HRSRC image = FindResourceA(file, MAKEINTRESOURCEA(e.id), MAKEINTRESOURCEA(3));  // RT_ICON
+    HICON icon = nullptr;
+    if (image) {
+      BYTE* bits = static_cast<BYTE*>(LockResource(LoadResource(file, image)));
+      icon = CreateIconFromResourceEx(bits, SizeofResource(file, image), TRUE, 0x00030000,
+                                      e.width, e.height, LR_DEFAULTCOLOR);
+    }
+    ICONINFO info = {};
+    BITMAP color = {};
+    if (icon && GetIconInfo(icon, &info) && info.hbmColor &&
+        GetObjectA(info.hbmColor, sizeof color, &color)) {
+      printf("%ldx%ld\n", color.bmWidth, color.bmHeight);
+    } else {
+      printf("none\n");
+    }
+    if (info.hbmColor) DeleteObject(info.hbmColor);
+    if (info.hbmMask) DeleteObject(info.hbmMask);
+    if (icon) DestroyIcon(icon);
+  }
+  FreeLibrary(file);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && strcmp(argv[1], "drop-privilege") == 0) return DropPrivilege(argv[2], argv[3]);
+  if (argc == 3 && strcmp(argv[1], "resources") == 0) return Resources(argv[2]);
+  fprintf(stderr, "usage: uidriver drop-privilege NAME COMMANDLINE | resources FILE\n");
+  return 2;
+}
