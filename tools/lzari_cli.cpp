@@ -1,0 +1,129 @@
+// lzari: compresses files into LZARI streams and expands them, as the launcher would.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "lzari/lzari_decoder.h"
+#include "lzari/lzari_encoder.h"
+
+namespace {
+
+const char Usage[] =
+    "usage: lzari encode IN OUT\n"
+    "       lzari decode IN OUT\n"
+    "\n"
+    "encode compresses IN into one LZARI stream: a 4-byte little-endian length, then the\n"
+    "coded text. decode expands such a stream. IN and OUT are file names; - stands for\n"
+    "standard input or standard output.\n";
+
+bool ReadAll(const std::string& name, std::vector<uint8_t>* data, std::string* error) {
+  FILE* file = name == "-" ? stdin : std::fopen(name.c_str(), "rb");
+  if (file == nullptr) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  uint8_t chunk[1 << 16];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) data->insert(data->end(), chunk, chunk + n);
+  bool ok = !std::ferror(file);
+  if (!ok) *error = std::strerror(errno);
+  if (file != stdin) std::fclose(file);
+  return ok;
+}
+
+// Output: the named file, created only once the input has been read in full.
+struct Output {
+  std::string name;
+  FILE* file = nullptr;
+  std::vector<uint8_t> buffer;
+  bool failed = false;
+};
+
+bool OpenOutput(Output* out, std::string* error) {
+  out->file = out->name == "-" ? stdout : std::fopen(out->name.c_str(), "wb");
+  if (out->file == nullptr) *error = std::strerror(errno);
+  return out->file != nullptr;
+}
+
+void Flush(Output* out) {
+  if (!out->buffer.empty() &&
+      std::fwrite(out->buffer.data(), 1, out->buffer.size(), out->file) != out->buffer.size())
+    out->failed = true;
+  out->buffer.clear();
+}
+
+bool CloseOutput(Output* out) {
+  Flush(out);
+  if (std::fflush(out->file) != 0) out->failed = true;
+  if (out->file != stdout && std::fclose(out->file) != 0) out->failed = true;
+  // Half an output is worse than none: take it away.
+  if (out->failed && out->name != "-") std::remove(out->name.c_str());
+  return !out->failed;
+}
+
+int32_t WriteOutputByte(void* context, int32_t byte) {
+  Output* out = static_cast<Output*>(context);
+  out->buffer.push_back(static_cast<uint8_t>(byte));
+  if (out->buffer.size() >= (1 << 16)) Flush(out);
+  return out->failed ? -1 : byte;
+}
+
+// The whole input as a source: a size_t position, so inputs beyond 2 GiB work too.
+struct InputSource {
+  const std::vector<uint8_t>* data;
+  size_t position;
+};
+
+int32_t ReadInputByte(void* context) {
+  InputSource* in = static_cast<InputSource*>(context);
+  if (in->position >= in->data->size()) return -1;
+  return (*in->data)[in->position++];
+}
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "lzari: %s\n", message.c_str());
+  return 1;
+}
+
+int Run(const std::string& command, const std::string& inName, const std::string& outName) {
+  std::vector<uint8_t> input;
+  std::string error;
+  if (!ReadAll(inName, &input, &error)) return Fail("cannot read " + inName + ": " + error);
+  Output out;
+  out.name = outName;
+  if (command == "encode") {
+    std::vector<uint8_t> stream = LzariEncode(input.data(), input.size());
+    if (stream.empty()) return Fail(inName + " is too large: a stream holds under 4 GiB");
+    if (!OpenOutput(&out, &error)) return Fail("cannot create " + outName + ": " + error);
+    out.buffer = std::move(stream);
+  } else {
+    // The decoder would end the process silently on such a stream; say why instead.
+    if (input.size() < 4)
+      return Fail(inName + " is not an LZARI stream: " + std::to_string(input.size()) +
+                  " bytes, shorter than the 4-byte length");
+    if (!OpenOutput(&out, &error)) return Fail("cannot create " + outName + ": " + error);
+    auto decoder = std::make_unique<LzariDecoder>();
+    InputSource source = {&input, 0};
+    LzariDecodeStream(decoder.get(), ReadInputByte, &source, WriteOutputByte, &out);
+  }
+  if (!CloseOutput(&out)) return Fail("cannot write " + outName);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    std::fputs(Usage, stdout);
+    return 0;
+  }
+  if (args.size() != 3 || (args[0] != "encode" && args[0] != "decode")) {
+    std::fputs(Usage, stderr);
+    return 2;
+  }
+  return Run(args[0], args[1], args[2]);
+}
