@@ -153,50 +153,40 @@ TEST(AdvanceWorkFolderSuffix, VisitsAll17576NamesOnceInOrderThenStops) {
   EXPECT_EQ(previous, "zzz");
 }
 
-TEST(JoinFolderEntry, JoinsWithoutSeparatorAndRefusesOverlongResults) {
-  char dest[PathCapacity];
-  EXPECT_TRUE(JoinFolderEntry(dest, "D:\\TEMP\\TempFolder.aaa\\", LockFileName));
-  EXPECT_STREQ(dest, "D:\\TEMP\\TempFolder.aaa\\Quorvantix.lok");
-
-  // 250 + 9 = 259 characters: fits; one more does not, and leaves an empty string.
-  std::string folder(250, 'f');
-  GuardedPath fits("");
-  EXPECT_TRUE(JoinFolderEntry(fits.bytes, folder.c_str(), "123456789"));
-  EXPECT_EQ(strlen(fits.bytes), 259u);
-  GuardedPath over("previous");
-  EXPECT_FALSE(JoinFolderEntry(over.bytes, folder.c_str(), "1234567890"));
-  EXPECT_STREQ(over.bytes, "");
-  EXPECT_TRUE(over.GuardIntact());
-  // A folder that alone fills the buffer.
-  std::string huge(300, 'h');
-  GuardedPath tooBig("x");
-  EXPECT_FALSE(JoinFolderEntry(tooBig.bytes, huge.c_str(), "a"));
-  EXPECT_TRUE(tooBig.GuardIntact());
-}
-
-TEST(BuildListedFolderPath, AddsTheBackslashAndRefusesWhatCannotHoldIt) {
-  char dest[PathCapacity];
-  EXPECT_TRUE(BuildListedFolderPath(dest, "C:\\T\\", "TempFolder.abc"));
-  EXPECT_STREQ(dest, "C:\\T\\TempFolder.abc\\");
-
-  std::string temp = "C:\\" + std::string(200, 't') + "\\";  // 204 characters
-  std::string name(54, 'n');                                  // 258, + backslash = 259
-  GuardedPath fits("");
-  EXPECT_TRUE(BuildListedFolderPath(fits.bytes, temp.c_str(), name.c_str()));
-  EXPECT_EQ(strlen(fits.bytes), 259u);
-  GuardedPath over("");
-  EXPECT_FALSE(BuildListedFolderPath(over.bytes, temp.c_str(), (name + "n").c_str()));
-  EXPECT_STREQ(over.bytes, "");
-  EXPECT_TRUE(over.GuardIntact());
-}
-
-TEST(IsDotEntry, MatchesOnlyTheTwoSpecialNames) {
-  struct Case { const char* name; bool dot; };
-  const Case cases[] = {
-      {".", true}, {"..", true}, {"...", false}, {".a", false},
-      {"a.", false}, {"", false}, {"..x", false}, {"x", false},
+TEST(JoinFolderEntry, JoinsWithinTheBufferOrLeavesAnEmptyString) {
+  struct Case {
+    std::string folder;
+    std::string name;
+    bool listed;          // BuildListedFolderPath: the name is a folder, backslash added
+    const char* joined;   // null: refused; "": folder and name as given
   };
-  for (const Case& c : cases) EXPECT_EQ(IsDotEntry(c.name) != 0, c.dot) << '"' << c.name << '"';
+  const std::string temp = "C:\\" + std::string(200, 't') + "\\";  // 204 characters
+  const Case cases[] = {
+      {"D:\\TEMP\\TempFolder.aaa\\", LockFileName, false,
+       "D:\\TEMP\\TempFolder.aaa\\Quorvantix.lok"},
+      {"C:\\T\\", "TempFolder.abc", true, "C:\\T\\TempFolder.abc\\"},
+      {std::string(250, 'f'), "123456789", false, ""},    // 259: fits exactly
+      {std::string(250, 'f'), "1234567890", false, nullptr},
+      {std::string(300, 'h'), "a", false, nullptr},       // the folder alone is too long
+      {temp, std::string(54, 'n'), true, ""},             // 258 + backslash = 259
+      {temp, std::string(55, 'n'), true, nullptr},        // no room for the backslash
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder.size() + c.name.size());
+    GuardedPath dest("previous");
+    int ok = c.listed ? BuildListedFolderPath(dest.bytes, c.folder.c_str(), c.name.c_str())
+                      : JoinFolderEntry(dest.bytes, c.folder.c_str(), c.name.c_str());
+    EXPECT_TRUE(dest.GuardIntact());
+    if (c.joined == nullptr) {
+      EXPECT_FALSE(ok);
+      EXPECT_STREQ(dest.bytes, "") << "a refused path is never used half-built";
+    } else {
+      EXPECT_TRUE(ok);
+      std::string expected = *c.joined ? c.joined : c.folder + c.name + (c.listed ? "\\" : "");
+      EXPECT_EQ(dest.bytes, expected);
+      EXPECT_EQ(strlen(dest.bytes), expected.size());
+    }
+  }
 }
 
 }  // namespace
