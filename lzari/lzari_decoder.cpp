@@ -173,8 +173,9 @@ int LzariDecodeStream(LzariDecoder* d, ByteSource sourceRead, void* sourceContex
   if (textSize == 0) return 1;
   PrimeValue(d);
   InitModels(d);
-  uint8_t* ring = d->ring;
-  for (uint32_t i = 0; i < RingStart; ++i) ring[i] = FillByte;
+  // The ring is indexed as the record's array, not through a pointer, so that bounds
+  // checking sanitizers see every access.
+  for (uint32_t i = 0; i < RingStart; ++i) d->ring[i] = FillByte;
 
   // Counting down what is left, rather than up to the size, lets a size within 59 of
   // 2^32 end where it should: a counter could wrap past 2^32 in a final match and
@@ -185,7 +186,7 @@ int LzariDecodeStream(LzariDecoder* d, ByteSource sourceRead, void* sourceContex
     int32_t c = DecodeSymbol(d);
     if (c < FirstMatchCode) {
       if (sinkWrite(sinkContext, c) < 0) return 0;
-      ring[r] = static_cast<uint8_t>(c);
+      d->ring[r] = static_cast<uint8_t>(c);
       r = (r + 1) & RingMask;
       if (--remaining == 0) return 1;
       continue;
@@ -193,9 +194,9 @@ int LzariDecodeStream(LzariDecoder* d, ByteSource sourceRead, void* sourceContex
     uint32_t start = (r - static_cast<uint32_t>(DecodePosition(d)) - 1) & RingMask;
     uint32_t length = static_cast<uint32_t>(c) - LengthBias;
     for (uint32_t k = 0; k < length; ++k) {
-      uint8_t b = ring[(start + k) & RingMask];
+      uint8_t b = d->ring[(start + k) & RingMask];
       if (sinkWrite(sinkContext, b) < 0) return 0;
-      ring[r] = b;
+      d->ring[r] = b;
       r = (r + 1) & RingMask;
     }
     if (length >= remaining) return 1;  // a final match is always copied whole
