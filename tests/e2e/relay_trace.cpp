@@ -213,6 +213,30 @@ std::vector<TracedCall> CallsOf(const TracedRun& run, int pid) {
   return calls;
 }
 
+std::string StringArg(const std::string& arg) {
+  size_t open = arg.find('"');
+  size_t close = arg.rfind('"');
+  if (open == std::string::npos || close <= open) return "";
+  std::string text;
+  for (size_t i = open + 1; i < close; ++i) {
+    if (arg[i] != '\\' || i + 1 >= close) {
+      text += arg[i];
+      continue;
+    }
+    char escaped = arg[++i];
+    if (escaped == 'n') text += '\n';
+    else if (escaped == 'r') text += '\r';
+    else if (escaped == 't') text += '\t';
+    else if (escaped == 'x' && i + 2 < close) {
+      text += static_cast<char>(std::stoi(arg.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      text += escaped;
+    }
+  }
+  return text;
+}
+
 std::string OutputValue(const std::string& output, const std::string& key) {
   std::istringstream in(output);
   std::string line;

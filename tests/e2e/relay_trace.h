@@ -51,6 +51,10 @@ TracedRun RunTraced(const std::vector<std::string>& args,
 // The traced calls of the process whose decimal id is `pid`, in order.
 std::vector<TracedCall> CallsOf(const TracedRun& run, int pid);
 
+// The text of a string argument as Wine prints it (`0021f8e0 "C:\\x"` gives C:\x),
+// or "" when the argument holds no string.
+std::string StringArg(const std::string& arg);
+
 // The value of `key=` in program output (the first occurrence), or "".
 std::string OutputValue(const std::string& output, const std::string& key);
 
