@@ -257,12 +257,15 @@ TEST(DownloadOffer, CancelOrAnUnusableAssociationStartsNothing) {
     const char* command;  // its type's open command; null for none
     bool addressBuilt;
   };
+  std::string overlong = "{}\\Browser\\browser.exe " + std::string(600, 'a');
   const Case cases[] = {
       {"cancel", "cancel", true, "{}\\Browser\\browser.exe %1", false},
       {"no_association", "ok", false, nullptr, true},
       {"no_command", "ok", true, nullptr, true},
       {"blank_command", "ok", true, "  \t ", true},
       {"empty_quotes", "ok", true, "\"\" %1", true},
+      // Longer than the 520-byte buffer: the registry read itself fails.
+      {"overlong_value", "ok", true, overlong.c_str(), true},
   };
   RelaySession session;
   for (const Case& c : cases) {
