@@ -53,9 +53,11 @@ int CreateWorkFolder() {
   return 1;
 }
 
+// With a null folder nothing is opened and the answer is about the lock already held.
 int CreateLockFile(const char* folder) {
   if (folder != 0) {
     char path[PathCapacity];
+    // Always fits after CreateWorkFolder's length check; bounded all the same.
     if (JoinFolderEntry(path, folder, LockFileName)) {
       WorkFolderLock = CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_NEW,
                                    FILE_ATTRIBUTE_HIDDEN, 0);
