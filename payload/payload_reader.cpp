@@ -1,22 +1,72 @@
-// Reads the payload appended to the launcher's own executable and extracts its files.
+// Reads the payload appended to the launcher's own executable and extracts its files:
+// the Win32 calls behind the payload reader, and its three entry points.
 #include "payload/payload_reader.h"
+#include "launcher/paths.h"
+#include "lzari/lzari_adapters.h"
+#include "payload/payload_extract.h"
 #include "workfolder/work_folder.h"
 
-// Not yet built: every executable counts as carrying no payload.
+namespace {
+
+PayloadFile OpenForReading(void*, const char* path) { return _lopen(path, OF_READ); }
+PayloadFile CreateNormalFile(void*, const char* path) { return _lcreat(path, 0); }
+int32_t SeekFile(void*, PayloadFile file, int32_t offset, int32_t origin) {
+  return _llseek(file, offset, origin);
+}
+int32_t ReadFromFile(void*, PayloadFile file, void* buffer, int32_t count) {
+  return _hread(file, buffer, count);
+}
+int32_t WriteToFile(void*, PayloadFile file, const void* buffer, int32_t count) {
+  return _hwrite(file, static_cast<LPCCH>(buffer), count);
+}
+void CloseFile(void*, PayloadFile file) { _lclose(file); }
+void DeleteNamedFile(void*, const char* path) { DeleteFileA(path); }
+int PathExists(void*, const char* path) {
+  return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+void* AllocateMemory(void*, uint32_t flags, uint32_t size) { return GlobalAlloc(flags, size); }
+void* LockMemory(void*, void* block) { return GlobalLock(block); }
+void UnlockMemory(void*, void* block) { GlobalUnlock(block); }
+void FreeMemory(void*, void* block) { GlobalFree(block); }
+uint32_t SetMode(void*, uint32_t mode) { return SetErrorMode(mode); }
+int GetCreatedWorkFolder(void*, char* out) { return GetWorkFolder(out, 1); }
+int DecodeEntry(void*, LzariDecoder* decoder, uint8_t* output, uint32_t outputSize,
+                const uint8_t* input, int32_t inputLength, PayloadFile file) {
+  return DecodeEntryToFile(decoder, output, outputSize, input, inputLength, file);
+}
+
+const PayloadPlatform Win32Platform = {
+    0,           OpenForReading, CreateNormalFile, SeekFile,   ReadFromFile,
+    WriteToFile, CloseFile,      DeleteNamedFile,  PathExists, AllocateMemory,
+    LockMemory,  UnlockMemory,   FreeMemory,       SetMode,    GetCreatedWorkFolder,
+    DecodeEntry,
+};
+
+}  // namespace
+
 int UnpackPayload(HINSTANCE instance, uint32_t* payloadOption) {
-  (void)instance;
-  (void)payloadOption;
-  return 1;
+  char path[PathCapacity];
+  // Without its own path the launcher cannot read a payload: it runs as one without.
+  DWORD length = GetModuleFileNameA(instance, path, PathCapacity);
+  if (length == 0 || length >= PathCapacity) return 1;
+  uint32_t extractResult = 0;
+  PayloadDescriptor descriptor;
+  if (!OpenPayload(&Win32Platform, path, 1, &extractResult, &descriptor)) return 1;
+  if (payloadOption != 0) *payloadOption = PayloadOptionOf(descriptor.flags);
+  return static_cast<int>(extractResult);
 }
 
 int DescribeOwnPayload(HMODULE module, char* pathBuffer, uint32_t pathSize,
                        PayloadDescriptor* descriptor) {
-  (void)descriptor;
-  GetModuleFileNameA(module, pathBuffer, pathSize);
-  return 0;
+  DWORD length = GetModuleFileNameA(module, pathBuffer, pathSize);
+  // A truncated path would name another file.
+  if (length == 0 || length >= pathSize) return 0;
+  return OpenPayload(&Win32Platform, pathBuffer, 0, 0, descriptor);
 }
 
 int RemovePayloadFiles(HINSTANCE instance) {
-  (void)instance;
+  char path[PathCapacity];
+  DWORD length = GetModuleFileNameA(instance, path, PathCapacity);
+  if (length != 0 && length < PathCapacity) DeleteLeadingEntryFiles(&Win32Platform, path);
   return ReleaseWorkFolder();
 }

@@ -1,0 +1,430 @@
+// Recognition, extraction and the exit pass of the payload reader, over in-memory files.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "lzari/lzari_encoder.h"
+#include "payload/payload_extract.h"
+#include "tests/unit/payload_fake_platform.h"
+
+namespace {
+
+using payload_fake::EntrySpec;
+using payload_fake::FakePlatform;
+using payload_fake::MakeImage;
+
+const char Exe[] = "D:\\GAMES\\MOVIE.EXE";
+const std::string Folder = "C:\\TEMP\\TempFolder.aaa\\";
+
+std::string Bytes(size_t size, uint32_t seed) {
+  std::string s(size, 0);
+  for (size_t i = 0; i < size; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    s[i] = static_cast<char>(seed >> 16);
+  }
+  return s;
+}
+
+std::string Compress(const std::string& text) {
+  std::vector<uint8_t> packed =
+      LzariEncode(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  return std::string(packed.begin(), packed.end());
+}
+
+EntrySpec Stored(const std::string& name, const std::string& extension, const std::string& data) {
+  EntrySpec e;
+  e.name = name;
+  e.extension = extension;
+  e.extractExtension = extension;
+  e.data = data;
+  return e;
+}
+
+EntrySpec Compressed(const std::string& name, const std::string& extension,
+                     const std::string& content) {
+  EntrySpec e;
+  e.name = name;
+  e.extension = extension.substr(0, 2) + "_";
+  e.extractExtension = extension;
+  e.data = Compress(content);
+  return e;
+}
+
+struct Outcome {
+  int recognised;
+  uint32_t extractResult;
+  PayloadDescriptor descriptor;
+};
+
+// Unpacks `image` as the executable, the way the launch does.
+Outcome Unpack(FakePlatform& fake, const std::string& image) {
+  fake.files[Exe] = image;
+  fake.errorMode = 0x8000;
+  PayloadPlatform calls = fake.Calls();
+  Outcome run = {0, 0xDEAD, {0xBEEF, 0xBEEF}};
+  run.recognised = OpenPayload(&calls, Exe, 1, &run.extractResult, &run.descriptor);
+  return run;
+}
+
+// What every call must leave behind, whatever happened inside it.
+void ExpectCleanExit(const FakePlatform& fake) {
+  EXPECT_TRUE(fake.open.empty()) << "files left open";
+  EXPECT_TRUE(fake.blocks.empty()) << "memory left allocated";
+  EXPECT_EQ(fake.errorMode, 0x8000u) << "error mode not restored";
+}
+
+std::vector<std::string> Created(const FakePlatform& fake) {
+  std::vector<std::string> names;
+  for (const std::string& line : fake.log) {
+    if (line.rfind("create ", 0) == 0) names.push_back(line.substr(7));
+  }
+  return names;
+}
+
+TEST(PayloadRecognition, DamagedOrMissingPayloadIsNoPayload) {
+  std::string good = MakeImage({Stored("cine", "dll", "x")}, 1);
+  auto withTrailer = [&](uint32_t offset) {
+    std::string s = good.substr(0, good.size() - 4);
+    s.append(reinterpret_cast<const char*>(&offset), 4);
+    return s;
+  };
+  std::string wrongMagic = good;
+  wrongMagic[512] = '2';
+  std::string negativeMovie = good;
+  int32_t minusOne = -1;
+  memcpy(&negativeMovie[512 + 4], &minusOne, 4);
+  struct Case { const char* what; std::string image; };
+  const Case cases[] = {
+      {"empty file", ""},
+      {"three bytes", "abc"},
+      {"plain executable", std::string(4096, 'M')},
+      {"header past the end", withTrailer(static_cast<uint32_t>(good.size()))},
+      {"header cut by the end", withTrailer(static_cast<uint32_t>(good.size()) - 200)},
+      {"header offset of 2 GiB or more", withTrailer(0xFFFFFFF0u)},
+      {"magic differs", wrongMagic},
+      {"movie offset negative", negativeMovie},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakePlatform fake;
+    Outcome run = Unpack(fake, c.image);
+    EXPECT_EQ(run.recognised, 0);
+    EXPECT_EQ(run.extractResult, 0xDEADu);  // untouched
+    EXPECT_EQ(run.descriptor.flags, 0xBEEFu);
+    EXPECT_EQ(fake.workFolderCalls, 0);
+    EXPECT_TRUE(Created(fake).empty());
+    EXPECT_TRUE(fake.open.empty());
+  }
+  FakePlatform fake;
+  PayloadPlatform calls = fake.Calls();
+  EXPECT_EQ(OpenPayload(&calls, "D:\\missing.exe", 1, nullptr, nullptr), 0);
+}
+
+TEST(PayloadRecognition, MovieOffsetPastTheEndCanStillBePositioned) {
+  PayloadHeader header;
+  std::string image = MakeImage({}, 0, 0x100, 0x44, &header);
+  int32_t far = 0x7FFFFF00;
+  memcpy(&image[512 + 4], &far, 4);
+  FakePlatform fake;
+  Outcome run = Unpack(fake, image);
+  EXPECT_EQ(run.recognised, 1);
+  EXPECT_EQ(run.extractResult, 1u);
+  EXPECT_EQ(run.descriptor.flags, 0x100u);
+  EXPECT_EQ(run.descriptor.flags2, 0x44u);
+}
+
+TEST(PayloadExtraction, StoredAndCompressedEntriesAreWrittenByteForByte) {
+  const std::string big = Bytes(100000, 1);
+  const std::string text = std::string(40000, 'a') + Bytes(3000, 2) + std::string(500, ' ');
+  std::vector<EntrySpec> entries = {
+      Stored("lead", "tmp", "leading data is never extracted"),
+      Stored("cine", "dll", big),
+      Compressed("support", "dll", text),
+      Compressed("exact", "bin", Bytes(32768, 3)),
+      Stored("empty", "dat", ""),
+  };
+  FakePlatform fake;
+  Outcome run = Unpack(fake, MakeImage(entries, 4, 0x2100));
+  ASSERT_EQ(run.recognised, 1);
+  EXPECT_EQ(run.extractResult, 1u);
+  EXPECT_EQ(PayloadOptionOf(run.descriptor.flags), 1u);
+  EXPECT_EQ(fake.files[Folder + "cine.dll"], big);
+  EXPECT_EQ(fake.files[Folder + "support.dll"], text);
+  EXPECT_EQ(fake.files[Folder + "exact.bin"], Bytes(32768, 3));
+  // An empty entry is an empty file, not the rest of the executable.
+  ASSERT_TRUE(fake.files.count(Folder + "empty.dat"));
+  EXPECT_EQ(fake.files[Folder + "empty.dat"], "");
+  EXPECT_FALSE(fake.files.count(Folder + "lead.tmp"));
+  EXPECT_EQ(fake.workFolderCalls, 1);
+  // Critical errors were off during the writes.
+  EXPECT_EQ(fake.errorModes.front(), 1u);
+  ExpectCleanExit(fake);
+}
+
+TEST(PayloadExtraction, NothingToExtractCreatesNoWorkFolder) {
+  FakePlatform fake;
+  Outcome run = Unpack(fake, MakeImage({Stored("lead", "tmp", "x")}, 0));
+  EXPECT_EQ(run.recognised, 1);
+  EXPECT_EQ(run.extractResult, 1u);
+  EXPECT_EQ(fake.workFolderCalls, 0);
+}
+
+TEST(PayloadExtraction, DamagedTableFailsBeforeAnythingIsWritten) {
+  std::string image = MakeImage({Stored("cine", "dll", "x"), Stored("msvcrt", "dll", "y")}, 2);
+  auto patched = [&](size_t at, int32_t value) {
+    std::string s = image;
+    memcpy(&s[512 + at], &value, 4);
+    return s;
+  };
+  std::string badName = image;
+  memcpy(&badName[512 + 24 + 52 + 8], "..\\x", 5);
+  std::string unterminated = image;
+  memset(&unterminated[512 + 24 + 8], 'n', 33);
+  struct Case { const char* what; std::string image; };
+  const Case cases[] = {
+      {"entryCount above 5", patched(16, 6)},
+      {"entryCount negative", patched(16, -2)},
+      {"extractCount above entryCount", patched(20, 3)},
+      {"extractCount negative", patched(20, -1)},
+      {"name with a path", badName},
+      {"name without terminator", unterminated},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakePlatform fake;
+    Outcome run = Unpack(fake, c.image);
+    EXPECT_EQ(run.recognised, 1);
+    EXPECT_EQ(run.extractResult, 0u);
+    EXPECT_EQ(fake.workFolderCalls, 0);
+    EXPECT_TRUE(Created(fake).empty());
+  }
+}
+
+TEST(PayloadExtraction, WorkFolderFailureFailsTheExtraction) {
+  FakePlatform fake;
+  fake.workFolderFails = true;
+  Outcome run = Unpack(fake, MakeImage({Stored("cine", "dll", "x")}, 1));
+  EXPECT_EQ(run.recognised, 1);
+  EXPECT_EQ(run.extractResult, 0u);
+  EXPECT_TRUE(Created(fake).empty());
+}
+
+TEST(PayloadExtraction, FailingSlotStopsTheRestAndIsDeleted) {
+  // The third of four entries fails, in each of the ways a slot can fail.
+  struct Case {
+    const char* what;
+    EntrySpec third;
+    bool created;  // whether the failing slot's file was created (and so deleted)
+  };
+  EntrySpec pastEnd = Stored("third", "dat", "");
+  pastEnd.offset = 0x100000;
+  pastEnd.size = 10;
+  EntrySpec tooLong = Stored("third", "dat", "abc");
+  tooLong.size = 0x7FFFFFF0;
+  EntrySpec packedPastEnd = Compressed("third", "dat", "hello");
+  packedPastEnd.size = 0x40000000;
+  EntrySpec longName = Stored(std::string(32, 'n'), "dat", "abc");
+  const Case cases[] = {
+      {"stored data past the end", pastEnd, true},
+      {"stored size past the end", tooLong, true},
+      {"compressed size past the end", packedPastEnd, true},
+      {"target path over 260 bytes", longName, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakePlatform fake;
+    fake.workFolder = "C:\\" + std::string(225, 'w') + "\\";
+    std::vector<EntrySpec> entries = {Stored("first", "dat", "1111"),
+                                      Compressed("second", "dat", "2222"), c.third,
+                                      Stored("fourth", "dat", "4444")};
+    Outcome run = Unpack(fake, MakeImage(entries, 4));
+    EXPECT_EQ(run.recognised, 1);
+    EXPECT_EQ(run.extractResult, 0u);
+    EXPECT_EQ(fake.files[fake.workFolder + "first.dat"], "1111");
+    EXPECT_EQ(fake.files[fake.workFolder + "second.dat"], "2222");
+    std::string third = fake.workFolder + c.third.name + ".dat";
+    EXPECT_FALSE(fake.files.count(third));
+    std::vector<std::string> expected = {fake.workFolder + "first.dat",
+                                         fake.workFolder + "second.dat"};
+    if (c.created) expected.push_back(third);
+    EXPECT_EQ(Created(fake), expected) << "the fourth slot must not be tried";
+    EXPECT_EQ(fake.log.back() == "delete " + third, c.created);
+    ExpectCleanExit(fake);
+  }
+}
+
+TEST(PayloadExtraction, TargetThatCannotBeCreated) {
+  struct Case {
+    const char* what;
+    bool compressed;
+    bool exists;
+    uint32_t result;
+  };
+  const Case cases[] = {
+      {"stored, held open elsewhere", false, true, 1},
+      {"stored, cannot be made", false, false, 0},
+      {"compressed, held open elsewhere", true, true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakePlatform fake;
+    std::string held = Folder + "held.dat";
+    fake.uncreatable.insert(held);
+    if (c.exists) fake.files[held] = "old";
+    EntrySpec entry = c.compressed ? Compressed("held", "dat", "new") : Stored("held", "dat", "new");
+    Outcome run = Unpack(fake, MakeImage({entry, Stored("next", "dat", "next")}, 2));
+    EXPECT_EQ(run.extractResult, c.result);
+    if (c.exists) {
+      EXPECT_EQ(fake.files[held], "old");
+    }
+    EXPECT_EQ(fake.files.count(Folder + "next.dat") == 1, c.result == 1);
+    for (const std::string& line : fake.log) EXPECT_NE(line, "delete " + held);
+    ExpectCleanExit(fake);
+  }
+}
+
+TEST(PayloadExtraction, InputBufferGrowsOnceAndServesSmallerEntries) {
+  std::string a = Compress(Bytes(1000, 4));
+  std::string b = Compress(Bytes(5000, 5));
+  std::string c = Compress(Bytes(2000, 6));
+  FakePlatform fake;
+  std::vector<EntrySpec> entries = {Compressed("a", "bin", Bytes(1000, 4)),
+                                    Compressed("b", "bin", Bytes(5000, 5)),
+                                    Compressed("c", "bin", Bytes(2000, 6))};
+  Outcome run = Unpack(fake, MakeImage(entries, 3));
+  EXPECT_EQ(run.extractResult, 1u);
+  EXPECT_EQ(fake.files[Folder + "c.bin"], Bytes(2000, 6));
+  std::vector<std::pair<uint32_t, uint32_t>> expected = {
+      {0, sizeof(LzariDecoder)}, {0, PayloadBufferSize}, {0, static_cast<uint32_t>(a.size())},
+      {0, static_cast<uint32_t>(b.size())}};
+  EXPECT_EQ(fake.allocations, expected);
+  ExpectCleanExit(fake);
+}
+
+TEST(PayloadExtraction, CopyBufferHalvesUnderMemoryPressure) {
+  struct Case { uint32_t largest; int32_t chunk; uint32_t tries; bool ok; };
+  const Case cases[] = {
+      {32768, 32768, 1, true}, {20000, 16384, 2, true}, {1, 1, 16, true}, {0, 0, 16, false},
+  };
+  const std::string data = Bytes(40000, 7);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.largest);
+    FakePlatform fake;
+    fake.largestAllocation = c.largest;
+    Outcome run = Unpack(fake, MakeImage({Stored("cine", "dll", data)}, 1));
+    EXPECT_EQ(run.extractResult, c.ok ? 1u : 0u);
+    ASSERT_EQ(fake.allocations.size(), c.tries);
+    EXPECT_EQ(fake.allocations.back().first, MoveableZeroedMemory);
+    EXPECT_EQ(fake.allocations.back().second, c.ok ? static_cast<uint32_t>(c.chunk) : 1u);
+    if (c.ok) {
+      EXPECT_EQ(fake.files[Folder + "cine.dll"], data);
+      EXPECT_EQ(fake.writeSizes.front(), c.chunk);
+      EXPECT_EQ(fake.writeSizes.back(), static_cast<int32_t>(data.size() % c.chunk ? data.size() % c.chunk : c.chunk));
+    } else {
+      EXPECT_FALSE(fake.files.count(Folder + "cine.dll"));
+    }
+    ExpectCleanExit(fake);
+  }
+}
+
+TEST(PayloadExtraction, FullDiskFailsTheEntryAndDeletesIt) {
+  struct Case { const char* what; bool compressed; int64_t space; };
+  const Case cases[] = {
+      {"stored, first chunk short", false, 100},
+      {"stored, last chunk short", false, 32768 + 5},
+      {"compressed, a full buffer short", true, 1000},
+      {"compressed, the remainder short", true, 32768 + 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakePlatform fake;
+    fake.diskSpace = c.space;
+    std::string content = Bytes(50000, 8);
+    EntrySpec entry = c.compressed ? Compressed("big", "bin", content) : Stored("big", "bin", content);
+    Outcome run = Unpack(fake, MakeImage({entry, Stored("after", "dat", "x")}, 2));
+    EXPECT_EQ(run.extractResult, 0u);
+    EXPECT_FALSE(fake.files.count(Folder + "big.bin"));
+    EXPECT_FALSE(fake.files.count(Folder + "after.dat"));
+    ExpectCleanExit(fake);
+  }
+}
+
+TEST(PayloadExtraction, CompressedEntryTooShortForItsLengthEndsTheProcess) {
+  for (int size : {0, 3}) {
+    EntrySpec entry = Compressed("cine", "dll", "x");
+    entry.data = entry.data.substr(0, size);
+    std::string image = MakeImage({entry}, 1);
+    EXPECT_EXIT(
+        {
+          FakePlatform fake;
+          Unpack(fake, image);
+        },
+        testing::ExitedWithCode(1), "")
+        << size;
+  }
+}
+
+TEST(CopyStoredEntry, CountOfZeroOrLessCopiesToTheEndAndShortSourceSucceeds) {
+  struct Case { int32_t count; size_t copied; };
+  const Case cases[] = {{0, 70000}, {-5, 70000}, {100, 100}, {69999, 69999}, {90000, 70000}};
+  for (const Case& c : cases) {
+    FakePlatform fake;
+    fake.files["src"] = Bytes(70000, 9);
+    PayloadPlatform calls = fake.Calls();
+    PayloadFile source = calls.openFile(&fake, "src");
+    PayloadFile target = calls.createFile(&fake, "dst");
+    EXPECT_EQ(CopyStoredEntry(&calls, source, target, c.count), 0) << c.count;
+    EXPECT_EQ(fake.files["dst"], fake.files["src"].substr(0, c.copied)) << c.count;
+    EXPECT_EQ(fake.blocks.size(), 0u);
+  }
+}
+
+TEST(PayloadExitPass, DeletesLeadingEntryFilesBesideTheExecutableOnly) {
+  std::vector<EntrySpec> entries = {Stored("save", "dat", ""), Stored("prefs", "ini", ""),
+                                    Stored("cine", "dll", "x")};
+  struct Case { const char* exe; std::vector<std::string> deleted; };
+  const Case cases[] = {
+      {"D:\\GAMES\\MOVIE.EXE", {"D:\\GAMES\\save.dat", "D:\\GAMES\\prefs.ini"}},
+      {"MOVIE.EXE", {"save.dat", "prefs.ini"}},
+  };
+  for (const Case& c : cases) {
+    FakePlatform fake;
+    fake.files[c.exe] = MakeImage(entries, 1);
+    fake.errorMode = 0x8000;
+    PayloadPlatform calls = fake.Calls();
+    DeleteLeadingEntryFiles(&calls, c.exe);
+    std::vector<std::string> expected;
+    for (const std::string& d : c.deleted) expected.push_back("delete " + d);
+    EXPECT_EQ(fake.log, expected) << c.exe;
+    EXPECT_EQ(fake.errorModes.front(), 1u);
+    ExpectCleanExit(fake);
+  }
+}
+
+TEST(PayloadExitPass, DeletesNothingForMissingOrDamagedPayloads) {
+  std::string damaged = MakeImage({Stored("save", "dat", ""), Stored("cine", "dll", "x")}, 1);
+  int32_t seven = 7;
+  memcpy(&damaged[512 + 16], &seven, 4);
+  std::string allExtracted = MakeImage({Stored("cine", "dll", "x")}, 1);
+  std::string farName =
+      MakeImage({Stored(std::string(32, 'n'), "dat", ""), Stored("cine", "dll", "x")}, 1);
+  struct Case { const char* what; std::string exe; std::string image; };
+  const Case cases[] = {
+      {"no payload", "D:\\G\\M.EXE", std::string(1000, 'M')},
+      {"counts outside the table", "D:\\G\\M.EXE", damaged},
+      {"no leading entries", "D:\\G\\M.EXE", allExtracted},
+      {"name does not fit beside the executable", "D:\\" + std::string(220, 'g') + "\\M.EXE", farName},
+  };
+  for (const Case& c : cases) {
+    FakePlatform fake;
+    fake.files[c.exe] = c.image;
+    fake.errorMode = 0x8000;
+    PayloadPlatform calls = fake.Calls();
+    DeleteLeadingEntryFiles(&calls, c.exe.c_str());
+    EXPECT_TRUE(fake.log.empty()) << c.what;
+    ExpectCleanExit(fake);
+  }
+}
+
+}  // namespace
