@@ -27,7 +27,8 @@ bool ReadAll(const std::string& name, std::vector<uint8_t>* data, std::string* e
   }
   uint8_t chunk[1 << 16];
   size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) data->insert(data->end(), chunk, chunk + n);
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+    data->insert(data->end(), chunk, chunk + n);
   bool ok = !std::ferror(file);
   if (!ok) *error = std::strerror(errno);
   if (file != stdin) std::fclose(file);

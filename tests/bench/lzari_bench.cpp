@@ -87,10 +87,11 @@ std::map<std::string, Corpus>& Corpora() {
     c.text = s.data.size() >= (1 << 20) ? s.data : Synthetic(1);
     if (c.text != s.data) std::fprintf(stderr, "%s: files not found, synthetic data\n", s.name);
     c.stream = LzariEncode(c.text.data(), c.text.size());
-    c.path = (fs::temp_directory_path() / ("lzari_bench_" + c.name + "_" + std::to_string(getpid())))
-                 .string();
-    std::ofstream(c.path, std::ios::binary).write(reinterpret_cast<const char*>(c.text.data()),
-                                                  std::streamsize(c.text.size()));
+    c.path =
+        (fs::temp_directory_path() / ("lzari_bench_" + c.name + "_" + std::to_string(getpid())))
+            .string();
+    std::ofstream(c.path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(c.text.data()), std::streamsize(c.text.size()));
     corpora[c.name] = std::move(c);
   }
   std::atexit([] {
@@ -120,8 +121,8 @@ int32_t BufferByte(void* context, int32_t byte) {
 // Output megabytes (10^6) per second, as "MB=.../s".
 void ReportRate(benchmark::State& state, size_t bytesPerIteration) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytesPerIteration));
-  state.counters["MB"] = benchmark::Counter(double(state.iterations()) * double(bytesPerIteration) / 1e6,
-                                              benchmark::Counter::kIsRate);
+  state.counters["MB"] = benchmark::Counter(
+      double(state.iterations()) * double(bytesPerIteration) / 1e6, benchmark::Counter::kIsRate);
 }
 
 void LzariDecode(benchmark::State& state, const std::string& name) {
@@ -172,17 +173,27 @@ void Tool(benchmark::State& state, const std::string& name, const std::string& t
 void Register() {
   for (const char* name : {"text", "binary"}) {
     std::string n = name;
-    benchmark::RegisterBenchmark(("decode/lzari/" + n).c_str(), LzariDecode, n)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("decode/lzari/" + n).c_str(), LzariDecode, n)
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(("decode/gzip/" + n).c_str(), Tool, n, "gzip", true)
-        ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(5);
     benchmark::RegisterBenchmark(("decode/xz/" + n).c_str(), Tool, n, "xz", true)
-        ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(5);
     benchmark::RegisterBenchmark(("encode/lzari/" + n).c_str(), LzariEncodeBench, n)
-        ->Unit(benchmark::kMillisecond)->Iterations(3);
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(3);
     benchmark::RegisterBenchmark(("encode/gzip-9/" + n).c_str(), Tool, n, "gzip", false)
-        ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(3);
     benchmark::RegisterBenchmark(("encode/xz-9/" + n).c_str(), Tool, n, "xz", false)
-        ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(3);
   }
 }
 

@@ -17,8 +17,8 @@ const size_t Block = 32768;
 
 struct EntryRun {
   int status = -1;
-  bool decoding = false;  // reached the call
-  int result = -1;        // -1 when the call never returned
+  bool decoding = false;                      // reached the call
+  int result = -1;                            // -1 when the call never returned
   std::vector<std::pair<long, long>> writes;  // asked, done
   std::vector<std::string> missing;
   std::string output;
@@ -37,7 +37,8 @@ EntryRun RunEntry(std::vector<std::string> args) {
     long asked, done;
     if (line == "decoding") run.decoding = true;
     if (line.rfind("result=", 0) == 0) run.result = std::stoi(line.substr(7));
-    if (std::sscanf(line.c_str(), "write=%ld:%ld", &asked, &done) == 2) run.writes.push_back({asked, done});
+    if (std::sscanf(line.c_str(), "write=%ld:%ld", &asked, &done) == 2)
+      run.writes.push_back({asked, done});
     if (line.rfind("missing=", 0) == 0) run.missing.push_back(line.substr(8));
   }
   return run;
@@ -82,8 +83,8 @@ TEST(DecodeEntryToFile, WritesEveryFullBufferThenTheRest) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.text.size()));
     WriteFile(box.root + "/in.lz", c.stream);
-    EntryRun run = RunEntry({"decode", ToWindowsPath(box.root + "/in.lz"),
-                             ToWindowsPath(box.root + "/out.bin")});
+    EntryRun run = RunEntry(
+        {"decode", ToWindowsPath(box.root + "/in.lz"), ToWindowsPath(box.root + "/out.bin")});
     EXPECT_EQ(run.result, 1) << run.output;
     std::vector<std::pair<long, long>> expected(c.text.size() / Block, {long(Block), long(Block)});
     if (c.text.size() % Block != 0)
@@ -138,8 +139,8 @@ TEST(DecodeEntryToFile, TargetThatRefusesWritesFails) {
     std::string original = "existing content";
     WriteFile(box.root + "/target.bin", original);
     WriteFile(box.root + "/in.lz", Encode(Sample(c.size, 3)));
-    EntryRun run = RunEntry({"readonly", ToWindowsPath(box.root + "/in.lz"),
-                             ToWindowsPath(box.root + "/target.bin")});
+    EntryRun run = RunEntry(
+        {"readonly", ToWindowsPath(box.root + "/in.lz"), ToWindowsPath(box.root + "/target.bin")});
     EXPECT_EQ(run.result, c.result) << run.output;
     EXPECT_EQ(run.writes.size(), c.writes);
     for (const auto& w : run.writes) EXPECT_EQ(w.second, -1);
@@ -152,8 +153,8 @@ TEST(DecodeEntryToFile, MissingArgumentDoesNothing) {
   WriteFile(box.root + "/in.lz", Encode(Sample(50000, 5)));
   EntryRun run = RunEntry({"missing", ToWindowsPath(box.root + "/in.lz")});
   // name:result:writes:decoder record untouched
-  std::vector<std::string> expected = {"decoder:0:0:1", "buffer:0:0:1", "size:0:0:1",
-                                       "input:0:0:1", "file:0:0:1"};
+  std::vector<std::string> expected = {"decoder:0:0:1", "buffer:0:0:1", "size:0:0:1", "input:0:0:1",
+                                       "file:0:0:1"};
   EXPECT_EQ(run.missing, expected) << run.output;
 }
 
@@ -162,8 +163,8 @@ TEST(DecodeEntryToFile, StreamShorterThanItsLengthEndsTheProcessWithStatusOne) {
   for (size_t length = 0; length < 4; ++length) {
     SCOPED_TRACE(length);
     WriteFile(box.root + "/in.lz", std::string(length, '\x07'));
-    EntryRun run = RunEntry({"decode", ToWindowsPath(box.root + "/in.lz"),
-                             ToWindowsPath(box.root + "/out.bin")});
+    EntryRun run = RunEntry(
+        {"decode", ToWindowsPath(box.root + "/in.lz"), ToWindowsPath(box.root + "/out.bin")});
     EXPECT_TRUE(run.decoding) << run.output;
     EXPECT_EQ(run.result, -1) << "the call returned";
     EXPECT_EQ(run.status, 1);

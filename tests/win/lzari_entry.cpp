@@ -41,8 +41,8 @@ long WINAPI WatchedWrite(HFILE file, LPCCH buffer, long count) {
 // linked in, so their calls go through this module's import table.
 bool WatchWrites() {
   uint8_t* base = reinterpret_cast<uint8_t*>(GetModuleHandleA(nullptr));
-  IMAGE_NT_HEADERS* nt =
-      reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  IMAGE_NT_HEADERS* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
+      base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
   IMAGE_DATA_DIRECTORY imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
   for (IMAGE_IMPORT_DESCRIPTOR* d =
            reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
