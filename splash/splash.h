@@ -6,6 +6,10 @@
 // executable loads. Returns the thread identifier, or 0 without a splash.
 DWORD StartSplash();
 
+// The bitmap beside the executable (its name with ".BMP"), or null when the payload
+// forbids a splash or the file cannot be read.
+HBITMAP LoadSplashBitmap();
+
 // Asks the splash thread `threadId` to close its window. Returns the result of
 // posting the request.
 BOOL WINAPI CloseSplash(DWORD threadId);

@@ -1,0 +1,190 @@
+// The splash thread's body: its window class, window, message loop, painting and palette.
+#include "splash/splash_window.h"
+#include "splash/splash_geometry.h"
+#include "splash/splash_palette.h"
+
+namespace {
+
+// The slots are 32 bits wide on both builds. GDI handles fit: the system keeps them
+// 32-bit significant so that 32-bit and 64-bit processes can share them.
+HGDIOBJ ReadSlot(HWND window, int slot) {
+  return reinterpret_cast<HGDIOBJ>(static_cast<LONG_PTR>(GetWindowLongA(window, slot)));
+}
+
+void WriteSlot(HWND window, int slot, HGDIOBJ handle) {
+  SetWindowLongA(window, slot, static_cast<LONG>(reinterpret_cast<LONG_PTR>(handle)));
+}
+
+// LOGPALETTE with room for the whole splash palette.
+struct SplashLogPalette {
+  WORD palVersion;
+  WORD palNumEntries;
+  PALETTEENTRY palPalEntry[SplashPaletteSize];
+};
+
+static_assert(sizeof(SplashColor) == sizeof(PALETTEENTRY), "entry layout");
+
+}  // namespace
+
+DWORD WINAPI SplashThreadProc(LPVOID parameter) {
+  HBITMAP bitmap = static_cast<HBITMAP>(parameter);
+  if (!RegisterSplashClass()) {
+    DeleteObject(bitmap);
+    return 0;
+  }
+  HWND window = CreateSplashWindow(bitmap);
+  if (window == 0) {
+    DeleteObject(bitmap);
+    return 0;
+  }
+  MSG message;
+  message.wParam = 0;
+  // GetMessageA fails (-1) only for a bad window filter, and this one is null; should
+  // it ever fail, ending the loop beats spinning on it.
+  while (GetMessageA(&message, 0, 0, 0) > 0) {
+    // The close request is a thread message: no window, so it never reaches the
+    // window procedure. WM_USER sent to the window itself is an ordinary message.
+    if (message.hwnd == 0 && message.message == WM_USER) {
+      DestroyWindow(window);
+      continue;
+    }
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  // The window is gone by now (or goes with the thread), so nothing paints with it.
+  DeleteObject(bitmap);
+  return static_cast<DWORD>(message.wParam);
+}
+
+BOOL RegisterSplashClass() {
+  WNDCLASSA splashClass;
+  splashClass.style = 0;
+  splashClass.lpfnWndProc = SplashWndProc;
+  splashClass.cbClsExtra = 0;
+  splashClass.cbWndExtra = SplashWindowExtra;
+  splashClass.hInstance = GetModuleHandleA(0);
+  splashClass.hIcon = 0;
+  splashClass.hCursor = LoadCursorA(0, MAKEINTRESOURCEA(32512));
+  splashClass.hbrBackground = 0;
+  splashClass.lpszMenuName = 0;
+  splashClass.lpszClassName = SplashClassName;
+  return RegisterClassA(&splashClass) != 0;
+}
+
+HWND CreateSplashWindow(HBITMAP bitmap) {
+  int x = static_cast<int>(CW_USEDEFAULT);
+  int y = 0;
+  int width = static_cast<int>(CW_USEDEFAULT);
+  int height = 0;
+  BITMAP description;
+  if (GetObjectA(bitmap, sizeof(description), &description) != 0) {
+    RECT frame = {0, 0, description.bmWidth, description.bmHeight};
+    AdjustWindowRectEx(&frame, SplashStyle, FALSE, SplashExStyle);
+    RECT desktop = {0, 0, 0, 0};
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    SplashPlacement place = CenterSplashWindow(
+        SplashRect{frame.left, frame.top, frame.right, frame.bottom},
+        SplashRect{desktop.left, desktop.top, desktop.right, desktop.bottom});
+    x = place.x;
+    y = place.y;
+    width = place.width;
+    height = place.height;
+  }
+  HWND window = CreateWindowExA(SplashExStyle, SplashClassName, SplashTitle, SplashStyle, x,
+                                y, width, height, 0, 0, GetModuleHandleA(0), 0);
+  if (window == 0) return 0;
+  WriteSlot(window, SplashSlotBitmap, bitmap);
+  ShowWindow(window, SW_SHOW);
+  UpdateWindow(window);
+  return window;
+}
+
+LRESULT CALLBACK SplashWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_DESTROY: {
+      HGDIOBJ palette = ReadSlot(window, SplashSlotPalette);
+      if (palette != 0) {
+        WriteSlot(window, SplashSlotPalette, 0);
+        DeleteObject(palette);
+      }
+      PostQuitMessage(0);
+      return 0;
+    }
+    case WM_PAINT:
+      return PaintSplash(window);
+    case WM_ERASEBKGND:
+      // The bitmap covers the whole client area; erasing would only flicker.
+      return 0;
+    case WM_QUERYNEWPALETTE:
+      return RealizeSplashPalette(window);
+    case WM_PALETTECHANGED:
+      // Our own realisation changes the palette too; answering it would loop.
+      if (reinterpret_cast<HWND>(wParam) != window) RealizeSplashPalette(window);
+      return 0;
+    default:
+      return DefWindowProcA(window, message, wParam, lParam);
+  }
+}
+
+BYTE RealizeSplashPalette(HWND window) {
+  HPALETTE palette = static_cast<HPALETTE>(ReadSlot(window, SplashSlotPalette));
+  if (palette == 0) {
+    palette = CreateSplashPalette();
+    if (palette == 0) return 0;
+    WriteSlot(window, SplashSlotPalette, palette);
+  }
+  HDC dc = GetDC(window);
+  if (dc == 0) return 0;
+  // Always a background palette: the splash must not disturb the colours of the
+  // window that has the focus.
+  HPALETTE previous = SelectPalette(dc, palette, TRUE);
+  UnrealizeObject(palette);
+  BYTE realized = RealizePalette(dc) != 0;
+  if (realized) InvalidateRect(window, 0, TRUE);
+  SelectPalette(dc, previous, TRUE);
+  ReleaseDC(window, dc);
+  return realized;
+}
+
+HPALETTE CreateSplashPalette() {
+  SplashColor colors[SplashPaletteSize];
+  FillSplashPalette(colors);
+  SplashLogPalette log;
+  log.palVersion = SplashPaletteVersion;
+  log.palNumEntries = static_cast<WORD>(SplashPaletteSize);
+  for (uint32_t i = 0; i < SplashPaletteSize; ++i) {
+    log.palPalEntry[i].peRed = colors[i].red;
+    log.palPalEntry[i].peGreen = colors[i].green;
+    log.palPalEntry[i].peBlue = colors[i].blue;
+    log.palPalEntry[i].peFlags = colors[i].flags;
+  }
+  return CreatePalette(reinterpret_cast<LOGPALETTE*>(&log));
+}
+
+LRESULT PaintSplash(HWND window) {
+  LRESULT result = 1;
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(window, &paint);
+  if (dc == 0) return 1;
+  HPALETTE palette = static_cast<HPALETTE>(ReadSlot(window, SplashSlotPalette));
+  HPALETTE previousPalette = 0;
+  if (palette != 0) previousPalette = SelectPalette(dc, palette, TRUE);
+  HGDIOBJ bitmap = ReadSlot(window, SplashSlotBitmap);
+  if (bitmap != 0) {
+    HDC memory = CreateCompatibleDC(dc);
+    if (memory != 0) {
+      HGDIOBJ previous = SelectObject(memory, bitmap);
+      // The client area has the bitmap's size, so window and bitmap coordinates agree.
+      const RECT& r = paint.rcPaint;
+      result = BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, memory, r.left,
+                      r.top, SRCCOPY)
+                   ? 0
+                   : 1;
+      if (previous != 0) SelectObject(memory, previous);
+      DeleteDC(memory);
+    }
+  }
+  if (previousPalette != 0) SelectPalette(dc, previousPalette, FALSE);
+  EndPaint(window, &paint);
+  return result;
+}
