@@ -1,0 +1,355 @@
+// Projectors made by cinepack, run under Wine: what lands in the work folder, where the
+// runtime is loaded from, the payload option, the exit pass, and every failure path.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "payload/payload_format.h"
+#include "tests/e2e/harness.h"
+
+namespace e2e {
+namespace {
+
+const char CannotCreate[] =
+    "This application cannot start as it cannot create needed files. There may not be "
+    "enough free disk space.";
+
+std::string RandomBytes(size_t size, unsigned seed) {
+  std::mt19937 generator(seed);
+  std::string bytes(size, 0);
+  for (char& c : bytes) c = static_cast<char>(generator());
+  return bytes;
+}
+
+std::string Text(size_t size) {
+  std::string text;
+  for (int line = 0; text.size() < size; ++line) {
+    text += "line " + std::to_string(line) + ": the quick brown fox jumps over the lazy dog\r\n";
+  }
+  text.resize(size);
+  return text;
+}
+
+// Runs build/host/cinepack with `args`; returns its exit status and output.
+int Cinepack(const std::string& args, std::string* output = nullptr) {
+  std::string command = HostDir() + "/cinepack " + args + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  std::string text;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+  int status = pclose(pipe);
+  if (output) *output = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Packs a projector as app/MOVIE.EXE from the win64 launcher; `extracts` are
+// "file[:compress]" paths (Unix) and `extra` more cinepack options.
+void Pack(const Sandbox& box, const std::vector<std::string>& extracts, const std::string& extra) {
+  std::string movie = box.root + "/movie.dir";
+  WriteFile(movie, "XFIRmovie container");
+  std::string args = "build --stub " + Launcher() + " --movie " + movie + " -o " + box.app + "/MOVIE.EXE " + extra;
+  for (const std::string& e : extracts) args += " --extract " + e;
+  std::string output;
+  ASSERT_EQ(Cinepack(args, &output), 0) << output;
+}
+
+LaunchSpec Spec(const Sandbox& box) {
+  LaunchSpec spec;
+  spec.exe = box.app + "/MOVIE.EXE";
+  spec.tmp = box.tmp;
+  spec.cwd = box.root;
+  return spec;
+}
+
+// Overwrites `size` bytes of a slot field in the packed projector's header.
+void PatchSlot(const std::string& exe, int slot, size_t field, const void* bytes, size_t size) {
+  std::string image = ReadFile(exe);
+  uint32_t headerOffset = 0;
+  memcpy(&headerOffset, &image[image.size() - 4], 4);
+  memcpy(&image[headerOffset + 24 + 52 * slot + field], bytes, size);
+  WriteFile(exe, image);
+}
+
+std::vector<std::string> WorkFolders(const Sandbox& box) {
+  std::vector<std::string> folders;
+  for (const std::string& name : ListDir(box.tmp)) {
+    if (name.rfind("TempFolder.", 0) == 0) folders.push_back(name);
+  }
+  return folders;
+}
+
+TEST(PayloadRun, ExtractedEntriesArriveByteForByteAndTheRuntimeLoadsFromThere) {
+  struct Case {
+    const char* name;
+    bool compressRuntime;  // cine.dll itself compressed or stored
+    bool option;
+  };
+  const Case cases[] = {{"compressed_runtime", true, true}, {"stored_runtime", false, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox box = MakeSandbox(std::string("payload_") + c.name);
+    WriteFile(box.root + "/src/big.bin", RandomBytes(100000, 1));          // over 32,768
+    WriteFile(box.root + "/src/notes.txt", Text(150000));                  // compressed
+    WriteFile(box.root + "/src/exact.dat", RandomBytes(32768, 2));         // one full buffer
+    WriteFile(box.root + "/src/empty.ini", "");
+    CopyFile(TestRuntime(), box.root + "/src/cine.dll");
+    std::string src = box.root + "/src/";
+    Pack(box,
+         {src + "cine.dll" + (c.compressRuntime ? ":compress" : ""),
+          src + "big.bin" + (c.compressRuntime ? "" : ":compress"), src + "notes.txt:compress",
+          src + "exact.dat:compress", src + "empty.ini"},
+         c.option ? "--option" : "");
+    LaunchSpec spec = Spec(box);
+    spec.env.push_back("CINE_SNAPSHOT=" + ToWindowsPath(box.root + "/snapshot"));
+    LaunchResult r = Launch(box, spec);
+
+    ASSERT_EQ(r.report["called"], "1") << r.probeOutput << r.box["text"];
+    EXPECT_EQ(r.report["runtimeLocation"], "2");
+    std::string folder = r.report["workFolder"];
+    EXPECT_EQ(folder.rfind(ToWindowsPath(box.tmp) + "\\TempFolder.", 0), 0u) << folder;
+    EXPECT_EQ(folder.back(), '\\');
+    EXPECT_EQ(ToLower(r.report["runtime_path"]), ToLower(folder + "cine.dll"));
+    EXPECT_EQ(r.report["payloadOption"], c.option ? "1" : "0");
+    for (const char* name : {"cine.dll", "big.bin", "notes.txt", "exact.dat", "empty.ini"}) {
+      std::string copy = box.root + "/snapshot/" + name;
+      ASSERT_TRUE(Exists(copy)) << name;
+      EXPECT_TRUE(ReadFile(copy) == ReadFile(src + name)) << name << " differs";
+    }
+    // The folder held nothing but the entries and the lock file.
+    EXPECT_EQ(r.workFiles.size(), 6u);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.box.empty()) << r.box["text"];
+    EXPECT_TRUE(WorkFolders(box).empty()) << "the work folder outlived the run";
+  }
+}
+
+TEST(PayloadRun, LeadingEntriesAreDeletedBesideTheExecutableOnly) {
+  Sandbox box = MakeSandbox("payload_leading");
+  CopyFile(TestRuntime(), box.root + "/src/cine.dll");
+  Pack(box, {box.root + "/src/cine.dll"}, "--leading save.dat --leading prefs.ini");
+  const char* mustGo[] = {"app/save.dat", "app/prefs.ini"};
+  const char* mustStay[] = {"app/other.dat", "app/save.ini", "save.dat", "app/Nodix/save.dat",
+                            "tmp/prefs.ini", "src/cine.dll"};
+  for (const char* f : mustGo) WriteFile(box.root + "/" + f, "x");
+  for (const char* f : mustStay) {
+    if (!Exists(box.root + "/" + f)) WriteFile(box.root + "/" + f, "x");
+  }
+  LaunchSpec spec = Spec(box);
+  spec.env.push_back("CINE_READY=" + ToWindowsPath(box.root + "/ready"));
+  LaunchResult r = Launch(box, spec);
+  ASSERT_EQ(r.report["called"], "1") << r.probeOutput << r.box["text"];
+  EXPECT_EQ(r.report["runtimeLocation"], "2");
+  for (const char* f : mustGo) EXPECT_FALSE(Exists(box.root + "/" + f)) << f;
+  for (const char* f : mustStay) EXPECT_TRUE(Exists(box.root + "/" + f)) << f;
+  EXPECT_TRUE(Exists(box.app + "/MOVIE.EXE"));
+}
+
+TEST(PayloadRun, NothingToExtractMeansNoWorkFolder) {
+  Sandbox box = MakeSandbox("payload_none_extracted");
+  Pack(box, {}, "--leading save.dat --option");
+  CopyFile(TestRuntime(), box.app + "/cine.dll");
+  LaunchResult r = Launch(box, Spec(box));
+  ASSERT_EQ(r.report["called"], "1") << r.probeOutput << r.box["text"];
+  EXPECT_EQ(r.report["workFolder"], "(null)");
+  EXPECT_EQ(r.report["runtimeLocation"], "1");
+  EXPECT_EQ(r.report["payloadOption"], "1");  // recognised all the same
+  EXPECT_TRUE(ListDir(box.tmp).empty());
+}
+
+TEST(PayloadRun, ExecutableWithoutPayloadRunsAsOne) {
+  std::string launcher = ReadFile(Launcher());
+  auto withTail = [&](const std::string& tail) { return launcher + tail; };
+  auto dword = [](uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
+  // A header with the magic but a movie offset no file position reaches.
+  std::string header(PayloadHeaderSize, '\0');
+  memcpy(&header[0], "10MC", 4);
+  int32_t negative = -16;
+  memcpy(&header[4], &negative, 4);
+  uint32_t headerAt = static_cast<uint32_t>(launcher.size());
+  struct Case { const char* name; std::string image; };
+  const Case cases[] = {
+      {"bare_launcher", launcher},
+      {"arbitrary_last_bytes", withTail(RandomBytes(1000, 3) + dword(0xDEADBEEF))},
+      {"offset_to_the_image", withTail(dword(0))},
+      {"header_cut_short", withTail(std::string(100, 'h') + dword(headerAt))},
+      {"movie_unreachable", withTail(header + dword(headerAt))},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox box = MakeSandbox(std::string("payload_absent_") + c.name);
+    WriteFile(box.app + "/MOVIE.EXE", c.image);
+    CopyFile(TestRuntime(), box.app + "/cine.dll");
+    LaunchResult r = Launch(box, Spec(box));
+    ASSERT_EQ(r.report["called"], "1") << r.probeOutput << r.box["text"];
+    EXPECT_EQ(r.report["runtimeLocation"], "1");
+    EXPECT_EQ(r.report["workFolder"], "(null)");
+    EXPECT_EQ(r.report["payloadOption"], "0");
+    EXPECT_TRUE(ListDir(box.tmp).empty());
+    EXPECT_EQ(r.exitCode, 0);
+  }
+}
+
+// The entry named after the work folder's lock file targets a file that this run
+// itself holds open with share mode 0, so it can never be re-created.
+TEST(PayloadRun, TargetHeldOpenCountsAsExtractedWhenStoredAndFailsWhenCompressed) {
+  struct Case { const char* name; bool compressed; };
+  const Case cases[] = {{"stored", false}, {"compressed", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox box = MakeSandbox(std::string("payload_lockname_") + c.name);
+    WriteFile(box.root + "/src/Quorvantix.lok", "not a lock");
+    CopyFile(TestRuntime(), box.root + "/src/cine.dll");
+    Pack(box,
+         {box.root + "/src/Quorvantix.lok" + (c.compressed ? ":compress" : ""),
+          box.root + "/src/cine.dll"},
+         "");
+    LaunchResult r = Launch(box, Spec(box));
+    if (c.compressed) {
+      EXPECT_TRUE(r.report.empty()) << "the runtime must not run";
+      EXPECT_EQ(r.box["text"], CannotCreate);
+    } else {
+      EXPECT_EQ(r.report["called"], "1") << r.probeOutput << r.box["text"];
+      EXPECT_EQ(r.report["runtimeLocation"], "2");
+      EXPECT_TRUE(r.box.empty()) << r.box["text"];
+    }
+    EXPECT_EQ(r.exitCode, 0);
+  }
+}
+
+// Another process grabs the first entry's file as soon as the launcher has closed it;
+// a large second entry gives it time before the third slot writes the same name.
+TEST(PayloadRun, TargetHeldByAnotherProcess) {
+  struct Case { const char* name; bool compressed; };
+  const Case cases[] = {{"stored", false}, {"compressed", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox box = MakeSandbox(std::string("payload_held_") + c.name);
+    WriteFile(box.root + "/src/same.dat", "FIRST");
+    WriteFile(box.root + "/src/big.bin", RandomBytes(32 << 20, 4));
+    WriteFile(box.root + "/src/samf.dat", "THIRD");
+    CopyFile(TestRuntime(), box.root + "/src/cine.dll");
+    std::string src = box.root + "/src/";
+    Pack(box, {src + "same.dat", src + "big.bin", src + "samf.dat" + (c.compressed ? ":compress" : ""),
+               src + "cine.dll"},
+         "");
+    // cinepack refuses two entries of one name; rename the third after the fact.
+    PatchSlot(box.app + "/MOVIE.EXE", 2, 8, "same", 5);
+
+    std::string ready = box.root + "/holder.ready";
+    std::string until = box.root + "/holder.until";
+    std::string holderOut = box.root + "/holder.out";
+    int holder = StartWine({ToWindowsPath(Win64Dir() + "/tests/payload_helper.exe"), "hold",
+                            ToWindowsPath(box.tmp), "same.dat", ToWindowsPath(ready),
+                            ToWindowsPath(until)},
+                           holderOut);
+    ASSERT_TRUE(WaitForFile(ready, 30000));
+    LaunchResult r = Launch(box, Spec(box));
+    WriteFile(until, "");
+    std::string held = FinishWine(holder, holderOut);
+    ASSERT_NE(held.find("held="), std::string::npos) << held;
+    // The holder had the first entry's bytes: the third slot never replaced them.
+    EXPECT_NE(held.find("content=FIRST"), std::string::npos) << held;
+    if (c.compressed) {
+      EXPECT_TRUE(r.report.empty());
+      EXPECT_EQ(r.box["text"], CannotCreate);
+    } else {
+      EXPECT_EQ(r.report["called"], "1") << r.probeOutput << r.box["text"];
+      EXPECT_EQ(r.report["runtimeLocation"], "2");  // the fourth slot was written
+    }
+    EXPECT_EQ(r.exitCode, 0);
+  }
+}
+
+TEST(PayloadRun, ThirdOfFourFailingKeepsTheFirstTwoAndNeverTriesTheFourth) {
+  Sandbox box = MakeSandbox("payload_third_fails");
+  std::string src = box.root + "/src/";
+  for (const char* name : {"a.dat", "b.dat", "c.dat", "d.dat"}) WriteFile(src + name, Text(5000));
+  Pack(box, {src + "a.dat", src + "b.dat:compress", src + "c.dat", src + "d.dat"}, "");
+  int32_t pastTheEnd = 0x7FFF0000;
+  PatchSlot(box.app + "/MOVIE.EXE", 2, 0, &pastTheEnd, 4);
+
+  std::string ready = box.root + "/watch.ready";
+  std::string until = box.root + "/watch.until";
+  std::string watchOut = box.root + "/watch.out";
+  int watcher = StartWine({ToWindowsPath(Win64Dir() + "/tests/payload_helper.exe"), "watch",
+                           ToWindowsPath(box.tmp), ToWindowsPath(ready), ToWindowsPath(until)},
+                          watchOut);
+  ASSERT_TRUE(WaitForFile(ready, 30000));
+  LaunchResult r = Launch(box, Spec(box));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  WriteFile(until, "");
+  std::string events = FinishWine(watcher, watchOut);
+
+  EXPECT_TRUE(r.report.empty());
+  EXPECT_EQ(r.box["text"], CannotCreate);
+  EXPECT_EQ(r.exitCode, 0);
+  // Each file's first event, in order: a, b and c were added; c went before a and b,
+  // which stayed until the exit pass removed the folder; d never appeared.
+  std::vector<std::string> lines;
+  std::istringstream in(events);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    size_t slash = line.find('\\');
+    if (slash != std::string::npos) lines.push_back(line.substr(0, line.find('=') + 1) + line.substr(slash + 1));
+  }
+  auto position = [&](const std::string& event) {
+    auto it = std::find(lines.begin(), lines.end(), event);
+    return it == lines.end() ? -1 : static_cast<int>(it - lines.begin());
+  };
+  ASSERT_GE(position("added=a.dat"), 0) << events;
+  EXPECT_LT(position("added=a.dat"), position("added=b.dat")) << events;
+  EXPECT_LT(position("added=b.dat"), position("added=c.dat")) << events;
+  EXPECT_LT(position("added=c.dat"), position("removed=c.dat")) << events;
+  EXPECT_LT(position("removed=c.dat"), position("removed=a.dat")) << events;
+  EXPECT_LT(position("removed=c.dat"), position("removed=b.dat")) << events;
+  EXPECT_EQ(position("added=d.dat"), -1) << events;
+  EXPECT_TRUE(WorkFolders(box).empty());
+}
+
+TEST(PayloadRun, CompressedEntryShorterThanItsLengthEndsTheProcessWithStatusOne) {
+  Sandbox box = MakeSandbox("payload_short_stream");
+  std::string src = box.root + "/src/";
+  WriteFile(src + "tiny.dat", Text(100));
+  CopyFile(TestRuntime(), src + "cine.dll");
+  Pack(box, {src + "tiny.dat:compress", src + "cine.dll"}, "");
+  int32_t three = 3;
+  PatchSlot(box.app + "/MOVIE.EXE", 0, 4, &three, 4);
+  LaunchResult r = Launch(box, Spec(box));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_TRUE(r.report.empty());
+  EXPECT_TRUE(r.box.empty()) << r.box["text"];
+}
+
+TEST(PayloadRun, DamagedEntryTableFailsTheLaunchAndWritesNothing) {
+  struct Case { const char* name; size_t field; std::string bytes; };
+  const Case cases[] = {
+      {"name_with_path", 8, std::string("..\\..\\x\0", 8)},
+      {"unterminated_name", 8, std::string(33, 'n')},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox box = MakeSandbox(std::string("payload_damaged_") + c.name);
+    CopyFile(TestRuntime(), box.root + "/src/cine.dll");
+    Pack(box, {box.root + "/src/cine.dll"}, "");
+    PatchSlot(box.app + "/MOVIE.EXE", 0, c.field, c.bytes.data(), c.bytes.size());
+    CopyFile(TestRuntime(), box.app + "/cine.dll");
+    LaunchResult r = Launch(box, Spec(box));
+    EXPECT_TRUE(r.report.empty()) << "the runtime must not run";
+    EXPECT_EQ(r.box["text"], CannotCreate);
+    EXPECT_TRUE(ListDir(box.tmp).empty());
+    EXPECT_FALSE(Exists(box.root + "/x."));
+  }
+}
+
+}  // namespace
+}  // namespace e2e

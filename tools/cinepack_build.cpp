@@ -1,0 +1,243 @@
+// Building a projector: stub, zero fill, header, entries, movie and trailer, written to
+// a temporary file that replaces the output only once it is complete.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "lzari/lzari_encoder.h"
+#include "tools/cinepack.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const uint64_t HeaderAlignment = 512;
+const uint64_t LargestOffset = 0x7FFFFFFF;  // offsets are signed 32-bit file positions
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+bool ReadWholeFile(const std::string& path, std::string* content) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  *content = buffer.str();
+  return !in.bad();
+}
+
+bool FileSize(const std::string& path, uint64_t* size) {
+  std::error_code error;
+  if (!fs::is_regular_file(path, error)) return false;
+  *size = fs::file_size(path, error);
+  return !error;
+}
+
+void ShowProgress(std::ostream& progress, const std::string& what, uint64_t done, uint64_t total) {
+  progress << "\rcinepack: " << what << " " << (total ? done * 100 / total : 100) << "%"
+           << std::flush;
+  if (done == total) progress << "\n";
+}
+
+// Appends a file's bytes to `out` in blocks, reporting progress for large files.
+bool CopyFileInto(std::ostream& out, const std::string& path, uint64_t size,
+                  const std::string& what, std::ostream& progress) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::vector<char> block(1 << 20);
+  bool report = size >= ProgressThreshold;
+  uint64_t done = 0;
+  while (done < size) {
+    uint64_t want = std::min<uint64_t>(block.size(), size - done);
+    in.read(block.data(), static_cast<std::streamsize>(want));
+    if (static_cast<uint64_t>(in.gcount()) != want) return false;
+    out.write(block.data(), static_cast<std::streamsize>(want));
+    done += want;
+    if (report) ShowProgress(progress, what, done, size);
+  }
+  return static_cast<bool>(out);
+}
+
+void PutField(char* field, size_t width, const std::string& text) {
+  memset(field, 0, width);
+  memcpy(field, text.data(), std::min(text.size(), width - 1));
+}
+
+// The extension under which a compressed entry is packed: the source extension with
+// its last character made '_', which always differs from the extension written.
+std::string PackedExtension(const std::string& extension) {
+  std::string packed = extension.substr(0, 3);
+  if (packed.empty()) return "_";
+  packed.back() = packed.back() == '_' ? '$' : '_';
+  if (packed == extension) packed.back() = '~';
+  return packed;
+}
+
+struct PlannedEntry {
+  PayloadEntry entry;
+  std::string source;     // file whose bytes are the entry's data (stored)
+  std::string packed;     // the compressed stream (compressed)
+  uint64_t size = 0;
+  bool compressed = false;
+};
+
+}  // namespace
+
+std::string MakeEntryNames(const std::string& fileName, bool compress, PayloadEntry* entry) {
+  size_t dot = fileName.rfind('.');
+  std::string name = dot == std::string::npos ? fileName : fileName.substr(0, dot);
+  std::string extension = dot == std::string::npos ? "" : fileName.substr(dot + 1);
+  if (name.size() > PayloadNameWidth - 1) {
+    return "'" + fileName + "': the name '" + name + "' is longer than 32 characters";
+  }
+  size_t longest = compress ? PayloadExtractExtensionWidth - 1 : PayloadExtensionWidth - 1;
+  if (extension.size() > longest) {
+    return "'" + fileName + "': the extension '" + extension + "' is longer than " +
+           std::to_string(longest) + " characters" +
+           (compress ? "" : " (a compressed entry's may have up to 6)");
+  }
+  memset(entry, 0, sizeof *entry);
+  PutField(entry->name, sizeof entry->name, name);
+  PutField(entry->extractExtension, sizeof entry->extractExtension, extension);
+  PutField(entry->extension, sizeof entry->extension, compress ? PackedExtension(extension) : extension);
+  if (!HasValidEntryNames(entry)) {
+    return "'" + fileName +
+           "' is not a name the launcher accepts: no path separators, drive letters, '..', "
+           "wildcards, control characters or device names";
+  }
+  return "";
+}
+
+std::string BuildProjector(const BuildOptions& options, std::ostream& progress) {
+  if (options.stub.empty()) return "no stub given (--stub launcher.exe)";
+  if (options.movie.empty()) return "no movie given (--movie FILE)";
+  if (options.output.empty()) return "no output given (-o OUT.exe)";
+  size_t slotCount = options.leading.size() + options.extracts.size();
+  if (slotCount > static_cast<size_t>(PayloadSlotCount)) {
+    return "a payload holds at most 5 entries, leading and extracted together; " +
+           std::to_string(slotCount) + " were given";
+  }
+
+  std::string stub;
+  if (!ReadWholeFile(options.stub, &stub)) return "cannot read the stub '" + options.stub + "'";
+  ProjectorInfo stubInfo = InspectProjector(options.stub);
+  if (stubInfo.hasPayload) {
+    return "the stub '" + options.stub + "' already carries a payload; build from the bare launcher";
+  }
+  uint64_t movieSize = 0;
+  if (!FileSize(options.movie, &movieSize)) return "cannot read the movie '" + options.movie + "'";
+
+  // Plan every slot first: names, data and sizes, so nothing is written for a payload
+  // that cannot be made.
+  std::vector<PlannedEntry> plan;
+  for (const std::string& lead : options.leading) {
+    PlannedEntry p;
+    std::string problem = MakeEntryNames(lead, false, &p.entry);
+    if (!problem.empty()) return "leading entry " + problem;
+    plan.push_back(p);
+  }
+  std::vector<std::string> targets;
+  for (const ExtractSource& source : options.extracts) {
+    PlannedEntry p;
+    std::string fileName = BaseName(source.path);
+    std::string problem = MakeEntryNames(fileName, source.compress, &p.entry);
+    if (!problem.empty()) return problem;
+    std::string target = Lower(std::string(p.entry.name) + "." + p.entry.extractExtension);
+    for (const std::string& other : targets) {
+      if (other == target) return "two extracted entries would both be written as '" + target + "'";
+    }
+    targets.push_back(target);
+    p.compressed = source.compress;
+    if (source.compress) {
+      std::string content;
+      if (!ReadWholeFile(source.path, &content)) return "cannot read '" + source.path + "'";
+      bool report = content.size() >= ProgressThreshold;
+      if (report) {
+        progress << "cinepack: compressing " << fileName << " (" << (content.size() >> 20)
+                 << " MiB)..." << std::flush;
+      }
+      std::vector<uint8_t> packed =
+          LzariEncode(reinterpret_cast<const uint8_t*>(content.data()), content.size());
+      p.packed.assign(packed.begin(), packed.end());
+      p.size = p.packed.size();
+      if (report) progress << " " << (p.size >> 10) << " KiB\n";
+    } else {
+      if (!FileSize(source.path, &p.size)) return "cannot read '" + source.path + "'";
+      p.source = source.path;
+    }
+    plan.push_back(p);
+  }
+
+  uint64_t headerOffset = (stub.size() + HeaderAlignment - 1) / HeaderAlignment * HeaderAlignment;
+  PayloadHeader header;
+  memset(&header, 0, sizeof header);
+  header.magic = PayloadMagic;
+  header.flags = options.option ? PayloadOptionFlag : 0;
+  header.flags2 = (options.noSplash ? 0x4u : 0) | (options.bigEndianContent ? PayloadBigEndianFlag : 0);
+  header.entryCount = static_cast<int32_t>(plan.size());
+  header.extractCount = static_cast<int32_t>(options.extracts.size());
+  uint64_t at = headerOffset + PayloadHeaderSize;
+  for (size_t i = 0; i < plan.size(); ++i) {
+    // Leading entries carry no data; their offset still points into the file.
+    if (at + plan[i].size > LargestOffset) {
+      return "the projector would be 2 GiB or larger, past what the format's offsets reach";
+    }
+    plan[i].entry.offset = static_cast<int32_t>(at);
+    plan[i].entry.size = static_cast<int32_t>(plan[i].size);
+    header.entries[i] = plan[i].entry;
+    at += plan[i].size;
+  }
+  if (at + movieSize + sizeof(PayloadTrailer) > LargestOffset) {
+    return "the projector would be 2 GiB or larger, past what the format's offsets reach";
+  }
+  header.movieOffset = static_cast<int32_t>(at);
+
+  // Write beside the output, then move it into place: a failed build leaves no
+  // half-made projector, and an existing one stays as it was.
+  std::string temporary = options.output + ".cinepack-partial";
+  std::string failure;
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out) return "cannot write '" + temporary + "'";
+    out.write(stub.data(), static_cast<std::streamsize>(stub.size()));
+    std::string fill(headerOffset - stub.size(), '\0');
+    out.write(fill.data(), static_cast<std::streamsize>(fill.size()));
+    out.write(reinterpret_cast<const char*>(&header), sizeof header);
+    for (const PlannedEntry& p : plan) {
+      if (p.compressed) {
+        out.write(p.packed.data(), static_cast<std::streamsize>(p.packed.size()));
+      } else if (p.size > 0 &&
+                 !CopyFileInto(out, p.source, p.size, "copying " + BaseName(p.source), progress)) {
+        failure = "cannot read '" + p.source + "' whole";
+        break;
+      }
+    }
+    if (failure.empty() &&
+        !CopyFileInto(out, options.movie, movieSize, "copying the movie", progress)) {
+      failure = "cannot read the movie '" + options.movie + "' whole";
+    }
+    PayloadTrailer trailer = {static_cast<uint32_t>(headerOffset)};
+    out.write(reinterpret_cast<const char*>(&trailer), sizeof trailer);
+    out.close();
+    if (failure.empty() && !out) failure = "cannot write '" + temporary + "' (disk full?)";
+  }
+  std::error_code error;
+  if (failure.empty()) {
+    fs::rename(temporary, options.output, error);
+    if (error) failure = "cannot move the projector to '" + options.output + "': " + error.message();
+  }
+  if (!failure.empty()) fs::remove(temporary, error);
+  return failure;
+}

@@ -1,0 +1,397 @@
+// Reading a projector's payload the way the launcher does, and the list, verify and
+// extract subcommands built on it.
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <sstream>
+
+#include "lzari/lzari_decoder.h"
+#include "lzari/lzari_memory_source.h"
+#include "tools/cinepack.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Hex(uint64_t value) {
+  std::ostringstream text;
+  text << "0x" << std::hex << std::uppercase << value;
+  return text.str();
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+std::string TargetName(const PayloadEntry& e) { return std::string(e.name) + "." + e.extractExtension; }
+std::string LeadingName(const PayloadEntry& e) { return std::string(e.name) + "." + e.extension; }
+
+bool HasTerminator(const char* field, size_t width) { return memchr(field, 0, width) != nullptr; }
+
+// Why the launcher would refuse to extract from this table, or "".
+std::string FindTableProblem(const PayloadHeader& h) {
+  if (h.entryCount < 0 || h.entryCount > PayloadSlotCount) {
+    return "entryCount " + std::to_string(h.entryCount) + " selects slots outside the five-slot table";
+  }
+  if (h.extractCount < 0 || h.extractCount > h.entryCount) {
+    return "extractCount " + std::to_string(h.extractCount) + " is outside 0 to entryCount (" +
+           std::to_string(h.entryCount) + ")";
+  }
+  for (int32_t i = 0; i < h.entryCount; ++i) {
+    const PayloadEntry& e = h.entries[i];
+    std::string slot = "slot " + std::to_string(i) + ": ";
+    if (!HasTerminator(e.name, sizeof e.name)) return slot + "the name has no terminator in its 33 bytes";
+    if (!HasTerminator(e.extension, sizeof e.extension)) return slot + "the extension has no terminator in its 4 bytes";
+    if (!HasTerminator(e.extractExtension, sizeof e.extractExtension)) {
+      return slot + "the extract extension has no terminator in its 7 bytes";
+    }
+    if (!HasValidEntryNames(&e)) {
+      return slot + "'" + LeadingName(e) + "' / '" + TargetName(e) +
+             "' would leave its folder or name a device (separator, drive, '..', wildcard, "
+             "control character or device name)";
+    }
+  }
+  return "";
+}
+
+// A byte source that counts how far the decoder reads past the end of the stream.
+struct GuardedSource {
+  MemorySource memory;
+  uint64_t pastEnd;
+};
+
+int32_t ReadGuardedByte(void* context) {
+  GuardedSource* source = static_cast<GuardedSource*>(context);
+  int32_t byte = ReadMemoryByte(&source->memory);
+  if (byte < 0) ++source->pastEnd;
+  return byte;
+}
+
+// The decoder reads at most 17 bits ahead of the last bit it needs; more than a few
+// bytes past the end means the stream was cut short.
+const uint64_t ReadAheadAllowance = 4;
+
+struct DecodeSink {
+  GuardedSource* source;
+  std::ostream* out;  // null: only count
+  std::vector<char> block;
+  uint64_t produced;
+  uint64_t textSize;
+  std::ostream* progress;
+  std::string what;
+  bool cutShort;
+};
+
+void FlushSink(DecodeSink* sink) {
+  if (sink->out && !sink->block.empty()) {
+    sink->out->write(sink->block.data(), static_cast<std::streamsize>(sink->block.size()));
+  }
+  sink->block.clear();
+}
+
+int32_t WriteDecodedByte(void* context, int32_t byte) {
+  DecodeSink* sink = static_cast<DecodeSink*>(context);
+  if (sink->source->pastEnd > ReadAheadAllowance) {
+    sink->cutShort = true;
+    return -1;  // stops the decoder: what follows is made of padding bits
+  }
+  sink->block.push_back(static_cast<char>(byte));
+  ++sink->produced;
+  if (sink->block.size() == (1u << 20)) {
+    FlushSink(sink);
+    if (sink->progress && sink->textSize >= ProgressThreshold) {
+      *sink->progress << "\rcinepack: expanding " << sink->what << " "
+                      << std::min<uint64_t>(100, sink->produced * 100 / sink->textSize) << "%"
+                      << std::flush;
+    }
+  }
+  return byte;
+}
+
+struct DecodeOutcome {
+  std::string problem;
+  uint64_t textSize = 0;
+  uint64_t produced = 0;
+};
+
+// Expands one compressed entry into `out` (or only counts, with null), reporting the
+// problems the launcher would not notice.
+DecodeOutcome DecodeEntry(const std::string& data, std::ostream* out, std::ostream* progress,
+                          const std::string& what) {
+  DecodeOutcome outcome;
+  if (data.size() < 4) {
+    // The launcher's decoder would end the whole process with status 1.
+    outcome.problem = "the compressed stream is " + std::to_string(data.size()) +
+                      " bytes, too short for its 4-byte length; the launcher would exit with status 1";
+    return outcome;
+  }
+  static LzariDecoder decoder;
+  GuardedSource source = {{reinterpret_cast<const uint8_t*>(data.data()), 0,
+                           static_cast<int32_t>(data.size())}, 0};
+  DecodeSink sink = {&source, out, {}, 0, 0, progress, what, false};
+  for (int i = 3; i >= 0; --i) sink.textSize = sink.textSize * 256 + static_cast<uint8_t>(data[i]);
+  outcome.textSize = sink.textSize;
+  LzariDecodeStream(&decoder, ReadGuardedByte, &source, WriteDecodedByte, &sink);
+  FlushSink(&sink);
+  if (progress && sink.textSize >= ProgressThreshold) *progress << "\n";
+  outcome.produced = sink.produced;
+  if (sink.cutShort) {
+    outcome.problem = "the compressed stream ends after " + std::to_string(sink.produced) +
+                      " of its " + std::to_string(sink.textSize) + " bytes";
+  } else if (sink.produced != sink.textSize) {
+    outcome.problem = "the compressed stream decodes to " + std::to_string(sink.produced) +
+                      " bytes, not the " + std::to_string(sink.textSize) + " it states";
+  }
+  return outcome;
+}
+
+bool ReadRange(std::ifstream& in, uint64_t offset, uint64_t size, std::string* data) {
+  data->assign(size, '\0');
+  in.clear();
+  in.seekg(static_cast<std::streamoff>(offset));
+  in.read(&(*data)[0], static_cast<std::streamsize>(size));
+  return static_cast<uint64_t>(in.gcount()) == size;
+}
+
+// The movie runs from its offset to the next region that starts after it, or to the
+// trailer: the format records no length for it.
+uint64_t MovieEnd(const ProjectorInfo& info) {
+  uint64_t end = info.fileSize >= 4 ? info.fileSize - 4 : 0;
+  uint64_t movie = static_cast<uint64_t>(info.header.movieOffset);
+  if (info.headerOffset > movie) end = std::min<uint64_t>(end, info.headerOffset);
+  for (int32_t i = 0; i < info.header.entryCount && i < PayloadSlotCount; ++i) {
+    const PayloadEntry& e = info.header.entries[i];
+    if (e.size > 0 && e.offset >= 0 && static_cast<uint64_t>(e.offset) > movie) {
+      end = std::min<uint64_t>(end, static_cast<uint64_t>(e.offset));
+    }
+  }
+  return std::max(end, movie);
+}
+
+bool EntryInside(const PayloadEntry& e, uint64_t fileSize) {
+  return e.offset >= 0 && e.size >= 0 &&
+         static_cast<uint64_t>(e.offset) + static_cast<uint64_t>(e.size) <= fileSize;
+}
+
+}  // namespace
+
+ProjectorInfo InspectProjector(const std::string& path) {
+  ProjectorInfo info;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    info.noPayload = "cannot open '" + path + "'";
+    return info;
+  }
+  in.seekg(0, std::ios::end);
+  info.fileSize = static_cast<uint64_t>(in.tellg());
+  if (info.fileSize < 4) {
+    info.noPayload = "the file is " + std::to_string(info.fileSize) + " bytes, too short for a trailer";
+    return info;
+  }
+  std::string trailer;
+  ReadRange(in, info.fileSize - 4, 4, &trailer);
+  memcpy(&info.headerOffset, trailer.data(), 4);
+  if (info.headerOffset > 0x7FFFFFFFu) {
+    info.noPayload = "the trailer's header offset " + Hex(info.headerOffset) +
+                     " is 2 GiB or more, which a file position cannot reach";
+    return info;
+  }
+  std::string header;
+  if (info.headerOffset + static_cast<uint64_t>(PayloadHeaderSize) > info.fileSize) {
+    info.noPayload = "the trailer's header offset " + Hex(info.headerOffset) +
+                     " leaves no room for a 292-byte header before the end of the file (" +
+                     std::to_string(info.fileSize) + " bytes)";
+    return info;
+  }
+  ReadRange(in, info.headerOffset, PayloadHeaderSize, &header);
+  memcpy(&info.header, header.data(), PayloadHeaderSize);
+  if (info.header.magic != PayloadMagic) {
+    info.noPayload = "no payload header at " + Hex(info.headerOffset) + " (the four bytes there are not \"10MC\")";
+    return info;
+  }
+  if (info.header.movieOffset < 0) {
+    info.noPayload = "the movie offset " + std::to_string(info.header.movieOffset) + " cannot be reached";
+    return info;
+  }
+  info.hasPayload = true;
+  info.tableProblem = FindTableProblem(info.header);
+  return info;
+}
+
+int ListProjector(const std::string& path, std::ostream& out) {
+  ProjectorInfo info = InspectProjector(path);
+  out << path << ": " << info.fileSize << " bytes\n";
+  if (!info.hasPayload) {
+    out << "no payload: " << info.noPayload << "\n";
+    return 1;
+  }
+  const PayloadHeader& h = info.header;
+  out << "payload header at " << Hex(info.headerOffset) << "\n";
+  out << "  flags         " << Hex(h.flags) << "  payload option " << PayloadOptionOf(h.flags)
+      << "\n";
+  out << "  flags2        " << Hex(h.flags2) << "  splash " << ((h.flags2 & PayloadNoSplashMask) ? "off" : "on")
+      << ((h.flags2 & PayloadBigEndianFlag) ? ", content big-endian" : "") << "\n";
+  if (h.flags & PayloadExtraFlag) out << "  extra         " << h.extra1 << ", " << h.extra2 << "\n";
+  out << "  entries       " << h.entryCount << ", extracted " << h.extractCount << "\n";
+  uint64_t movieEnd = MovieEnd(info);
+  out << "  movie         at " << Hex(static_cast<uint32_t>(h.movieOffset)) << ", "
+      << movieEnd - static_cast<uint64_t>(h.movieOffset) << " bytes\n";
+  if (!info.tableProblem.empty()) {
+    out << "malformed payload: " << info.tableProblem << "\n";
+    out << "the launcher would refuse to extract it and delete nothing at exit\n";
+    return 1;
+  }
+  PayloadSlots leading = SelectLeadingSlots(&h);
+  out << "slot  kind        offset      size        yields\n";
+  std::ifstream in(path, std::ios::binary);
+  for (int32_t i = 0; i < h.entryCount; ++i) {
+    const PayloadEntry& e = h.entries[i];
+    bool isLeading = i < leading.count;
+    bool stored = IsStoredEntry(&e);
+    std::string kind = isLeading ? "leading" : stored ? "stored" : "compressed";
+    out << std::left << std::setw(6) << i << std::setw(12) << kind << std::setw(12)
+        << Hex(static_cast<uint32_t>(e.offset)) << std::setw(12) << e.size << std::right;
+    if (isLeading) {
+      out << "deletes " << LeadingName(e) << " beside the executable at exit";
+    } else {
+      out << "writes " << TargetName(e) << " into the work folder";
+      std::string length;
+      if (!stored && e.size >= 4 && EntryInside(e, info.fileSize) &&
+          ReadRange(in, static_cast<uint64_t>(e.offset), 4, &length)) {
+        uint32_t textSize = 0;
+        memcpy(&textSize, length.data(), 4);
+        out << " (" << textSize << " bytes expanded, packed as " << LeadingName(e) << ")";
+      }
+    }
+    if (!EntryInside(e, info.fileSize)) out << "  [past the end of the file]";
+    out << "\n";
+  }
+  return 0;
+}
+
+int VerifyProjector(const std::string& path, std::ostream& out, std::ostream& progress) {
+  ProjectorInfo info = InspectProjector(path);
+  auto fail = [&](const std::string& problem) {
+    out << path << ": " << problem << "\n";
+    return 1;
+  };
+  if (!info.hasPayload) return fail("no payload: " + info.noPayload);
+  if (!info.tableProblem.empty()) return fail("malformed payload: " + info.tableProblem);
+  const PayloadHeader& h = info.header;
+  if (static_cast<uint64_t>(h.movieOffset) > info.fileSize - 4) {
+    return fail("the movie offset " + Hex(static_cast<uint32_t>(h.movieOffset)) +
+                " lies past the end of the file");
+  }
+  PayloadSlots extracted = SelectExtractedSlots(&h);
+  std::ifstream in(path, std::ios::binary);
+  uint64_t expanded = 0;
+  for (int32_t i = 0; i < h.entryCount; ++i) {
+    const PayloadEntry& e = h.entries[i];
+    std::string slot = "slot " + std::to_string(i) + " (" + TargetName(e) + "): ";
+    if (!EntryInside(e, info.fileSize)) {
+      return fail(slot + "its data at " + Hex(static_cast<uint32_t>(e.offset)) + ", " +
+                  std::to_string(e.size) + " bytes, lies past the end of the file");
+    }
+    if (i < extracted.first) continue;
+    for (int32_t j = extracted.first; j < i; ++j) {
+      if (Lower(TargetName(h.entries[j])) == Lower(TargetName(e))) {
+        return fail(slot + "slot " + std::to_string(j) + " writes the same file");
+      }
+    }
+    if (IsStoredEntry(&e)) {
+      expanded += static_cast<uint64_t>(e.size);
+      continue;
+    }
+    std::string data;
+    if (!ReadRange(in, static_cast<uint64_t>(e.offset), static_cast<uint64_t>(e.size), &data)) {
+      return fail(slot + "cannot read its data");
+    }
+    DecodeOutcome decoded = DecodeEntry(data, nullptr, &progress, TargetName(e));
+    if (!decoded.problem.empty()) return fail(slot + decoded.problem);
+    expanded += decoded.produced;
+  }
+  out << path << ": OK, " << h.entryCount << " entries, " << h.extractCount << " extracted ("
+      << expanded << " bytes), movie " << MovieEnd(info) - static_cast<uint64_t>(h.movieOffset)
+      << " bytes\n";
+  return 0;
+}
+
+int ExtractProjector(const std::string& path, const std::string& folder, std::ostream& out,
+                     std::ostream& progress) {
+  ProjectorInfo info = InspectProjector(path);
+  if (!info.hasPayload) {
+    out << path << ": no payload: " << info.noPayload << "\n";
+    return 1;
+  }
+  if (!info.tableProblem.empty()) {
+    out << path << ": malformed payload: " << info.tableProblem << "\n";
+    return 1;
+  }
+  std::error_code error;
+  fs::create_directories(folder, error);
+  if (!fs::is_directory(folder)) {
+    out << "cannot make the folder '" << folder << "'\n";
+    return 1;
+  }
+  const PayloadHeader& h = info.header;
+  std::ifstream in(path, std::ios::binary);
+  PayloadSlots extracted = SelectExtractedSlots(&h);
+  std::vector<std::string> written;
+  int status = 0;
+  for (int32_t i = extracted.first; i < extracted.first + extracted.count; ++i) {
+    const PayloadEntry& e = h.entries[i];
+    std::string name = TargetName(e);
+    std::string data;
+    if (!EntryInside(e, info.fileSize) ||
+        !ReadRange(in, static_cast<uint64_t>(e.offset), static_cast<uint64_t>(e.size), &data)) {
+      out << name << ": its data lies past the end of the file; not written\n";
+      status = 1;
+      continue;
+    }
+    fs::path target = fs::path(folder) / name;
+    std::ofstream file(target, std::ios::binary | std::ios::trunc);
+    if (IsStoredEntry(&e)) {
+      file.write(data.data(), static_cast<std::streamsize>(data.size()));
+    } else {
+      DecodeOutcome decoded = DecodeEntry(data, &file, &progress, name);
+      if (!decoded.problem.empty()) {
+        out << name << ": " << decoded.problem << "\n";
+        status = 1;
+      }
+    }
+    file.close();
+    if (!file) {
+      out << name << ": cannot write '" << target.string() << "'\n";
+      status = 1;
+      continue;
+    }
+    written.push_back(Lower(name));
+    out << "wrote " << target.string() << "\n";
+  }
+  // The movie under a name no entry took.
+  std::string movieName = MovieFileName;
+  for (int n = 1; std::find(written.begin(), written.end(), Lower(movieName)) != written.end(); ++n) {
+    movieName = "movie-" + std::to_string(n) + ".dat";
+  }
+  uint64_t movieStart = static_cast<uint64_t>(h.movieOffset);
+  uint64_t movieEnd = MovieEnd(info);
+  std::string movie;
+  fs::path movieTarget = fs::path(folder) / movieName;
+  std::ofstream movieFile(movieTarget, std::ios::binary | std::ios::trunc);
+  if (ReadRange(in, movieStart, movieEnd - movieStart, &movie)) {
+    movieFile.write(movie.data(), static_cast<std::streamsize>(movie.size()));
+  }
+  movieFile.close();
+  if (!movieFile) {
+    out << "cannot write '" << movieTarget.string() << "'\n";
+    return 1;
+  }
+  out << "wrote " << movieTarget.string() << " (the movie, " << movie.size() << " bytes)\n";
+  return status;
+}

@@ -1,0 +1,150 @@
+// cinepack: makes projectors from the bare launcher and their files, and lists, verifies
+// and unpacks the payload of existing ones.
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "tools/cinepack.h"
+
+namespace {
+
+const char MainHelp[] =
+    "usage: cinepack COMMAND ...\n"
+    "\n"
+    "  build    make a projector from the launcher, the runtime's files and a movie\n"
+    "  list     show a projector's payload header and entries\n"
+    "  verify   check every offset and decode every compressed entry\n"
+    "  extract  write a projector's extracted entries and its movie into a folder\n"
+    "\n"
+    "cinepack COMMAND --help tells more.\n";
+
+const char BuildHelp[] =
+    "usage: cinepack build --stub launcher.exe --movie FILE [--extract FILE[:compress]]...\n"
+    "                      [--leading NAME.EXT]... [--option] [--no-splash]\n"
+    "                      [--big-endian-content] -o OUT.exe\n"
+    "\n"
+    "Writes the stub, zero bytes up to a 512-byte boundary, the payload header, the\n"
+    "entries, the movie and the trailer. At most five entries in all.\n"
+    "\n"
+    "  --stub FILE        the bare launcher executable\n"
+    "  --movie FILE       the movie container, appended after the entries\n"
+    "  --extract FILE     a file the launcher writes into its work folder at start, under\n"
+    "                     the same name (cine.dll, msvcrt.dll, ...); in slot order\n"
+    "  --extract FILE:compress\n"
+    "                     the same, stored LZARI-compressed; its packed extension ends\n"
+    "                     in '_' (cine.dl_), and its own extension may have up to 6 letters\n"
+    "  --leading NAME.EXT a file the launcher deletes beside the projector at exit\n"
+    "  --option           set the payload option handed to the runtime (flags 0x100)\n"
+    "  --no-splash        show no splash bitmap (flags2 0x4)\n"
+    "  --big-endian-content  mark the content's words as byte-reversed (flags2 0x2)\n"
+    "  -o OUT.exe         the projector; written whole or not at all\n"
+    "\n"
+    "Names are at most 32 characters and extensions at most 3 (6 for compressed files).\n";
+
+const char ListHelp[] =
+    "usage: cinepack list EXE\n"
+    "\n"
+    "Prints the payload header (flags, counts, movie) and every entry: slot, kind\n"
+    "(leading, stored, compressed), offset, size and the file it yields. Says why when\n"
+    "the file carries no payload or a malformed one, with exit status 1.\n";
+
+const char VerifyHelp[] =
+    "usage: cinepack verify EXE\n"
+    "\n"
+    "Checks the header, every entry's name and offset and the movie offset, and decodes\n"
+    "every compressed entry. Prints OK, or the first problem with exit status 1.\n";
+
+const char ExtractHelp[] =
+    "usage: cinepack extract EXE DIR\n"
+    "\n"
+    "Writes every extracted entry into DIR as the launcher would (compressed ones\n"
+    "expanded), and the movie container as movie.dat. DIR is made when missing.\n";
+
+bool WantsHelp(int argc, char** argv) {
+  for (int i = 2; i < argc; ++i) {
+    if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) return true;
+  }
+  return false;
+}
+
+int Usage(const char* help, const std::string& problem) {
+  std::cerr << "cinepack: " << problem << "\n\n" << help;
+  return 2;
+}
+
+int Build(int argc, char** argv) {
+  BuildOptions options;
+  for (int i = 2; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= argc) return false;
+      *out = argv[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "--stub") {
+      if (!value(&options.stub)) return Usage(BuildHelp, "--stub needs a file");
+    } else if (a == "--movie") {
+      if (!value(&options.movie)) return Usage(BuildHelp, "--movie needs a file");
+    } else if (a == "-o" || a == "--output") {
+      if (!value(&options.output)) return Usage(BuildHelp, "-o needs a file");
+    } else if (a == "--extract") {
+      if (!value(&v)) return Usage(BuildHelp, "--extract needs a file");
+      ExtractSource source;
+      const std::string suffix = ":compress";
+      if (v.size() > suffix.size() && v.compare(v.size() - suffix.size(), suffix.size(), suffix) == 0) {
+        source.compress = true;
+        v.resize(v.size() - suffix.size());
+      }
+      source.path = v;
+      options.extracts.push_back(source);
+    } else if (a == "--leading") {
+      if (!value(&v)) return Usage(BuildHelp, "--leading needs NAME.EXT");
+      options.leading.push_back(v);
+    } else if (a == "--option") {
+      options.option = true;
+    } else if (a == "--no-splash") {
+      options.noSplash = true;
+    } else if (a == "--big-endian-content") {
+      options.bigEndianContent = true;
+    } else {
+      return Usage(BuildHelp, "unknown argument '" + a + "'");
+    }
+  }
+  std::string problem = BuildProjector(options, std::cerr);
+  if (!problem.empty()) {
+    std::cerr << "cinepack: " << problem << "; nothing written\n";
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string command = argc > 1 ? argv[1] : "";
+  if (command.empty() || command == "--help" || command == "-h" || command == "help") {
+    std::cout << MainHelp;
+    return command.empty() ? 2 : 0;
+  }
+  if (command == "build") {
+    if (WantsHelp(argc, argv)) return std::cout << BuildHelp, 0;
+    return Build(argc, argv);
+  }
+  if (command == "list") {
+    if (WantsHelp(argc, argv)) return std::cout << ListHelp, 0;
+    if (argc != 3) return Usage(ListHelp, "list takes one executable");
+    return ListProjector(argv[2], std::cout);
+  }
+  if (command == "verify") {
+    if (WantsHelp(argc, argv)) return std::cout << VerifyHelp, 0;
+    if (argc != 3) return Usage(VerifyHelp, "verify takes one executable");
+    return VerifyProjector(argv[2], std::cout, std::cerr);
+  }
+  if (command == "extract") {
+    if (WantsHelp(argc, argv)) return std::cout << ExtractHelp, 0;
+    if (argc != 4) return Usage(ExtractHelp, "extract takes an executable and a folder");
+    return ExtractProjector(argv[2], argv[3], std::cout, std::cerr);
+  }
+  return Usage(MainHelp, "unknown command '" + command + "'");
+}
