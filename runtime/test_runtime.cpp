@@ -9,6 +9,9 @@
 //   CINE_SNAPSHOT   folder into which it copies the work folder's files
 //   CINE_CLOSE_SPLASH  "1": call closeSplash, wait for the splash thread to end and
 //                   call it again, reporting both results
+//   CINE_CLOSE_WHEN file whose appearance it waits for before calling closeSplash;
+//                   it also reports the GDI object types in the splash window's
+//                   bitmap and palette slots before the close and after the thread ended
 #include <windows.h>
 #include "launcher/launch_params.h"
 
@@ -92,6 +95,24 @@ int ParseInteger(const char* text) {
   return sign * value;
 }
 
+BOOL CALLBACK TakeFirstWindow(HWND window, LPARAM found) {
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
+// Reports the GDI object type (0 when deleted) of a handle read from a window slot;
+// gdi32 is looked up, as this library imports only kernel32 and user32.
+void ReportObjectType(const char* key, LONG handle) {
+  typedef DWORD(WINAPI * GetObjectTypeProc)(HGDIOBJ);
+  GetObjectTypeProc objectType = reinterpret_cast<GetObjectTypeProc>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("gdi32.dll"), "GetObjectType")));
+  DWORD type = 0;
+  if (handle != 0 && objectType) {
+    type = objectType(reinterpret_cast<HGDIOBJ>(static_cast<LONG_PTR>(handle)));
+  }
+  WriteNumber(key, type);
+}
+
 }  // namespace
 
 extern "C" BOOL WINAPI RuntimeEntry(HINSTANCE, DWORD, LPVOID) { return TRUE; }
@@ -136,12 +157,30 @@ extern "C"
 
   char value[MAX_PATH];
   if (ReadVariable("CINE_CLOSE_SPLASH", value, MAX_PATH) && params->closeSplash) {
-    WriteNumber("close1", params->closeSplash(params->splashThreadId));
+    LONG bitmap = 0;
+    LONG palette = 0;
+    int inspecting = ReadVariable("CINE_CLOSE_WHEN", value, MAX_PATH);
+    if (inspecting) {
+      for (int i = 0; i < 6000 && !FileExists(value); ++i) Sleep(10);
+      HWND splash = 0;
+      EnumThreadWindows(params->splashThreadId, TakeFirstWindow,
+                        reinterpret_cast<LPARAM>(&splash));
+      if (splash) bitmap = GetWindowLongA(splash, 0);
+      if (splash) palette = GetWindowLongA(splash, 4);
+      ReportObjectType("splash_bitmap_type_before", bitmap);
+      ReportObjectType("splash_palette_type_before", palette);
+    }
+    // Opened before the close request, so a thread that ends at once is still seen.
     HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, params->splashThreadId);
+    WriteNumber("close1", params->closeSplash(params->splashThreadId));
     DWORD waited = thread ? WaitForSingleObject(thread, 5000) : WAIT_FAILED;
     if (thread) CloseHandle(thread);
     WriteNumber("splash_thread_ended", waited == WAIT_OBJECT_0);
     WriteNumber("close2", params->closeSplash(params->splashThreadId));
+    if (inspecting) {
+      ReportObjectType("splash_bitmap_type_after", bitmap);
+      ReportObjectType("splash_palette_type_after", palette);
+    }
   }
 
   int result = 7;
