@@ -20,7 +20,9 @@ for target in "$root"/tests/fuzz/*_fuzz.cpp; do
     -I"$root" "$target" "${srcs[@]}" -o "$out/$name"
   mkdir -p "$out/$name.corpus"
   echo "fuzzing $name for ${seconds}s"
-  "$out/$name" -max_total_time="$seconds" -print_final_stats=0 "$out/$name.corpus" \
+  # Crash inputs go beside the fuzzer's build, never into the source tree.
+  "$out/$name" -max_total_time="$seconds" -print_final_stats=0 -artifact_prefix="$out/$name-" \
+    "$out/$name.corpus" \
     >"$out/$name.log" 2>&1 || { tail -40 "$out/$name.log"; exit 1; }
   grep -E "^Done|stat::number_of_executed_units" "$out/$name.log" | tail -1 || true
 done
