@@ -214,34 +214,37 @@ LaunchSpec SpecFor(const Projector& p) {
 // A projector running in the background. Its runtime, once called, waits for "done"
 // before returning, so that the test can look at the screen meanwhile.
 struct Running {
-  const Projector* projector = nullptr;
-  int pid = -1;
+  const Projector* projector;
+  int pid;
   std::string output, ready, done;
-
-  Running(const Projector& p, LaunchSpec spec) : projector(&p) {
-    ready = p.box.root + "/ready";
-    done = p.box.root + "/done";
-    output = p.box.root + "/probe.out";
-    for (const std::string& stale : {ready, done, p.box.root + "/report.txt"}) RemoveTree(stale);
-    spec.env.push_back("CINE_READY=" + ToWindowsPath(ready));
-    spec.env.push_back("CINE_WAIT_FOR=" + ToWindowsPath(done));
-    pid = StartWine(ProbeRunArgs(p.box, spec), output);
-  }
-  // Whether the runtime has been called and has written its report.
-  bool WaitUntilCalled() { return WaitForFile(ready, 30000); }
-  LaunchResult Finish() {
-    WriteFile(done, "");
-    return ReadLaunch(projector->box, FinishWine(pid, output));
-  }
 };
+
+Running StartRunning(const Projector& p, LaunchSpec spec) {
+  Running run{&p, -1, p.box.root + "/probe.out", p.box.root + "/ready", p.box.root + "/done"};
+  for (const std::string& stale : {run.ready, run.done, p.box.root + "/report.txt"}) {
+    RemoveTree(stale);
+  }
+  spec.env.push_back("CINE_READY=" + ToWindowsPath(run.ready));
+  spec.env.push_back("CINE_WAIT_FOR=" + ToWindowsPath(run.done));
+  run.pid = StartWine(ProbeRunArgs(p.box, spec), run.output);
+  return run;
+}
+
+// Whether the runtime has been called and has written its report.
+bool WaitUntilCalled(const Running& run) { return WaitForFile(run.ready, 30000); }
+
+LaunchResult FinishRunning(const Running& run) {
+  WriteFile(run.done, "");
+  return ReadLaunch(run.projector->box, FinishWine(run.pid, run.output));
+}
 
 // Launches and, once the runtime has been called, runs `look`; then lets it return.
 LaunchResult LaunchAndLook(const Projector& p, const LaunchSpec& spec,
                            const std::function<void()>& look) {
-  Running run(p, spec);
-  bool called = run.WaitUntilCalled();
+  Running run = StartRunning(p, spec);
+  bool called = WaitUntilCalled(run);
   if (called) look();
-  LaunchResult result = run.Finish();
+  LaunchResult result = FinishRunning(run);
   EXPECT_TRUE(called) << "the runtime was not called: " << result.probeOutput;
   return result;
 }
@@ -335,13 +338,13 @@ TEST(CloseSplash, TakesTheWindowDownEndsTheThreadAndASecondCallFails) {
   spec.env = {"CINE_CLOSE_SPLASH=1", "CINE_CLOSE_WHEN=" + ToWindowsPath(gate)};
   // The runtime calls closeSplash only when the gate opens, after the window has been
   // seen: a request posted before the thread has a message queue would be lost.
-  Running run(p, spec);
+  Running run = StartRunning(p, spec);
   std::map<std::string, std::string> shown = Inspect({"send", "other"});
   WriteFile(gate, "");
-  bool called = run.WaitUntilCalled();
+  bool called = WaitUntilCalled(run);
   std::map<std::string, std::string> gone = Inspect({"gone", "3000"});
   std::vector<std::string> left = CompareWithBitmap(CaptureScreen("closed"), 312, 234, 400, 300);
-  LaunchResult r = run.Finish();
+  LaunchResult r = FinishRunning(run);
   ASSERT_TRUE(called) << r.probeOutput;
 
   ASSERT_EQ(shown["found"], "1");
@@ -373,26 +376,29 @@ SplashSeen LaunchAndSeeSplash(const Projector& p) {
 }
 
 TEST(NoSplash, WithoutAReadableBitmapTheBlockCarriesNoCallback) {
+  std::string bmp = MakeBmp(40, 30);
   struct Case {
     const char* name;
-    std::function<void(const std::string& app)> prepare;
+    const char* file;  // beside the projector; none when null
+    std::string content;
+    bool folder;       // a folder of that name instead of a file
   };
-  std::string bmp = MakeBmp(40, 30);
   const Case cases[] = {
-      {"missing", [](const std::string&) {}},
-      {"other_name", [&](const std::string& app) { WriteFile(app + "/OTHER.BMP", bmp); }},
-      {"exe_name_plus_bmp", [&](const std::string& app) { WriteFile(app + "/MOVIE.EXE.BMP", bmp); }},
-      {"empty", [](const std::string& app) { WriteFile(app + "/MOVIE.BMP", ""); }},
+      {"missing", nullptr, "", false},
+      {"other_name", "OTHER.BMP", bmp, false},
+      {"exe_name_plus_bmp", "MOVIE.EXE.BMP", bmp, false},
+      {"empty", "MOVIE.BMP", "", false},
       // Cut inside its file header. (Cut after the fields the loader needs, Wine shows it
       // black: what loads is the system loader's choice, not the launcher's.)
-      {"truncated", [&](const std::string& app) { WriteFile(app + "/MOVIE.BMP", bmp.substr(0, 10)); }},
-      {"not_a_bitmap", [](const std::string& app) { WriteFile(app + "/MOVIE.BMP", std::string(4000, 'x')); }},
-      {"a_folder", [](const std::string& app) { MakeDirs(app + "/MOVIE.BMP"); }},
+      {"truncated", "MOVIE.BMP", bmp.substr(0, 10), false},
+      {"not_a_bitmap", "MOVIE.BMP", std::string(4000, 'x'), false},
+      {"a_folder", "MOVIE.BMP", "", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Projector p = MakeProjector(std::string("none_") + c.name);
-    c.prepare(p.box.app);
+    if (c.file && c.folder) MakeDirs(p.box.app + "/" + c.file);
+    if (c.file && !c.folder) WriteFile(p.box.app + "/" + c.file, c.content);
     SplashSeen seen = LaunchAndSeeSplash(p);
     EXPECT_EQ(seen.closeSplashSet, "0");
     EXPECT_EQ(seen.threadId, "0");
@@ -429,6 +435,52 @@ TEST(SplashFile, IsTheExecutablesPathWithTheExtensionBmp) {
   }
 }
 
+// Packs app/MOVIE.EXE with the test runtime to extract, using cinepack's own flag for
+// 0x4 and writing any other flags2 into the packed header afterwards.
+void PackWithFlags2(const Sandbox& box, uint32_t flags2) {
+  std::string movie = box.root + "/movie.dat";
+  std::string exe = box.app + "/MOVIE.EXE";
+  WriteFile(movie, "movie container");
+  std::string command = HostDir() + "/cinepack build --stub " + Launcher() + " --movie " +
+                        movie + " --extract " + TestRuntime() + " -o " + exe +
+                        (flags2 == 0x4 ? " --no-splash" : "") + " >/dev/null 2>&1";
+  ASSERT_EQ(system(command.c_str()), 0) << command;
+  if (flags2 == 0x4 || flags2 == 0) return;
+  std::string image = ReadFile(exe);
+  ASSERT_GT(image.size(), 4u);
+  uint32_t header = 0;
+  for (int i = 3; i >= 0; --i) {
+    header = header << 8 | static_cast<unsigned char>(image[image.size() - 4 + i]);
+  }
+  ASSERT_LT(header + 16, image.size());
+  for (int i = 0; i < 4; ++i) image[header + 12 + i] = static_cast<char>(flags2 >> (8 * i));
+  WriteFile(exe, image);
+}
+
+TEST(SplashPayload, FourBitsOfFlags2ForbidTheSplash) {
+  struct Case { uint32_t flags2; bool shown; };
+  const Case cases[] = {
+      {0x00, true},  {0x41, true},  {0xC1, true},  {0x3C41, true},  // other bits and bytes
+      {0x04, false}, {0x44, false}, {0x48, false}, {0x50, false}, {0x60, false},
+  };
+  for (const Case& c : cases) {
+    char name[32];
+    snprintf(name, sizeof name, "flags2_%x", c.flags2);
+    SCOPED_TRACE(name);
+    Projector p{MakeSandbox(std::string("splash_") + name), ""};
+    p.exe = p.box.app + "/MOVIE.EXE";
+    PackWithFlags2(p.box, c.flags2);
+    WriteFile(p.box.app + "/MOVIE.BMP", MakeBmp(40, 30));
+    std::map<std::string, std::string> window;
+    LaunchResult r = LaunchAndLook(p, SpecFor(p), [&] { window = Inspect({"find", "1500"}); });
+    // The runtime came from the work folder: the payload was recognised.
+    EXPECT_EQ(r.report["runtimeLocation"], "2") << r.probeOutput;
+    EXPECT_EQ(r.report["closeSplash_set"], c.shown ? "1" : "0");
+    EXPECT_EQ(r.report["splashThreadId"] != "0", c.shown) << r.report["splashThreadId"];
+    EXPECT_EQ(window["found"], c.shown ? "1" : "0");
+  }
+}
+
 TEST(SplashFailure, StaysOnScreenTopmostWhileTheFailureMessageShows) {
   struct Case {
     const char* name;
@@ -461,7 +513,8 @@ TEST(SplashFailure, StaysOnScreenTopmostWhileTheFailureMessageShows) {
     ASSERT_EQ(seen["box_found"], "1");
     EXPECT_EQ(seen["splash_visible"], "1");
     EXPECT_EQ(seen["splash_topmost"], "1");
-    EXPECT_EQ(seen["foreground_is_box"], "1");
+    // Which of the two is active depends on which came up last, and the box, not being
+    // topmost, lies below the splash in the z-order: neither is asserted here.
     EXPECT_EQ(r.box["text"], c.text);
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 0);

@@ -3,6 +3,7 @@
 // fuzz-sources: splash/splash_source.cpp splash/splash_geometry.cpp
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 #include "splash/splash_geometry.h"
 #include "splash/splash_source.h"
@@ -21,21 +22,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* zero = static_cast<const uint8_t*>(memchr(data, 0, size));
   if (zero == nullptr) return 0;
   size_t extensionLength = zero - data;
-  std::vector<char> extension(data, zero + 1);
-  std::vector<char> rest(zero + 1, data + size);
+  std::string extension(reinterpret_cast<const char*>(data), extensionLength);
+  std::string rest(reinterpret_cast<const char*>(zero + 1), data + size - (zero + 1));
   for (char& c : rest) {
     if (c == 0) c = '\\';
   }
   // Exactly the room the caller must provide; ASan sees any byte past it.
   std::vector<char> path(rest.size() + extensionLength + 1);
-  memcpy(path.data(), rest.data(), rest.size());
+  rest.copy(path.data(), rest.size());
   path[rest.size()] = 0;
-  ReplaceExtension(path.data(), extension.data());
+  ReplaceExtension(path.data(), extension.c_str());
   size_t length = strlen(path.data());
   if (length > rest.size() + extensionLength) __builtin_trap();
-  if (extensionLength > 0 && strcmp(path.data() + length - extensionLength, extension.data()) != 0) {
-    // The extension itself may hold a backslash or dot; it is still written whole.
-    __builtin_trap();
-  }
+  // The extension, whatever it holds, is written whole at the end.
+  const char* tail = path.data() + length - extensionLength;
+  if (extensionLength > 0 && strcmp(tail, extension.c_str()) != 0) __builtin_trap();
   return 0;
 }
