@@ -60,6 +60,7 @@ struct UiRun {
   std::string root;       // Unix path of the sandbox in the relay prefix
   std::string exe;        // the projector in <root>/app
   std::string cwd;        // Unix path; empty: <root>
+  std::string tmp;        // Unix path of TMP; empty: <root>/tmp, made here
   std::string answer = "ok";
   std::vector<std::string> childEnv;  // for the launcher
   std::vector<std::string> wineEnv;   // for the Wine process tree (LC_ALL)
@@ -68,7 +69,7 @@ struct UiRun {
 TracedRun Start(const UiRun& r) {
   std::vector<std::string> args = {RelayWindowsPath(Win64Dir() + "/tests/probe.exe"), "run",
                                    "--env", "CINE_REPORT=" + RelayWindowsPath(r.root + "/report.txt"),
-                                   "--tmp", RelayWindowsPath(r.root + "/tmp"),
+                                   "--tmp", RelayWindowsPath(r.tmp.empty() ? r.root + "/tmp" : r.tmp),
                                    "--cwd", RelayWindowsPath(r.cwd.empty() ? r.root : r.cwd),
                                    "--answer", r.answer, "--timeout", "30000"};
   for (const std::string& kv : r.childEnv) {
@@ -76,7 +77,7 @@ TracedRun Start(const UiRun& r) {
     args.push_back(kv);
   }
   args.push_back(RelayWindowsPath(r.exe));
-  MakeDirs(r.root + "/tmp");
+  if (r.tmp.empty()) MakeDirs(r.root + "/tmp");
   return RunTraced(args, r.wineEnv);
 }
 
@@ -91,13 +92,26 @@ std::string LongFolder(const std::string& root, size_t length) {
   return path;
 }
 
+// Packs `exe` (in <root>/app) from the win64 launcher with build/host/cinepack: a README.TXT to
+// extract, so that a work folder is made, and no cine.dll in it.
+void PackWithoutRuntime(const std::string& root, const std::string& exe) {
+  WriteFile(root + "/src/movie.dir", "XFIRmovie");
+  WriteFile(root + "/src/README.TXT", "read me\r\n");
+  MakeDirs(root + "/app");
+  std::string command = HostDir() + "/cinepack build --stub " + Launcher() + " --movie " +
+                        root + "/src/movie.dir --extract " + root + "/src/README.TXT -o " + exe +
+                        " >/dev/null 2>&1";
+  ASSERT_EQ(system(command.c_str()), 0) << command;
+}
+
 TEST(FailureMessage, EachOutcomeShowsItsTextWithTheErrorIcon) {
   struct Case {
     const char* name;
-    const char* launcher;  // "launcher" or "crt_twin"
+    const char* launcher;  // "launcher", "crt_twin" or "packed" (README.TXT to extract)
     const char* runtime;   // "test", "noexport" or "" for none
     const char* result;    // what the runtime returns, when it runs
     bool longCwd;          // a current directory too long to save
+    bool missingTmp;       // TMP names a folder that does not exist
     const char* text;
     const char* style;
     const char* answer;
@@ -105,12 +119,16 @@ TEST(FailureMessage, EachOutcomeShowsItsTextWithTheErrorIcon) {
     const char* exitCode;
   };
   const Case cases[] = {
-      {"runtime_failed", "launcher", "test", "0", false, CannotRun, "00000010", "ok", "OK", "00000001"},
-      {"msvcrt_missing", "crt_twin", "test", "7", false, MsvcrtText, "00000010", "ok", "OK", "00000000"},
-      {"runtime_not_found", "launcher", "", "7", false, PlayerMissing, "00000011", "cancel", "OK,Cancel", "00000000"},
-      {"entry_point_missing", "launcher", "noexport", "7", false, CannotRun, "00000010", "ok", "OK", "00000000"},
+      {"runtime_failed", "launcher", "test", "0", false, false, CannotRun, "00000010", "ok", "OK", "00000001"},
+      {"msvcrt_missing", "crt_twin", "test", "7", false, false, MsvcrtText, "00000010", "ok", "OK", "00000000"},
+      {"runtime_not_found", "launcher", "", "7", false, false, PlayerMissing, "00000011", "cancel", "OK,Cancel", "00000000"},
+      {"entry_point_missing", "launcher", "noexport", "7", false, false, CannotRun, "00000010", "ok", "OK", "00000000"},
       // cine.dll is there and would run, were the current directory readable.
-      {"no_current_directory", "launcher", "test", "7", true, CannotRun, "00000010", "ok", "OK", "00000000"},
+      {"no_current_directory", "launcher", "test", "7", true, false, CannotRun, "00000010", "ok", "OK", "00000000"},
+      // A work folder without cine.dll: the copy beside the executable is not tried.
+      {"runtime_load_failed", "packed", "test", "7", false, false, CannotCreate, "00000010", "ok", "OK", "00000000"},
+      // No work folder can be made where TMP points.
+      {"extraction_failed", "packed", "test", "7", false, true, CannotCreate, "00000010", "ok", "OK", "00000000"},
   };
   RelaySession session;
   for (const Case& c : cases) {
@@ -118,12 +136,17 @@ TEST(FailureMessage, EachOutcomeShowsItsTextWithTheErrorIcon) {
     UiRun r;
     r.root = MakeRelaySandbox(std::string("message_") + c.name);
     r.exe = r.root + "/app/MOVIE.EXE";
-    CopyFile(std::string(c.launcher) == "crt_twin" ? Win64Dir() + "/tests/launcher_crt_twin.exe"
-                                                   : Launcher(),
-             r.exe);
+    if (std::string(c.launcher) == "packed") {
+      PackWithoutRuntime(r.root, r.exe);
+    } else {
+      CopyFile(std::string(c.launcher) == "crt_twin" ? Win64Dir() + "/tests/launcher_crt_twin.exe"
+                                                     : Launcher(),
+               r.exe);
+    }
     if (std::string(c.runtime) == "test") CopyFile(TestRuntime(), r.root + "/app/cine.dll");
     if (std::string(c.runtime) == "noexport") CopyFile(NoExportRuntime(), r.root + "/app/cine.dll");
     if (c.longCwd) r.cwd = LongFolder(r.root, 257);
+    if (c.missingTmp) r.tmp = r.root + "/no/such/folder";
     r.answer = c.answer;
     r.childEnv = {std::string("CINE_RESULT=") + c.result};
     TracedRun run = Start(r);
