@@ -38,7 +38,8 @@ pack win32 "$out/win32/DEMO.EXE"
 stage="$WINEPREFIX/drive_c/demo"
 rm -rf "$stage" && mkdir -p "$stage"
 cp "$out/DEMO.EXE" "$out/DEMO.BMP" "$stage/"
-temp="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Temp"
+# Wine's own temporary folder, where the launcher makes its work folders.
+temp="$("$wine" winepath -u "$("$wine" cmd /c 'echo %TEMP%' 2>/dev/null | tr -d '\r')" 2>/dev/null)"
 mkdir -p "$temp"
 # An abandoned work folder, as a killed run leaves it: its lock file is not held.
 abandoned="$temp/TempFolder.qzq"
