@@ -67,7 +67,7 @@ if wait_for_window "Cinemorph Demo" 150; then
   import -window root "$out/movie.png" && movie_shot="$out/movie.png"
 fi
 wait "$runner" || true
-exit_code=$(sed -n 's/^exit=//p' "$out/probe.txt")
+exit_code=$(sed -n 's/^exit=//p' "$out/probe.txt" | tr -d '\r')
 cp "$stage/playbill.txt" "$out/playbill.txt" 2>/dev/null || true
 
 gone() { [[ -e "$temp/$1" ]] && echo "still there" || echo "removed"; }
