@@ -132,6 +132,38 @@ TEST(PayloadRun, ExtractedEntriesArriveByteForByteAndTheRuntimeLoadsFromThere) {
   }
 }
 
+TEST(PayloadRun, TwoInstancesAtOnceExtractIntoFoldersOfTheirOwn) {
+  Sandbox box = MakeSandbox("payload_two_instances");
+  std::string src = box.root + "/src/";
+  WriteFile(src + "big.bin", RandomBytes(3 << 20, 5));
+  CopyFile(TestRuntime(), src + "cine.dll");
+  Pack(box, {src + "cine.dll:compress", src + "big.bin"}, "");
+  // The first stays in the runtime until the second has finished.
+  LaunchSpec first = Spec(box);
+  first.env = {"CINE_REPORT=" + ToWindowsPath(box.root + "/first.txt"),
+               "CINE_READY=" + ToWindowsPath(box.root + "/first.ready"),
+               "CINE_WAIT_FOR=" + ToWindowsPath(box.root + "/second.done")};
+  std::string firstOut = box.root + "/first.out";
+  int pid = StartWine(ProbeRunArgs(box, first), firstOut);
+  ASSERT_TRUE(WaitForFile(box.root + "/first.ready", 60000));
+  LaunchSpec second = Spec(box);
+  second.env.push_back("CINE_SNAPSHOT=" + ToWindowsPath(box.root + "/snapshot"));
+  LaunchResult r = Launch(box, second);
+  WriteFile(box.root + "/second.done", "");
+  FinishWine(pid, firstOut);
+  std::string firstReport = ReadFile(box.root + "/first.txt");
+  std::string firstFolder = firstReport.substr(firstReport.find("workFolder=") + 11);
+  firstFolder = firstFolder.substr(0, firstFolder.find_first_of("\r\n"));
+
+  ASSERT_EQ(r.report["called"], "1") << r.probeOutput << r.box["text"];
+  EXPECT_EQ(r.report["runtimeLocation"], "2");
+  EXPECT_NE(r.report["workFolder"], firstFolder);
+  EXPECT_NE(firstReport.find("runtimeLocation=2"), std::string::npos) << firstReport;
+  EXPECT_TRUE(ReadFile(box.root + "/snapshot/big.bin") == ReadFile(src + "big.bin"));
+  EXPECT_TRUE(ReadFile(box.root + "/snapshot/cine.dll") == ReadFile(src + "cine.dll"));
+  EXPECT_TRUE(WorkFolders(box).empty()) << "a work folder outlived its run";
+}
+
 TEST(PayloadRun, LeadingEntriesAreDeletedBesideTheExecutableOnly) {
   Sandbox box = MakeSandbox("payload_leading");
   CopyFile(TestRuntime(), box.root + "/src/cine.dll");
