@@ -1,5 +1,6 @@
-// LZARI encoder: finds LZSS matches over the decoder's 4096-byte ring and codes
-// literals, lengths and positions with the decoder's own models, mirrored.
+// LZARI encoder: finds LZSS matches over the decoder's 4096-byte ring, picks the
+// cheapest parse of each block by the models' own costs, and codes literals, lengths
+// and positions with the decoder's models, mirrored.
 #include "lzari/lzari_encoder.h"
 
 #include <algorithm>
@@ -142,6 +143,8 @@ const size_t ZeroHistory = LongestMatch;
 const int HashBits = 15;
 const size_t ChainMask = 2 * RingSize - 1;
 const int MaxChain = 256;
+// Positions parsed together, priced with the code model as it stands at their start.
+const size_t ParseBlock = 4096;
 
 struct MatchFinder {
   std::vector<uint8_t> text;  // history, then the data
@@ -162,35 +165,36 @@ inline void InsertPosition(MatchFinder* f, size_t pos) {
 }
 
 struct Match {
-  uint32_t length;    // 0 when there is none of at least 3 bytes
+  uint32_t length;    // 3 to 60, or 1 for a literal in a parse
   uint32_t distance;  // 1 to 4096: the decoder's position plus one
 };
 
-// Longest match at `pos`, the nearest among equals (near positions cost fewer bits).
-Match FindMatch(const MatchFinder* f, size_t pos) {
-  Match best = {0, 0};
+// Every useful match at `pos`: each entry is longer than the one before and the nearest
+// to reach its length, so a length L is best taken from the first entry reaching L.
+size_t FindMatches(const MatchFinder* f, size_t pos, Match* found) {
+  size_t count = 0;
   size_t size = f->text.size();
-  if (pos + ShortestMatch > size) return best;
+  if (pos + ShortestMatch > size) return 0;
   uint32_t limit = static_cast<uint32_t>(std::min<size_t>(LongestMatch, size - pos));
   const uint8_t* here = &f->text[pos];
+  uint32_t best = ShortestMatch - 1;
   int32_t candidate = f->head[HashAt(here)];
   for (int chain = MaxChain; candidate >= 0 && chain > 0; --chain) {
     size_t distance = pos - static_cast<size_t>(candidate);
     if (distance > RingSize) break;
     const uint8_t* there = &f->text[candidate];
-    uint32_t floor = best.length < ShortestMatch ? ShortestMatch - 1 : best.length;
-    if (there[floor] == here[floor]) {
+    if (there[best] == here[best]) {
       uint32_t n = 0;
       while (n < limit && there[n] == here[n]) ++n;
-      if (n > best.length && n >= ShortestMatch) {
-        best.length = n;
-        best.distance = static_cast<uint32_t>(distance);
+      if (n > best) {
+        best = n;
+        found[count++] = {n, static_cast<uint32_t>(distance)};
         if (n == limit) break;
       }
     }
     candidate = f->prev[static_cast<size_t>(candidate) & ChainMask];
   }
-  return best;
+  return count;
 }
 
 // Bits that coding a code or position would take now, from the current models.
@@ -201,16 +205,6 @@ double CodeBits(const SymbolModel* m, int code) {
 
 double PositionBits(const SymbolModel* m, uint32_t p) {
   return std::log2(double(m->positionCum[0]) / double(m->positionCum[p] - m->positionCum[p + 1]));
-}
-
-// A short match far back can cost more than its bytes sent as literals.
-bool WorthMatching(const SymbolModel* m, const uint8_t* bytes, const Match& match) {
-  if (match.length >= 6) return true;
-  double literals = 0;
-  for (uint32_t k = 0; k < match.length; ++k) literals += CodeBits(m, bytes[k]);
-  double coded = CodeBits(m, FirstMatchCode + int(match.length - ShortestMatch)) +
-                 PositionBits(m, match.distance - 1);
-  return coded < literals;
 }
 
 }  // namespace
@@ -235,33 +229,65 @@ std::vector<uint8_t> LzariEncode(const uint8_t* data, size_t size) {
   BitCoder coder = {&out, 0, FullRange, 0, 0, 0};
   const uint8_t* text = finder.text.data();
   size_t end = finder.text.size();
+
+  // Each block is parsed by the cheapest path through its positions, in bits: a literal
+  // or any match length the finder offers, each priced by the current models.
+  double positionBits[PositionCount];
+  for (uint32_t p = 0; p < PositionCount; ++p) positionBits[p] = PositionBits(&model, p);
+  std::vector<double> price(ParseBlock + 1);
+  std::vector<Match> step(ParseBlock + 1);  // how each position is best reached
+  Match found[LongestMatch];
   size_t pos = HistoryLength;
-  Match current = FindMatch(&finder, pos);
   while (pos < end) {
-    if (current.length >= ShortestMatch && !WorthMatching(&model, text + pos, current))
-      current.length = 0;
-    InsertPosition(&finder, pos);
-    if (current.length < ShortestMatch) {
-      EncodeCode(&coder, &model, text[pos]);
-      ++pos;
-      current = FindMatch(&finder, pos);
-      continue;
-    }
-    // One step of lazy matching: a longer match one byte on is worth a literal.
-    if (current.length < LongestMatch && pos + 1 < end) {
-      Match next = FindMatch(&finder, pos + 1);
-      if (next.length > current.length) {
-        EncodeCode(&coder, &model, text[pos]);
-        ++pos;
-        current = next;
-        continue;
+    size_t blockEnd = std::min(end, pos + ParseBlock);
+    size_t span = blockEnd - pos;
+    double codeBits[CodeCount];
+    for (int c = 0; c < CodeCount; ++c) codeBits[c] = CodeBits(&model, c);
+    const double Unreached = 1e300;
+    std::fill(price.begin(), price.begin() + span + 1, Unreached);
+    price[0] = 0;
+    for (size_t i = 0; i < span; ++i) {
+      size_t at = pos + i;
+      size_t n = FindMatches(&finder, at, found);
+      InsertPosition(&finder, at);
+      double here = price[i];
+      double literal = here + codeBits[text[at]];
+      if (literal < price[i + 1]) {
+        price[i + 1] = literal;
+        step[i + 1] = {1, 0};
+      }
+      uint32_t length = ShortestMatch;
+      for (size_t k = 0; k < n; ++k) {
+        double base = here + positionBits[found[k].distance - 1];
+        uint32_t longest = static_cast<uint32_t>(std::min<size_t>(found[k].length, span - i));
+        for (; length <= longest; ++length) {
+          double cost = base + codeBits[FirstMatchCode + int(length - ShortestMatch)];
+          if (cost < price[i + length]) {
+            price[i + length] = cost;
+            step[i + length] = {length, found[k].distance};
+          }
+        }
+      }
+      // A match of the longest length is taken whole without searching inside it:
+      // long runs stay fast, and cheaper parses of them are rare.
+      if (n > 0 && found[n - 1].length == LongestMatch && i + LongestMatch <= span) {
+        for (size_t k = 1; k < LongestMatch; ++k) InsertPosition(&finder, at + k);
+        for (size_t k = 1; k < LongestMatch; ++k) price[i + k] = Unreached;
+        i += LongestMatch - 1;
       }
     }
-    EncodeCode(&coder, &model, FirstMatchCode + int(current.length - ShortestMatch));
-    EncodePosition(&coder, &model, current.distance - 1);
-    for (size_t k = 1; k < current.length; ++k) InsertPosition(&finder, pos + k);
-    pos += current.length;
-    current = FindMatch(&finder, pos);
+    // Walk back from the block's end, then code the steps in order.
+    std::vector<Match> path;
+    for (size_t i = span; i > 0; i -= step[i].length) path.push_back(step[i]);
+    for (auto s = path.rbegin(); s != path.rend(); ++s) {
+      if (s->length == 1) {
+        EncodeCode(&coder, &model, text[pos]);
+      } else {
+        EncodeCode(&coder, &model, FirstMatchCode + int(s->length - ShortestMatch));
+        EncodePosition(&coder, &model, s->distance - 1);
+      }
+      pos += s->length;
+    }
   }
   FinishCoder(&coder, 4);
   return out;
