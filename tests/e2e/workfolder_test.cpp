@@ -1,13 +1,15 @@
 // Work folders under Wine: the run's own folder and lock, names already taken, paths
 // too long, and the exit cleanup of abandoned folders with live, killed and blocked runs.
 //
-// A projector that extracts files is the launcher's test twin whose payload step copies
-// the files of "Extract" beside it into the work folder; the plain launcher has no work
-// folder but still runs the exit cleanup.
+// A projector that extracts files is packed by cinepack; the bare launcher has no work
+// folder of its own but still runs the exit cleanup.
 #include <gtest/gtest.h>
+
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <set>
 #include <sstream>
@@ -22,17 +24,33 @@ const char CannotCreate[] =
     "This application cannot start as it cannot create needed files. There may not be "
     "enough free disk space.";
 
-std::string Twin(bool crt = false) {
-  return Win64Dir() + (crt ? "/tests/workfolder_crt_twin.exe" : "/tests/workfolder_twin.exe");
+// Runs build/host/cinepack; returns its exit status, with its output in `output`.
+int Cinepack(const std::string& args, std::string* output) {
+  FILE* pipe = popen((HostDir() + "/cinepack " + args + " 2>&1").c_str(), "r");
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output->append(buffer, n);
+  int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// A projector in a fresh sandbox. With `extracts`, the twin that fills a work folder
-// with the test runtime; otherwise the plain launcher with the runtime beside it.
+// Packs app/MOVIE.EXE from `stub` with a payload that extracts `files` (Unix paths,
+// extracted under their own names) into the work folder.
+void Pack(const Sandbox& box, const std::string& stub, const std::vector<std::string>& files) {
+  WriteFile(box.root + "/movie.dir", "XFIRmovie container");
+  std::string args = "build --stub " + stub + " --movie " + box.root + "/movie.dir -o " +
+                     box.app + "/MOVIE.EXE";
+  for (const std::string& file : files) args += " --extract " + file;
+  std::string output;
+  ASSERT_EQ(Cinepack(args, &output), 0) << output;
+}
+
+// A projector in a fresh sandbox. With `extracts`, one whose payload extracts the test
+// runtime; otherwise the bare launcher with the runtime beside it.
 Sandbox MakeProjector(const std::string& name, bool extracts) {
   Sandbox box = MakeSandbox("wf_" + name);
   if (extracts) {
-    CopyFile(Twin(), box.app + "/MOVIE.EXE");
-    CopyFile(TestRuntime(), box.app + "/Extract/cine.dll");
+    Pack(box, Launcher(), {TestRuntime()});
   } else {
     CopyFile(Launcher(), box.app + "/MOVIE.EXE");
     CopyFile(TestRuntime(), box.app + "/cine.dll");
@@ -135,7 +153,7 @@ TEST(WorkFolder, RunHoldsTempFolderAaaWithAHiddenEmptyLockAndLeavesNothing) {
   EXPECT_EQ(seen.report["runtimeLocation"], "2");
   EXPECT_EQ(ToLower(seen.report["runtime_path"]), ToLower(windowsFolder + "cine.dll"));
   EXPECT_EQ(ListDir(box.tmp), std::vector<std::string>{"TempFolder.aaa"})
-      << "asking for the folder again must create nothing";
+      << "one run, one folder";
   EXPECT_EQ(ListDir(folder), (std::vector<std::string>{"Quorvantix.lok", "cine.dll"}));
   EXPECT_EQ(ReadFile(folder + "/Quorvantix.lok"), "");
   unsigned long attributes = std::stoul(Trim(Probe({"attrs", lock})), nullptr, 16);
@@ -245,26 +263,28 @@ TEST(WorkFolder, TemporaryPathsOnlyUpTo230CharactersGetAFolder) {
 TEST(WorkFolder, RuntimeLoadsFromTheWorkFolderOnly) {
   struct Case {
     const char* name;
-    bool crtTwin;
-    std::vector<std::string> extracted;  // files of Extract: "cine" or "crt"
-    const char* text;                    // message, or null when the runtime runs
+    bool crtTwin;  // the launcher's twin that looks for "cinecrt.dll" as its msvcrt
+    std::vector<std::string> extracted;
+    const char* text;  // message, or null when the runtime runs
   };
   const Case cases[] = {
       // The copies beside the executable and in Nodix are not tried.
-      {"no_runtime", false, {"crt"}, CannotCreate},
+      {"no_runtime", false, {"README.TXT"}, CannotCreate},
       // msvcrt's stand-in exists only in the work folder: it is loaded from there.
-      {"crt_in_folder", true, {"cine", "crt"}, nullptr},
+      {"crt_in_folder", true, {"cine.dll", "cinecrt.dll"}, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Sandbox box = MakeSandbox(std::string("wf_load_") + c.name);
-    CopyFile(Twin(c.crtTwin), box.app + "/MOVIE.EXE");
+    CopyFile(TestRuntime(), box.root + "/src/cine.dll");
+    CopyFile(FakeMsvcrt(), box.root + "/src/cinecrt.dll");
+    WriteFile(box.root + "/src/README.TXT", "not a runtime");
+    std::vector<std::string> files;
+    for (const std::string& name : c.extracted) files.push_back(box.root + "/src/" + name);
+    Pack(box, c.crtTwin ? Win64Dir() + "/tests/launcher_crt_twin.exe" : Launcher(), files);
     CopyFile(TestRuntime(), box.app + "/cine.dll");
     CopyFile(TestRuntime(), box.app + "/Nodix/cine.dll");
-    for (const std::string& file : c.extracted) {
-      if (file == "cine") CopyFile(TestRuntime(), box.app + "/Extract/cine.dll");
-      if (file == "crt") CopyFile(FakeMsvcrt(), box.app + "/Extract/cinecrt.dll");
-    }
+
     LaunchResult r = Launch(box, Spec(box, box.tmp));
     if (c.text) {
       EXPECT_TRUE(r.report.empty()) << "no runtime may be loaded from elsewhere";
