@@ -197,6 +197,34 @@ TEST(PayloadRun, NothingToExtractMeansNoWorkFolder) {
   EXPECT_TRUE(ListDir(box.tmp).empty());
 }
 
+// A 2 x 2 24-bit bitmap, enough for a splash.
+std::string TinyBitmap() {
+  auto le = [](uint32_t v, int bytes) {
+    std::string s;
+    for (int i = 0; i < bytes; ++i) s += static_cast<char>(v >> (8 * i));
+    return s;
+  };
+  std::string pixels(16, '\x80');
+  return "BM" + le(70, 4) + le(0, 4) + le(54, 4) + le(40, 4) + le(2, 4) + le(2, 4) + le(1, 2) +
+         le(24, 2) + le(0, 4) + le(16, 4) + le(2835, 4) + le(2835, 4) + le(0, 4) + le(0, 4) + pixels;
+}
+
+TEST(PayloadRun, NoSplashBitKeepsTheBitmapBesideTheExecutableUnshown) {
+  struct Case { const char* name; const char* options; const char* splash; };
+  const Case cases[] = {{"splash", "", "1"}, {"no_splash", "--no-splash", "0"},
+                        {"big_endian_only", "--big-endian-content", "1"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox box = MakeSandbox(std::string("payload_") + c.name);
+    CopyFile(TestRuntime(), box.root + "/src/cine.dll");
+    Pack(box, {box.root + "/src/cine.dll"}, c.options);
+    WriteFile(box.app + "/MOVIE.BMP", TinyBitmap());
+    LaunchResult r = Launch(box, Spec(box));
+    ASSERT_EQ(r.report["called"], "1") << r.probeOutput << r.box["text"];
+    EXPECT_EQ(r.report["closeSplash_set"], c.splash);
+  }
+}
+
 TEST(PayloadRun, ExecutableWithoutPayloadRunsAsOne) {
   std::string launcher = ReadFile(Launcher());
   auto withTail = [&](const std::string& tail) { return launcher + tail; };
