@@ -19,7 +19,9 @@ start_wine_session() {
   rm -rf "$WINEPREFIX"
   mkdir -p "$(dirname "$WINEPREFIX")"
   "$WINE" wineboot -i >/dev/null 2>&1
-  # Fails when wineboot's own server is still lingering; that one serves as well.
+  # wineboot's own server lingers a few seconds and saves the new prefix as it ends;
+  # after it, one persistent server keeps every later start quick.
+  "$WINESERVER" -w || true
   "$WINESERVER" -p || true
   trap stop_wine_session EXIT
 }
