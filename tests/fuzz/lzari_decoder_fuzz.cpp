@@ -1,6 +1,9 @@
 // fuzz-sources: lzari/lzari_decoder.cpp lzari/lzari_memory_source.cpp lzari/lzari_exit_host.cpp
 // The decoder on arbitrary bytes: it must stay inside its tables, keep its models
 // consistent and end within 59 bytes of the announced size.
+// `./run test` runs it for 20 s; for a longer run, after that, from the build root:
+//   fuzz/lzari_decoder_fuzz -max_total_time=900 fuzz/lzari_decoder_fuzz.corpus
+// (or scripts/fuzz.sh long 900, which runs every target for that long).
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
