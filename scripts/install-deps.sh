@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   cmake g++ make clang llvm libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine64 xvfb x11-utils imagemagick fonts-dejavu-core xz-utils gzip
+  python3 wine64 xvfb x11-utils imagemagick fonts-dejavu-core xz-utils gzip
 )
 missing=()
 for p in "${packages[@]}"; do
