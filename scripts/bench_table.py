@@ -17,7 +17,10 @@ def grab(text, pattern):
     return float(match.group(1)) if match else None
 
 
-lzari = {b["name"]: b for b in json.loads((out / "lzari.json").read_text())["benchmarks"]}
+# Google Benchmark appends its settings to a name ("decode/gzip/text/iterations:5/...").
+lzari = {}
+for b in json.loads((out / "lzari.json").read_text())["benchmarks"]:
+    lzari["/".join(b["name"].split("/")[:3])] = b
 for corpus in ("text", "binary"):
     def mbs(name):
         b = lzari.get(name)
