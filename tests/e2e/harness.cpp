@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -250,6 +251,53 @@ std::string ToLower(std::string text) {
   for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
   return text;
 }
+
+uint32_t ReadLE32(const std::string& data, size_t at) {
+  uint32_t value = 0;
+  if (at + 4 <= data.size()) memcpy(&value, data.data() + at, 4);
+  return value;
+}
+
+uint16_t ReadLE16(const std::string& data, size_t at) {
+  uint16_t value = 0;
+  if (at + 2 <= data.size()) memcpy(&value, data.data() + at, 2);
+  return value;
+}
+
+std::map<std::string, std::string> ParseKeyValues(const std::string& text) {
+  return ParseLines(text, nullptr, "");
+}
+
+LaunchSpec SandboxSpec(const Sandbox& box) {
+  LaunchSpec spec;
+  spec.exe = box.app + "/MOVIE.EXE";
+  spec.tmp = box.tmp;
+  spec.cwd = box.root;
+  return spec;
+}
+
+int RunCinepack(const std::string& args, std::string* output) {
+  std::string command = HostDir() + "/cinepack " + args + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  std::string text;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+  int status = pclose(pipe);
+  if (output) *output = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+const char CannotRunText[] = "This application cannot run.";
+const char CannotCreateText[] =
+    "This application cannot start as it cannot create needed files. There may not be "
+    "enough free disk space.";
+const char MsvcrtMissingText[] =
+    "This application cannot run, as it could not find the shared library MSVCRT.DLL.";
+const char PlayerMissingText[] =
+    "This application requires Lumenreel Player 10, which is not installed. Click OK to "
+    "download it.";
 
 std::string FakeMsvcrt() { return Win64Dir() + "/runtime/fakemsvcrt/msvcrt.dll"; }
 std::string TestRuntime() { return Win64Dir() + "/runtime/test/cine.dll"; }

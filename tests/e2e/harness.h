@@ -1,6 +1,8 @@
 // Runs the win64 build under Wine for the end-to-end tests: sandboxes inside the Wine
 // prefix, launches through the probe, and reads what the test runtime reported.
 #pragma once
+#include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -79,6 +81,27 @@ std::vector<std::string> ListDir(const std::string& path);  // names, sorted
 bool WaitForFile(const std::string& path, int timeoutMs);
 
 std::string ToLower(std::string text);
+
+// Little-endian numbers inside a byte string; 0 past its end.
+uint32_t ReadLE32(const std::string& data, size_t at);
+uint16_t ReadLE16(const std::string& data, size_t at);
+
+// key=value lines (the probe's and the helpers' output), the last value of a key kept.
+std::map<std::string, std::string> ParseKeyValues(const std::string& text);
+
+// The usual launch of a sandbox's projector: app/MOVIE.EXE, the sandbox's tmp as TMP,
+// its root as the current directory.
+LaunchSpec SandboxSpec(const Sandbox& box);
+
+// Runs build/host/cinepack with `args`; returns its exit status, with its standard
+// output and error in `output` when given.
+int RunCinepack(const std::string& args, std::string* output = nullptr);
+
+// The failure messages' texts.
+extern const char CannotRunText[];
+extern const char CannotCreateText[];
+extern const char MsvcrtMissingText[];
+extern const char PlayerMissingText[];
 
 // The test runtime (cine.dll reporting what it got) and its export-less twin.
 std::string TestRuntime();

@@ -11,40 +11,30 @@
 namespace e2e {
 namespace {
 
-uint32_t Read32(const std::string& image, size_t at) {
-  uint32_t value = 0;
-  if (at + 4 <= image.size()) memcpy(&value, image.data() + at, 4);
-  return value;
-}
-uint16_t Read16(const std::string& image, size_t at) {
-  uint16_t value = 0;
-  if (at + 2 <= image.size()) memcpy(&value, image.data() + at, 2);
-  return value;
-}
 
 // The names of the DLLs in a PE file's import directory, lower-cased; `machine`
 // receives the file header's machine field.
 std::set<std::string> ImportedDlls(const std::string& image, uint16_t* machine) {
   std::set<std::string> dlls;
-  uint32_t pe = Read32(image, 0x3C);
+  uint32_t pe = ReadLE32(image, 0x3C);
   if (image.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return dlls;
-  *machine = Read16(image, pe + 4);
-  uint16_t sections = Read16(image, pe + 6);
-  uint16_t optionalSize = Read16(image, pe + 20);
+  *machine = ReadLE16(image, pe + 4);
+  uint16_t sections = ReadLE16(image, pe + 6);
+  uint16_t optionalSize = ReadLE16(image, pe + 20);
   size_t optional = pe + 24;
-  bool plus = Read16(image, optional) == 0x20B;
-  uint32_t importRva = Read32(image, optional + (plus ? 120 : 104));
+  bool plus = ReadLE16(image, optional) == 0x20B;
+  uint32_t importRva = ReadLE32(image, optional + (plus ? 120 : 104));
   size_t table = optional + optionalSize;
   auto toOffset = [&](uint32_t rva) -> size_t {
     for (uint16_t i = 0; i < sections; ++i) {
       size_t s = table + 40 * i;
-      uint32_t va = Read32(image, s + 12), size = Read32(image, s + 8), raw = Read32(image, s + 20);
+      uint32_t va = ReadLE32(image, s + 12), size = ReadLE32(image, s + 8), raw = ReadLE32(image, s + 20);
       if (rva >= va && rva < va + size) return raw + (rva - va);
     }
     return 0;
   };
-  for (size_t d = toOffset(importRva); d != 0 && Read32(image, d + 12) != 0; d += 20) {
-    std::string name = image.c_str() + toOffset(Read32(image, d + 12));
+  for (size_t d = toOffset(importRva); d != 0 && ReadLE32(image, d + 12) != 0; d += 20) {
+    std::string name = image.c_str() + toOffset(ReadLE32(image, d + 12));
     dlls.insert(ToLower(name));
   }
   return dlls;

@@ -7,12 +7,6 @@
 namespace e2e {
 namespace {
 
-const char CannotRun[] = "This application cannot run.";
-const char PlayerMissing[] =
-    "This application requires Lumenreel Player 10, which is not installed. Click OK to "
-    "download it.";
-const char MsvcrtText[] =
-    "This application cannot run, as it could not find the shared library MSVCRT.DLL.";
 
 std::string SharedPlayerFolder() {
   return PrefixDir() + "/drive_c/windows/system32/Quorvant/Lumenreel 10";
@@ -23,14 +17,6 @@ Sandbox MakeProjector(const std::string& name) {
   Sandbox box = MakeSandbox(name);
   CopyFile(Launcher(), box.app + "/MOVIE.EXE");
   return box;
-}
-
-LaunchSpec Spec(const Sandbox& box) {
-  LaunchSpec spec;
-  spec.exe = box.app + "/MOVIE.EXE";
-  spec.tmp = box.tmp;
-  spec.cwd = box.root;
-  return spec;
 }
 
 TEST(RuntimeLocation, FoundBesideTheExecutableInNodixOrInTheSharedFolder) {
@@ -55,7 +41,7 @@ TEST(RuntimeLocation, FoundBesideTheExecutableInNodixOrInTheSharedFolder) {
     if (c.beside) CopyFile(TestRuntime(), box.app + "/cine.dll");
     if (c.nodix) CopyFile(TestRuntime(), box.app + "/Nodix/cine.dll");
     if (c.shared) CopyFile(TestRuntime(), SharedPlayerFolder() + "/cine.dll");
-    LaunchResult r = Launch(box, Spec(box));
+    LaunchResult r = Launch(box, SandboxSpec(box));
     RemoveTree(SharedPlayerFolder());
 
     EXPECT_EQ(r.report["called"], "1") << r.probeOutput;
@@ -74,7 +60,7 @@ TEST(RuntimeLocation, FoundBesideTheExecutableInNodixOrInTheSharedFolder) {
 TEST(LaunchParams, BlockCarriesVersionSizeAndNoSplashNoWorkFolder) {
   Sandbox box = MakeProjector("params");
   CopyFile(TestRuntime(), box.app + "/cine.dll");
-  LaunchResult r = Launch(box, Spec(box));
+  LaunchResult r = Launch(box, SandboxSpec(box));
   EXPECT_EQ(r.report["version"], "2");
   EXPECT_EQ(r.report["size"], r.report["sizeof"]);
   EXPECT_EQ(r.report["closeSplash_set"], "0");
@@ -112,7 +98,7 @@ TEST(CommandLine, ReachesTheRuntimeByteForByte) {
       {"\"" + exe + "\" \"\"", "\"\""},
   };
   for (const Case& c : cases) {
-    LaunchSpec spec = Spec(box);
+    LaunchSpec spec = SandboxSpec(box);
     spec.raw = true;
     spec.args = c.commandLine;
     LaunchResult r = Launch(box, spec);
@@ -126,7 +112,7 @@ TEST(ShowCommand, IsTheStartupShowStateOrShowDefault) {
   const int shows[] = {-1, 0, 3, 7};
   const char* expected[] = {"10", "0", "3", "7"};
   for (int i = 0; i < 4; ++i) {
-    LaunchSpec spec = Spec(box);
+    LaunchSpec spec = SandboxSpec(box);
     spec.show = shows[i];
     EXPECT_EQ(Launch(box, spec).report["show"], expected[i]) << shows[i];
   }
@@ -137,13 +123,13 @@ TEST(Outcome, RuntimeResultDecidesTheExitCodeAndMessage) {
   CopyFile(TestRuntime(), box.app + "/cine.dll");
   struct Case { const char* result; int exitCode; const char* text; };
   const Case cases[] = {
-      {"0", 1, CannotRun},
+      {"0", 1, CannotRunText},
       {"7", 0, nullptr},
       {"-1", 0, nullptr},
       {"3", 0, nullptr},
   };
   for (const Case& c : cases) {
-    LaunchSpec spec = Spec(box);
+    LaunchSpec spec = SandboxSpec(box);
     spec.env.push_back(std::string("CINE_RESULT=") + c.result);
     LaunchResult r = Launch(box, spec);
     EXPECT_EQ(r.report["result"], c.result);
@@ -160,12 +146,12 @@ TEST(Outcome, RuntimeResultDecidesTheExitCodeAndMessage) {
 
 TEST(Outcome, RuntimeNotFoundOffersTheDownload) {
   Sandbox box = MakeProjector("notfound");
-  LaunchSpec spec = Spec(box);
+  LaunchSpec spec = SandboxSpec(box);
   spec.answer = "cancel";
   LaunchResult r = Launch(box, spec);
   EXPECT_TRUE(r.report.empty());
   EXPECT_EQ(r.box["caption"], "Application Error");
-  EXPECT_EQ(r.box["text"], PlayerMissing);
+  EXPECT_EQ(r.box["text"], PlayerMissingText);
   EXPECT_EQ(r.box["buttons"], "OK,Cancel");
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_FALSE(r.timedOut);
@@ -174,9 +160,9 @@ TEST(Outcome, RuntimeNotFoundOffersTheDownload) {
 TEST(Outcome, RuntimeWithoutEntryPointCannotRun) {
   Sandbox box = MakeProjector("noexport");
   CopyFile(NoExportRuntime(), box.app + "/cine.dll");
-  LaunchResult r = Launch(box, Spec(box));
+  LaunchResult r = Launch(box, SandboxSpec(box));
   EXPECT_TRUE(r.report.empty());
-  EXPECT_EQ(r.box["text"], CannotRun);
+  EXPECT_EQ(r.box["text"], CannotRunText);
   EXPECT_EQ(r.box["buttons"], "OK");
   EXPECT_EQ(r.exitCode, 0);
 }
@@ -193,10 +179,10 @@ Sandbox MakeCrtTwinProjector(const std::string& name) {
 TEST(Outcome, MissingMsvcrtStopsBeforeTheRuntimeSearch) {
   Sandbox box = MakeCrtTwinProjector("msvcrt_missing");
   CopyFile(TestRuntime(), box.app + "/cine.dll");
-  LaunchSpec spec = Spec(box);
+  LaunchSpec spec = SandboxSpec(box);
   LaunchResult r = Launch(box, spec);
   EXPECT_TRUE(r.report.empty()) << "the runtime must not be called";
-  EXPECT_EQ(r.box["text"], MsvcrtText);
+  EXPECT_EQ(r.box["text"], MsvcrtMissingText);
   EXPECT_EQ(r.box["buttons"], "OK");
   EXPECT_EQ(r.exitCode, 0);
 }
@@ -211,7 +197,7 @@ TEST(Msvcrt, FolderSearchFindsACopyInNodixAndRestoresTheDirectory) {
   Sandbox box = MakeCrtTwinProjector("msvcrt_nodix");
   CopyFile(TestRuntime(), box.app + "/cine.dll");
   CopyFile(FakeMsvcrt(), box.app + "/Nodix/cinecrt.dll");
-  LaunchSpec spec = Spec(box);
+  LaunchSpec spec = SandboxSpec(box);
   LaunchResult r = Launch(box, spec);
   EXPECT_EQ(r.report["called"], "1") << r.probeOutput << r.box["text"];
   EXPECT_EQ(r.report["crt_twin_loaded"], "1");

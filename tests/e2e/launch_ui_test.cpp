@@ -14,15 +14,6 @@
 namespace e2e {
 namespace {
 
-const char CannotRun[] = "This application cannot run.";
-const char CannotCreate[] =
-    "This application cannot start as it cannot create needed files. There may not be "
-    "enough free disk space.";
-const char MsvcrtText[] =
-    "This application cannot run, as it could not find the shared library MSVCRT.DLL.";
-const char PlayerMissing[] =
-    "This application requires Lumenreel Player 10, which is not installed. Click OK to "
-    "download it.";
 
 std::string Address(const std::string& segment) {
   return DownloadBaseAddress + segment + "lumenreel/download/?P1_Prod_Version=LRArchive10.1.0";
@@ -119,16 +110,16 @@ TEST(FailureMessage, EachOutcomeShowsItsTextWithTheErrorIcon) {
     const char* exitCode;
   };
   const Case cases[] = {
-      {"runtime_failed", "launcher", "test", "0", false, false, CannotRun, "00000010", "ok", "OK", "00000001"},
-      {"msvcrt_missing", "crt_twin", "test", "7", false, false, MsvcrtText, "00000010", "ok", "OK", "00000000"},
-      {"runtime_not_found", "launcher", "", "7", false, false, PlayerMissing, "00000011", "cancel", "OK,Cancel", "00000000"},
-      {"entry_point_missing", "launcher", "noexport", "7", false, false, CannotRun, "00000010", "ok", "OK", "00000000"},
+      {"runtime_failed", "launcher", "test", "0", false, false, CannotRunText, "00000010", "ok", "OK", "00000001"},
+      {"msvcrt_missing", "crt_twin", "test", "7", false, false, MsvcrtMissingText, "00000010", "ok", "OK", "00000000"},
+      {"runtime_not_found", "launcher", "", "7", false, false, PlayerMissingText, "00000011", "cancel", "OK,Cancel", "00000000"},
+      {"entry_point_missing", "launcher", "noexport", "7", false, false, CannotRunText, "00000010", "ok", "OK", "00000000"},
       // cine.dll is there and would run, were the current directory readable.
-      {"no_current_directory", "launcher", "test", "7", true, false, CannotRun, "00000010", "ok", "OK", "00000000"},
+      {"no_current_directory", "launcher", "test", "7", true, false, CannotRunText, "00000010", "ok", "OK", "00000000"},
       // A work folder without cine.dll: the copy beside the executable is not tried.
-      {"runtime_load_failed", "packed", "test", "7", false, false, CannotCreate, "00000010", "ok", "OK", "00000000"},
+      {"runtime_load_failed", "packed", "test", "7", false, false, CannotCreateText, "00000010", "ok", "OK", "00000000"},
       // No work folder can be made where TMP points.
-      {"extraction_failed", "packed", "test", "7", false, true, CannotCreate, "00000010", "ok", "OK", "00000000"},
+      {"extraction_failed", "packed", "test", "7", false, true, CannotCreateText, "00000010", "ok", "OK", "00000000"},
   };
   RelaySession session;
   for (const Case& c : cases) {
@@ -253,7 +244,7 @@ TEST(DownloadOffer, OkStartsTheRegisteredProgramWithJustItsPathAndTheAddress) {
 
     std::string path = expand(c.path);
     std::string command = path + " " + Address("");
-    EXPECT_EQ(OutputValue(run.output, "box.text"), PlayerMissing) << run.output;
+    EXPECT_EQ(OutputValue(run.output, "box.text"), PlayerMissingText) << run.output;
     EXPECT_EQ(OutputValue(run.output, "exit"), "0");
     std::vector<TracedCall> calls = LauncherCalls(run);
     std::vector<TracedCall> starts = Named(calls, "WinExec");
@@ -303,7 +294,7 @@ TEST(DownloadOffer, CancelOrAnUnusableAssociationStartsNothing) {
     r.answer = c.answer;
     TracedRun run = Start(r);
 
-    EXPECT_EQ(OutputValue(run.output, "box.text"), PlayerMissing) << run.output;
+    EXPECT_EQ(OutputValue(run.output, "box.text"), PlayerMissingText) << run.output;
     EXPECT_EQ(OutputValue(run.output, "exit"), "0");
     EXPECT_EQ(OutputValue(run.output, "timeout"), "") << "a second box, or a hang";
     std::vector<TracedCall> calls = LauncherCalls(run);

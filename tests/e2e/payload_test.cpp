@@ -18,9 +18,6 @@
 namespace e2e {
 namespace {
 
-const char CannotCreate[] =
-    "This application cannot start as it cannot create needed files. There may not be "
-    "enough free disk space.";
 
 std::string RandomBytes(size_t size, unsigned seed) {
   std::mt19937 generator(seed);
@@ -38,19 +35,6 @@ std::string Text(size_t size) {
   return text;
 }
 
-// Runs build/host/cinepack with `args`; returns its exit status and output.
-int Cinepack(const std::string& args, std::string* output = nullptr) {
-  std::string command = HostDir() + "/cinepack " + args + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string text;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-  int status = pclose(pipe);
-  if (output) *output = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // Packs a projector as app/MOVIE.EXE from the win64 launcher; `extracts` are
 // "file[:compress]" paths (Unix) and `extra` more cinepack options.
 void Pack(const Sandbox& box, const std::vector<std::string>& extracts, const std::string& extra) {
@@ -59,15 +43,7 @@ void Pack(const Sandbox& box, const std::vector<std::string>& extracts, const st
   std::string args = "build --stub " + Launcher() + " --movie " + movie + " -o " + box.app + "/MOVIE.EXE " + extra;
   for (const std::string& e : extracts) args += " --extract " + e;
   std::string output;
-  ASSERT_EQ(Cinepack(args, &output), 0) << output;
-}
-
-LaunchSpec Spec(const Sandbox& box) {
-  LaunchSpec spec;
-  spec.exe = box.app + "/MOVIE.EXE";
-  spec.tmp = box.tmp;
-  spec.cwd = box.root;
-  return spec;
+  ASSERT_EQ(RunCinepack(args, &output), 0) << output;
 }
 
 // Overwrites `size` bytes of a slot field in the packed projector's header.
@@ -108,7 +84,7 @@ TEST(PayloadRun, ExtractedEntriesArriveByteForByteAndTheRuntimeLoadsFromThere) {
           src + "big.bin" + (c.compressRuntime ? "" : ":compress"), src + "notes.txt:compress",
           src + "exact.dat:compress", src + "empty.ini"},
          c.option ? "--option" : "");
-    LaunchSpec spec = Spec(box);
+    LaunchSpec spec = SandboxSpec(box);
     spec.env.push_back("CINE_SNAPSHOT=" + ToWindowsPath(box.root + "/snapshot"));
     LaunchResult r = Launch(box, spec);
 
@@ -139,14 +115,14 @@ TEST(PayloadRun, TwoInstancesAtOnceExtractIntoFoldersOfTheirOwn) {
   CopyFile(TestRuntime(), src + "cine.dll");
   Pack(box, {src + "cine.dll:compress", src + "big.bin"}, "");
   // The first stays in the runtime until the second has finished.
-  LaunchSpec first = Spec(box);
+  LaunchSpec first = SandboxSpec(box);
   first.env = {"CINE_REPORT=" + ToWindowsPath(box.root + "/first.txt"),
                "CINE_READY=" + ToWindowsPath(box.root + "/first.ready"),
                "CINE_WAIT_FOR=" + ToWindowsPath(box.root + "/second.done")};
   std::string firstOut = box.root + "/first.out";
   int pid = StartWine(ProbeRunArgs(box, first), firstOut);
   ASSERT_TRUE(WaitForFile(box.root + "/first.ready", 60000));
-  LaunchSpec second = Spec(box);
+  LaunchSpec second = SandboxSpec(box);
   second.env.push_back("CINE_SNAPSHOT=" + ToWindowsPath(box.root + "/snapshot"));
   LaunchResult r = Launch(box, second);
   WriteFile(box.root + "/second.done", "");
@@ -175,7 +151,7 @@ TEST(PayloadRun, LeadingEntriesAreDeletedBesideTheExecutableOnly) {
   for (const char* f : mustStay) {
     if (!Exists(box.root + "/" + f)) WriteFile(box.root + "/" + f, "x");
   }
-  LaunchSpec spec = Spec(box);
+  LaunchSpec spec = SandboxSpec(box);
   spec.env.push_back("CINE_READY=" + ToWindowsPath(box.root + "/ready"));
   LaunchResult r = Launch(box, spec);
   ASSERT_EQ(r.report["called"], "1") << r.probeOutput << r.box["text"];
@@ -189,7 +165,7 @@ TEST(PayloadRun, NothingToExtractMeansNoWorkFolder) {
   Sandbox box = MakeSandbox("payload_none_extracted");
   Pack(box, {}, "--leading save.dat --option");
   CopyFile(TestRuntime(), box.app + "/cine.dll");
-  LaunchResult r = Launch(box, Spec(box));
+  LaunchResult r = Launch(box, SandboxSpec(box));
   ASSERT_EQ(r.report["called"], "1") << r.probeOutput << r.box["text"];
   EXPECT_EQ(r.report["workFolder"], "(null)");
   EXPECT_EQ(r.report["runtimeLocation"], "1");
@@ -219,7 +195,7 @@ TEST(PayloadRun, NoSplashBitKeepsTheBitmapBesideTheExecutableUnshown) {
     CopyFile(TestRuntime(), box.root + "/src/cine.dll");
     Pack(box, {box.root + "/src/cine.dll"}, c.options);
     WriteFile(box.app + "/MOVIE.BMP", TinyBitmap());
-    LaunchResult r = Launch(box, Spec(box));
+    LaunchResult r = Launch(box, SandboxSpec(box));
     ASSERT_EQ(r.report["called"], "1") << r.probeOutput << r.box["text"];
     EXPECT_EQ(r.report["closeSplash_set"], c.splash);
   }
@@ -248,7 +224,7 @@ TEST(PayloadRun, ExecutableWithoutPayloadRunsAsOne) {
     Sandbox box = MakeSandbox(std::string("payload_absent_") + c.name);
     WriteFile(box.app + "/MOVIE.EXE", c.image);
     CopyFile(TestRuntime(), box.app + "/cine.dll");
-    LaunchResult r = Launch(box, Spec(box));
+    LaunchResult r = Launch(box, SandboxSpec(box));
     ASSERT_EQ(r.report["called"], "1") << r.probeOutput << r.box["text"];
     EXPECT_EQ(r.report["runtimeLocation"], "1");
     EXPECT_EQ(r.report["workFolder"], "(null)");
@@ -272,10 +248,10 @@ TEST(PayloadRun, TargetHeldOpenCountsAsExtractedWhenStoredAndFailsWhenCompressed
          {box.root + "/src/Quorvantix.lok" + (c.compressed ? ":compress" : ""),
           box.root + "/src/cine.dll"},
          "");
-    LaunchResult r = Launch(box, Spec(box));
+    LaunchResult r = Launch(box, SandboxSpec(box));
     if (c.compressed) {
       EXPECT_TRUE(r.report.empty()) << "the runtime must not run";
-      EXPECT_EQ(r.box["text"], CannotCreate);
+      EXPECT_EQ(r.box["text"], CannotCreateText);
     } else {
       EXPECT_EQ(r.report["called"], "1") << r.probeOutput << r.box["text"];
       EXPECT_EQ(r.report["runtimeLocation"], "2");
@@ -312,7 +288,7 @@ TEST(PayloadRun, TargetHeldByAnotherProcess) {
                             ToWindowsPath(until)},
                            holderOut);
     ASSERT_TRUE(WaitForFile(ready, 30000));
-    LaunchResult r = Launch(box, Spec(box));
+    LaunchResult r = Launch(box, SandboxSpec(box));
     WriteFile(until, "");
     std::string held = FinishWine(holder, holderOut);
     ASSERT_NE(held.find("held="), std::string::npos) << held;
@@ -320,7 +296,7 @@ TEST(PayloadRun, TargetHeldByAnotherProcess) {
     EXPECT_NE(held.find("content=FIRST"), std::string::npos) << held;
     if (c.compressed) {
       EXPECT_TRUE(r.report.empty());
-      EXPECT_EQ(r.box["text"], CannotCreate);
+      EXPECT_EQ(r.box["text"], CannotCreateText);
     } else {
       EXPECT_EQ(r.report["called"], "1") << r.probeOutput << r.box["text"];
       EXPECT_EQ(r.report["runtimeLocation"], "2");  // the fourth slot was written
@@ -344,13 +320,13 @@ TEST(PayloadRun, ThirdOfFourFailingKeepsTheFirstTwoAndNeverTriesTheFourth) {
                            ToWindowsPath(box.tmp), ToWindowsPath(ready), ToWindowsPath(until)},
                           watchOut);
   ASSERT_TRUE(WaitForFile(ready, 30000));
-  LaunchResult r = Launch(box, Spec(box));
+  LaunchResult r = Launch(box, SandboxSpec(box));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   WriteFile(until, "");
   std::string events = FinishWine(watcher, watchOut);
 
   EXPECT_TRUE(r.report.empty());
-  EXPECT_EQ(r.box["text"], CannotCreate);
+  EXPECT_EQ(r.box["text"], CannotCreateText);
   EXPECT_EQ(r.exitCode, 0);
   // Each file's first event, in order: a, b and c were added; c went before a and b,
   // which stayed until the exit pass removed the folder; d never appeared.
@@ -383,7 +359,7 @@ TEST(PayloadRun, CompressedEntryShorterThanItsLengthEndsTheProcessWithStatusOne)
   Pack(box, {src + "tiny.dat:compress", src + "cine.dll"}, "");
   int32_t three = 3;
   PatchSlot(box.app + "/MOVIE.EXE", 0, 4, &three, 4);
-  LaunchResult r = Launch(box, Spec(box));
+  LaunchResult r = Launch(box, SandboxSpec(box));
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_FALSE(r.timedOut);
   EXPECT_TRUE(r.report.empty());
@@ -403,9 +379,9 @@ TEST(PayloadRun, DamagedEntryTableFailsTheLaunchAndWritesNothing) {
     Pack(box, {box.root + "/src/cine.dll"}, "");
     PatchSlot(box.app + "/MOVIE.EXE", 0, c.field, c.bytes.data(), c.bytes.size());
     CopyFile(TestRuntime(), box.app + "/cine.dll");
-    LaunchResult r = Launch(box, Spec(box));
+    LaunchResult r = Launch(box, SandboxSpec(box));
     EXPECT_TRUE(r.report.empty()) << "the runtime must not run";
-    EXPECT_EQ(r.box["text"], CannotCreate);
+    EXPECT_EQ(r.box["text"], CannotCreateText);
     EXPECT_TRUE(ListDir(box.tmp).empty());
     EXPECT_FALSE(Exists(box.root + "/x."));
   }

@@ -17,21 +17,11 @@
 namespace e2e {
 namespace {
 
-uint32_t Read32(const std::string& data, size_t at) {
-  uint32_t value = 0;
-  if (at + 4 <= data.size()) memcpy(&value, data.data() + at, 4);
-  return value;
-}
-uint16_t Read16(const std::string& data, size_t at) {
-  uint16_t value = 0;
-  if (at + 2 <= data.size()) memcpy(&value, data.data() + at, 2);
-  return value;
-}
 
 // UTF-16 text of the ASCII range, as the resources hold it.
 std::string Narrow(const std::string& data, size_t at, size_t units) {
   std::string text;
-  for (size_t i = 0; i < units; ++i) text += static_cast<char>(Read16(data, at + 2 * i));
+  for (size_t i = 0; i < units; ++i) text += static_cast<char>(ReadLE16(data, at + 2 * i));
   return text;
 }
 
@@ -47,17 +37,17 @@ struct ResourceKey {
 // Every resource of a PE file (PE32 or PE32+), keyed by type, name and language.
 std::map<ResourceKey, std::string> ReadResources(const std::string& image) {
   std::map<ResourceKey, std::string> resources;
-  uint32_t pe = Read32(image, 0x3C);
+  uint32_t pe = ReadLE32(image, 0x3C);
   if (image.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return resources;
-  uint16_t sections = Read16(image, pe + 6);
+  uint16_t sections = ReadLE16(image, pe + 6);
   size_t optional = pe + 24;
-  bool plus = Read16(image, optional) == 0x20B;
-  uint32_t rsrcRva = Read32(image, optional + (plus ? 128 : 112));
-  size_t table = optional + Read16(image, pe + 20);
+  bool plus = ReadLE16(image, optional) == 0x20B;
+  uint32_t rsrcRva = ReadLE32(image, optional + (plus ? 128 : 112));
+  size_t table = optional + ReadLE16(image, pe + 20);
   auto toOffset = [&](uint32_t rva) -> size_t {
     for (uint16_t i = 0; i < sections; ++i) {
       size_t s = table + 40 * i;
-      uint32_t va = Read32(image, s + 12), size = Read32(image, s + 8), raw = Read32(image, s + 20);
+      uint32_t va = ReadLE32(image, s + 12), size = ReadLE32(image, s + 8), raw = ReadLE32(image, s + 20);
       if (rva >= va && rva < va + size) return raw + (rva - va);
     }
     return 0;
@@ -67,12 +57,12 @@ std::map<ResourceKey, std::string> ReadResources(const std::string& image) {
   // One directory level: (id or name, offset of the entry's target) pairs.
   auto entries = [&](size_t dir) {
     std::vector<std::pair<std::string, uint32_t>> list;
-    uint16_t count = Read16(image, dir + 12) + Read16(image, dir + 14);
+    uint16_t count = ReadLE16(image, dir + 12) + ReadLE16(image, dir + 14);
     for (uint16_t i = 0; i < count; ++i) {
-      uint32_t id = Read32(image, dir + 16 + 8 * i), target = Read32(image, dir + 20 + 8 * i);
+      uint32_t id = ReadLE32(image, dir + 16 + 8 * i), target = ReadLE32(image, dir + 20 + 8 * i);
       std::string key = (id & 0x80000000u)
                             ? Narrow(image, root + (id & 0x7FFFFFFF) + 2,
-                                     Read16(image, root + (id & 0x7FFFFFFF)))
+                                     ReadLE16(image, root + (id & 0x7FFFFFFF)))
                             : "#" + std::to_string(id);
       list.push_back({key, target});
     }
@@ -82,8 +72,8 @@ std::map<ResourceKey, std::string> ReadResources(const std::string& image) {
     for (const auto& name : entries(root + (type.second & 0x7FFFFFFF))) {
       for (const auto& language : entries(root + (name.second & 0x7FFFFFFF))) {
         size_t leaf = root + language.second;
-        size_t data = toOffset(Read32(image, leaf));
-        uint32_t size = Read32(image, leaf + 4);
+        size_t data = toOffset(ReadLE32(image, leaf));
+        uint32_t size = ReadLE32(image, leaf + 4);
         resources[{type.first, name.first, static_cast<uint32_t>(std::stoul(language.first.substr(1)))}] =
             data && data + size <= image.size() ? image.substr(data, size) : "";
       }
@@ -114,7 +104,7 @@ TEST(Resources, StringTableHoldsTheFailureTextsInUsEnglish) {
     ASSERT_NE(block, resources.end());
     size_t at = 0;
     for (int id = 992; id < 1008; ++id) {
-      uint16_t length = Read16(block->second, at);
+      uint16_t length = ReadLE16(block->second, at);
       std::string text = Narrow(block->second, at + 2, length);
       at += 2 + 2 * length;
       auto want = expected.find(id);
@@ -135,15 +125,15 @@ TEST(Resources, IconGroupHasNineImagesAtThreeSizesAndThreeDepths) {
       if (r.first.type == "#14" && r.first.name == "CINEMORPH") group = r.second;
     }
     ASSERT_FALSE(group.empty()) << "no icon group named CINEMORPH";
-    EXPECT_EQ(Read16(group, 2), 1);  // icons, not cursors
-    uint16_t count = Read16(group, 4);
+    EXPECT_EQ(ReadLE16(group, 2), 1);  // icons, not cursors
+    uint16_t count = ReadLE16(group, 4);
     ASSERT_EQ(count, 9);
     std::set<std::pair<int, int>> formats;
     for (uint16_t i = 0; i < count; ++i) {
       size_t e = 6 + 14 * i;
       int size = static_cast<uint8_t>(group[e]);
-      int bpp = Read16(group, e + 6);
-      uint16_t id = Read16(group, e + 12);
+      int bpp = ReadLE16(group, e + 6);
+      uint16_t id = ReadLE16(group, e + 12);
       SCOPED_TRACE(std::to_string(size) + "px " + std::to_string(bpp) + "bpp");
       formats.insert({size, bpp});
       EXPECT_EQ(static_cast<uint8_t>(group[e + 1]), size);
@@ -152,12 +142,12 @@ TEST(Resources, IconGroupHasNineImagesAtThreeSizesAndThreeDepths) {
       for (const auto& r : resources) {
         if (r.first.type == "#3" && r.first.name == "#" + std::to_string(id)) image = r.second;
       }
-      ASSERT_EQ(image.size(), Read32(group, e + 8));
+      ASSERT_EQ(image.size(), ReadLE32(group, e + 8));
       // The image itself: header, palette, color rows, mask rows.
-      EXPECT_EQ(Read32(image, 0), 40u);
-      EXPECT_EQ(static_cast<int>(Read32(image, 4)), size);
-      EXPECT_EQ(static_cast<int>(Read32(image, 8)), 2 * size);
-      EXPECT_EQ(Read16(image, 14), bpp);
+      EXPECT_EQ(ReadLE32(image, 0), 40u);
+      EXPECT_EQ(static_cast<int>(ReadLE32(image, 4)), size);
+      EXPECT_EQ(static_cast<int>(ReadLE32(image, 8)), 2 * size);
+      EXPECT_EQ(ReadLE16(image, 14), bpp);
       size_t palette = bpp <= 8 ? (4u << bpp) : 0;
       size_t colorRow = ((size * bpp + 31) / 32) * 4, maskRow = ((size + 31) / 32) * 4;
       ASSERT_EQ(image.size(), 40 + palette + (colorRow + maskRow) * size);
@@ -174,7 +164,7 @@ TEST(Resources, IconGroupHasNineImagesAtThreeSizesAndThreeDepths) {
       for (int y = 0; y < size; ++y) {
         for (int x = 0; x < size; ++x) {
           size_t row = 40 + palette + (size - 1 - y) * colorRow;
-          uint32_t value = bpp == 32 ? Read32(image, row + 4 * x)
+          uint32_t value = bpp == 32 ? ReadLE32(image, row + 4 * x)
                            : bpp == 8 ? static_cast<uint8_t>(image[row + x])
                                       : (static_cast<uint8_t>(image[row + x / 2]) >> (x % 2 ? 0 : 4)) & 15;
           if (!transparent(x, y)) colors.insert(value);
@@ -185,7 +175,7 @@ TEST(Resources, IconGroupHasNineImagesAtThreeSizesAndThreeDepths) {
       }
       EXPECT_GE(colors.size(), 5u);
       if (bpp == 32) {
-        EXPECT_EQ(Read32(image, 40 + (size / 2) * colorRow + 4 * (size / 2)) >> 24, 255u);
+        EXPECT_EQ(ReadLE32(image, 40 + (size / 2) * colorRow + 4 * (size / 2)) >> 24, 255u);
       }
     }
     const std::set<std::pair<int, int>> expected = {{48, 4}, {32, 4}, {16, 4}, {48, 8}, {32, 8},
@@ -204,22 +194,22 @@ struct VersionNode {
 
 VersionNode ParseVersionNode(const std::string& data, size_t at, size_t end) {
   VersionNode node;
-  uint16_t length = Read16(data, at);
-  uint16_t valueLength = Read16(data, at + 2);
-  node.type = Read16(data, at + 4);
+  uint16_t length = ReadLE16(data, at);
+  uint16_t valueLength = ReadLE16(data, at + 2);
+  node.type = ReadLE16(data, at + 4);
   size_t p = at + 6;
-  for (; p + 1 < data.size() && Read16(data, p) != 0; p += 2) {
-    node.key += static_cast<char>(Read16(data, p));
+  for (; p + 1 < data.size() && ReadLE16(data, p) != 0; p += 2) {
+    node.key += static_cast<char>(ReadLE16(data, p));
   }
   p = (p + 2 + 3) & ~size_t(3);
   size_t valueBytes = node.type == 1 ? valueLength * 2u : valueLength;
   node.value = data.substr(p, valueBytes);
   p = (p + valueBytes + 3) & ~size_t(3);
   size_t nodeEnd = std::min(end, at + length);
-  while (p + 6 <= nodeEnd && Read16(data, p) != 0) {
+  while (p + 6 <= nodeEnd && ReadLE16(data, p) != 0) {
     VersionNode child = ParseVersionNode(data, p, nodeEnd);
     node.children.push_back(child);
-    p = (p + Read16(data, p) + 3) & ~size_t(3);
+    p = (p + ReadLE16(data, p) + 3) & ~size_t(3);
   }
   return node;
 }
@@ -241,9 +231,9 @@ TEST(Resources, VersionBlockIdentifiesTheProduct) {
     VersionNode root = ParseVersionNode(block->second, 0, block->second.size());
     EXPECT_EQ(root.key, "VS_VERSION_INFO");
     ASSERT_EQ(root.value.size(), 52u);
-    EXPECT_EQ(Read32(root.value, 0), 0xFEEF04BDu);
-    EXPECT_EQ(Read32(root.value, 8), (10u << 16) | 1u);  // file version 10.1
-    EXPECT_EQ(Read32(root.value, 36), 1u);               // VFT_APP
+    EXPECT_EQ(ReadLE32(root.value, 0), 0xFEEF04BDu);
+    EXPECT_EQ(ReadLE32(root.value, 8), (10u << 16) | 1u);  // file version 10.1
+    EXPECT_EQ(ReadLE32(root.value, 36), 1u);               // VFT_APP
     std::map<std::string, std::string> found;
     std::string translation;
     for (const VersionNode& child : root.children) {
@@ -262,8 +252,8 @@ TEST(Resources, VersionBlockIdentifiesTheProduct) {
     }
     for (const auto& s : strings) EXPECT_EQ(found[s.first], s.second) << s.first;
     ASSERT_EQ(translation.size(), 4u);
-    EXPECT_EQ(Read16(translation, 0), 0x0409);
-    EXPECT_EQ(Read16(translation, 2), 1200);
+    EXPECT_EQ(ReadLE16(translation, 0), 0x0409);
+    EXPECT_EQ(ReadLE16(translation, 2), 1200);
   }
 }
 

@@ -14,9 +14,6 @@
 namespace e2e {
 namespace {
 
-const char PlayerMissing[] =
-    "This application requires Lumenreel Player 10, which is not installed. Click OK to "
-    "download it.";
 
 struct Rgb {
   int r, g, b;
@@ -73,23 +70,10 @@ std::string MakeBmp(int width, int height) {
   return bmp;
 }
 
-// key=value lines of a helper's output.
-std::map<std::string, std::string> ParseValues(const std::string& text) {
-  std::map<std::string, std::string> values;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    size_t eq = line.find('=');
-    if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  return values;
-}
-
 std::map<std::string, std::string> Inspect(const std::vector<std::string>& args) {
   std::vector<std::string> command = {ToWindowsPath(Win64Dir() + "/tests/splash_inspect.exe")};
   command.insert(command.end(), args.begin(), args.end());
-  return ParseValues(RunWine(command).output);
+  return ParseKeyValues(RunWine(command).output);
 }
 
 std::vector<int> Numbers(const std::string& text) {
@@ -488,7 +472,7 @@ TEST(SplashFailure, StaysOnScreenTopmostWhileTheFailureMessageShows) {
     const char* text;
   };
   const Case cases[] = {
-      {"not_found", nullptr, PlayerMissing},
+      {"not_found", nullptr, PlayerMissingText},
       {"no_entry_point", "noexport", "This application cannot run."},
   };
   for (const Case& c : cases) {

@@ -20,19 +20,6 @@
 namespace e2e {
 namespace {
 
-const char CannotCreate[] =
-    "This application cannot start as it cannot create needed files. There may not be "
-    "enough free disk space.";
-
-// Runs build/host/cinepack; returns its exit status, with its output in `output`.
-int Cinepack(const std::string& args, std::string* output) {
-  FILE* pipe = popen((HostDir() + "/cinepack " + args + " 2>&1").c_str(), "r");
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output->append(buffer, n);
-  int status = pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // Packs app/MOVIE.EXE from `stub` with a payload that extracts `files` (Unix paths,
 // extracted under their own names) into the work folder.
@@ -42,7 +29,7 @@ void Pack(const Sandbox& box, const std::string& stub, const std::vector<std::st
                      box.app + "/MOVIE.EXE";
   for (const std::string& file : files) args += " --extract " + file;
   std::string output;
-  ASSERT_EQ(Cinepack(args, &output), 0) << output;
+  ASSERT_EQ(RunCinepack(args, &output), 0) << output;
 }
 
 // A projector in a fresh sandbox. With `extracts`, one whose payload extracts the test
@@ -248,7 +235,7 @@ TEST(WorkFolder, TemporaryPathsOnlyUpTo230CharactersGetAFolder) {
       EXPECT_TRUE(r.box.empty()) << r.box["text"];
     } else {
       EXPECT_TRUE(r.report.empty()) << "the runtime must not be called";
-      EXPECT_EQ(r.box["text"], CannotCreate);
+      EXPECT_EQ(r.box["text"], CannotCreateText);
       EXPECT_EQ(r.box["buttons"], "OK");
     }
     // Nothing is left behind, and nothing was made where the path could not hold it.
@@ -269,7 +256,7 @@ TEST(WorkFolder, RuntimeLoadsFromTheWorkFolderOnly) {
   };
   const Case cases[] = {
       // The copies beside the executable and in Nodix are not tried.
-      {"no_runtime", false, {"README.TXT"}, CannotCreate},
+      {"no_runtime", false, {"README.TXT"}, CannotCreateText},
       // msvcrt's stand-in exists only in the work folder: it is loaded from there.
       {"crt_in_folder", true, {"cine.dll", "cinecrt.dll"}, nullptr},
   };
