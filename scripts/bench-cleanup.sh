@@ -31,13 +31,13 @@ make_tree() {  # parent folder
   for ((i = 0; i < folders; i++)); do
     name="TempFolder.${letters:i/676%26:1}${letters:i/26%26:1}${letters:i%26:1}"
     dir="$1/$name"
-    mkdir -p "$dir/Xtras"
+    mkdir -p "$dir/plugins"
     : >"$dir/Quorvantix.lok"
     printf '%4096s' runtime >"$dir/cine.dll"
-    printf '%2048s' movie >"$dir/MOVIE.DIR"
-    printf '%512s' cast >"$dir/CAST.CXT"
+    printf '%2048s' movie >"$dir/movie.dat"
+    printf '%512s' scenes >"$dir/scenes.dat"
     printf '%128s' text >"$dir/README.TXT"
-    printf '%1024s' xtra >"$dir/Xtras/one.x32"
+    printf '%1024s' plugin >"$dir/plugins/one.dll"
   done
 }
 count() { find "$1" -mindepth 1 | wc -l; }

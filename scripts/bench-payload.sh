@@ -39,14 +39,14 @@ for i in 1 2 3 4; do
   truncate -s $((mib << 20)) "$work/src/packed$i.bin"
 done
 rm "$work/code.bin"
-echo "MOVIE" >"$work/src/movie.dir"
+echo "MOVIE" >"$work/src/movie.dat"
 cp "$win/runtime/test/cine.dll" "$work/src/cine.dll"
 
 pack() {  # output, extract arguments...
   local out=$1; shift
   local args=()
   for e in "$@"; do args+=(--extract "$work/src/$e"); done
-  "$host/cinepack" build --stub "$win/launcher.exe" --movie "$work/src/movie.dir" \
+  "$host/cinepack" build --stub "$win/launcher.exe" --movie "$work/src/movie.dat" \
     "${args[@]}" -o "$work/app/$out" 2>/dev/null
 }
 pack EMPTY.EXE cine.dll

@@ -11,11 +11,11 @@ out="$build/demo"
 started="${RUN_STARTED:-$(date +%s.%N)}"
 wine=/usr/lib/wine/wine64
 
-rm -rf "$out" && mkdir -p "$out/stage" "$out/win32"
+rm -rf "$out" && mkdir -p "$out/pack" "$out/win32"
 
 # The movie and the second, stored entry.
-"$host/cinemovie" build "$root/runtime/demo/demo_movie.txt" -o "$out/stage/DEMO.QMV" >/dev/null
-cat >"$out/stage/CREDITS.TXT" <<'EOF'
+"$host/cinemovie" build "$root/runtime/demo/demo_movie.txt" -o "$out/pack/DEMO.QMV" >/dev/null
+cat >"$out/pack/CREDITS.TXT" <<'EOF'
 Cinemorph demo projector
 A movie made of six frames, compiled from runtime/demo/demo_movie.txt.
 EOF
@@ -23,21 +23,21 @@ EOF
 # The splash bitmap beside the executable: its name with ".BMP".
 convert -size 400x200 xc:'#10243C' -fill '#F2C14E' -draw "circle 60,100 60,60" \
   -pointsize 36 -annotate +120+90 'Cinemorph' -fill '#9FC5E8' -pointsize 16 \
-  -annotate +122+125 'loading the movie...' BMP3:"$out/stage/DEMO.BMP"
+  -annotate +122+125 'loading the movie...' BMP3:"$out/pack/DEMO.BMP"
 
 pack() {  # build (win32|win64), output executable
-  "$host/cinepack" build --stub "$build/$1/launcher.exe" --movie "$out/stage/DEMO.QMV" \
-    --extract "$build/$1/runtime/demo/cine.dll:compress" --extract "$out/stage/CREDITS.TXT" \
+  "$host/cinepack" build --stub "$build/$1/launcher.exe" --movie "$out/pack/DEMO.QMV" \
+    --extract "$build/$1/runtime/demo/cine.dll:compress" --extract "$out/pack/CREDITS.TXT" \
     -o "$2" >/dev/null
-  cp "$out/stage/DEMO.BMP" "$(dirname "$2")/DEMO.BMP"
+  cp "$out/pack/DEMO.BMP" "$(dirname "$2")/DEMO.BMP"
 }
 pack win64 "$out/DEMO.EXE"
 pack win32 "$out/win32/DEMO.EXE"
 
 # Play it from drive C of the Wine prefix, with Wine's own temporary folder.
-stage="$WINEPREFIX/drive_c/demo"
-rm -rf "$stage" && mkdir -p "$stage"
-cp "$out/DEMO.EXE" "$out/DEMO.BMP" "$stage/"
+play="$WINEPREFIX/drive_c/demo"
+rm -rf "$play" && mkdir -p "$play"
+cp "$out/DEMO.EXE" "$out/DEMO.BMP" "$play/"
 # Wine's own temporary folder, where the launcher makes its work folders.
 temp="$("$wine" winepath -u "$("$wine" cmd /c 'echo %TEMP%' 2>/dev/null | tr -d '\r')" 2>/dev/null)"
 mkdir -p "$temp"
@@ -68,7 +68,7 @@ if wait_for_window "Cinemorph Demo" 150; then
 fi
 wait "$runner" || true
 exit_code=$(sed -n 's/^exit=//p' "$out/probe.txt" | tr -d '\r')
-cp "$stage/playbill.txt" "$out/playbill.txt" 2>/dev/null || true
+cp "$play/playbill.txt" "$out/playbill.txt" 2>/dev/null || true
 
 gone() { [[ -e "$temp/$1" ]] && echo "still there" || echo "removed"; }
 echo

@@ -68,7 +68,7 @@ int Show(const std::string& input) {
     std::cerr << "cinemovie: " << input << ": " << error << "\n";
     return 1;
   }
-  std::cout << "stage " << movie.width << "x" << movie.height << ", lead " << movie.leadMs << " ms\n";
+  std::cout << "picture " << movie.width << "x" << movie.height << ", lead " << movie.leadMs << " ms\n";
   for (size_t f = 0; f < movie.frames.size(); ++f) {
     const MovieFrame& frame = movie.frames[f];
     std::cout << "frame " << f << ": " << frame.durationMs << " ms, " << frame.items.size() << " items\n";

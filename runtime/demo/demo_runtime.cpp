@@ -14,8 +14,8 @@
 
 namespace {
 
-const char StageClass[] = "CinemorphDemoStage";
-const char StageTitle[] = "Cinemorph Demo";
+const char ScreenClass[] = "CinemorphDemoScreen";
+const char ScreenTitle[] = "Cinemorph Demo";
 // Any result but 0, 1 and 2 is a normal end for the launcher.
 const int MovieEnded = 4;
 const UINT_PTR FrameTimer = 1;
@@ -93,9 +93,9 @@ void FallbackMovie(const std::string& why, Movie* movie) {
 }
 
 void DrawFrame(HDC dc, const Movie& movie, const MovieFrame& frame) {
-  RECT stage = {0, 0, movie.width, movie.height};
+  RECT picture = {0, 0, movie.width, movie.height};
   HBRUSH background = CreateSolidBrush(frame.background);
-  FillRect(dc, &stage, background);
+  FillRect(dc, &picture, background);
   DeleteObject(background);
   SetBkMode(dc, TRANSPARENT);
   for (const MovieItem& item : frame.items) {
@@ -130,7 +130,7 @@ void DrawFrame(HDC dc, const Movie& movie, const MovieFrame& frame) {
   DeleteObject(small);
 }
 
-LRESULT CALLBACK StageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK ScreenProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_PAINT: {
       PAINTSTRUCT paint;
@@ -170,12 +170,12 @@ LRESULT CALLBACK StageProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
-HWND OpenStage(HINSTANCE instance, int showCommand) {
+HWND OpenScreen(HINSTANCE instance, int showCommand) {
   WNDCLASSA windowClass = {};
-  windowClass.lpfnWndProc = StageProc;
+  windowClass.lpfnWndProc = ScreenProc;
   windowClass.hInstance = instance;
   windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
-  windowClass.lpszClassName = StageClass;
+  windowClass.lpszClassName = ScreenClass;
   RegisterClassA(&windowClass);
   DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
   RECT frame = {0, 0, playback.movie.width, playback.movie.height};
@@ -184,7 +184,7 @@ HWND OpenStage(HINSTANCE instance, int showCommand) {
   int h = frame.bottom - frame.top;
   int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
   int y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
-  HWND window = CreateWindowExA(0, StageClass, StageTitle, style, x, y, w, h, nullptr, nullptr,
+  HWND window = CreateWindowExA(0, ScreenClass, ScreenTitle, style, x, y, w, h, nullptr, nullptr,
                                 instance, nullptr);
   if (window == nullptr) return nullptr;
   ShowWindow(window, showCommand == SW_SHOWDEFAULT ? SW_SHOW : showCommand);
@@ -237,11 +237,11 @@ extern "C" __declspec(dllexport) int WINAPI CinemorphMain(HINSTANCE instance, HI
 
   HWND window = nullptr;
   if (!skip) {
-    // The player prepares its stage while the launcher's splash is still up.
+    // The player prepares its picture while the launcher's splash is still up.
     Sleep(playback.movie.leadMs);
-    window = OpenStage(instance, showCommand);
+    window = OpenScreen(instance, showCommand);
   }
-  // The stage is up (or the movie was skipped): the splash can go.
+  // The window is up (or the movie was skipped): the splash can go.
   if (params->closeSplash) params->closeSplash(params->splashThreadId);
 
   int framesShown = 0;

@@ -90,7 +90,7 @@ bool ParseMovie(const uint8_t* data, size_t size, Movie* movie, std::string* err
     return false;
   }
   if (movie->width == 0 || movie->height == 0 || movie->frames.empty()) {
-    *error = "movie has no stage or no frames";
+    *error = "movie has no picture size or no frames";
     return false;
   }
   return true;
@@ -124,7 +124,7 @@ bool CompileMovieText(const std::string& text, Movie* movie, std::string* error)
   std::istringstream lines(text);
   std::string line;
   int number = 0;
-  bool haveStage = false;
+  bool haveSize = false;
   auto fail = [&](const std::string& why) {
     *error = "line " + std::to_string(number) + ": " + why;
     return false;
@@ -154,7 +154,7 @@ bool CompileMovieText(const std::string& text, Movie* movie, std::string* error)
       movie->width = static_cast<uint16_t>(w);
       movie->height = static_cast<uint16_t>(h);
       movie->leadMs = static_cast<uint16_t>(lead);
-      haveStage = true;
+      haveSize = true;
     } else if (keyword == "frame") {
       int ms = 0;
       std::string backgroundWord, colourWord;
@@ -188,7 +188,7 @@ bool CompileMovieText(const std::string& text, Movie* movie, std::string* error)
       return fail("unknown keyword '" + keyword + "'");
     }
   }
-  if (!haveStage) return fail("no 'movie' line");
+  if (!haveSize) return fail("no 'movie' line");
   if (movie->frames.empty()) return fail("no frames");
   return true;
 }

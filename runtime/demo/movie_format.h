@@ -3,7 +3,7 @@
 //
 // Binary layout, little-endian throughout:
 //   "QMV1"                                  magic
-//   u16 width, u16 height                   stage size in pixels
+//   u16 width, u16 height                   picture size in pixels
 //   u16 leadMs                              time the player prepares before its window opens
 //   u16 frameCount
 //   frameCount frames:

@@ -1,5 +1,5 @@
 // The demo end to end: scripts/demo.sh packs and plays DEMO.EXE under Wine; its two
-// screenshots must show the splash bitmap and the movie's stage, and nothing may be
+// screenshots must show the splash bitmap and the movie's window, and nothing may be
 // left in the temporary folder.
 #include <gtest/gtest.h>
 
@@ -86,7 +86,7 @@ TEST(Demo, PlaysWithSplashAndMovieAndLeavesNothingBehind) {
 
   Image movie = LoadImage(build + "/demo/movie.png");
   ASSERT_EQ(movie.width, 1024);
-  // The stage's colours: its dark blue background in the middle of the screen.
+  // The movie's colours: its dark blue background in the middle of the screen.
   int blue = 0;
   for (int x = 300; x < 720; x += 10) {
     int r, g, b;

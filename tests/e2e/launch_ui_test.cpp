@@ -86,11 +86,11 @@ std::string LongFolder(const std::string& root, size_t length) {
 // Packs `exe` (in <root>/app) from the win64 launcher with build/host/cinepack: a README.TXT to
 // extract, so that a work folder is made, and no cine.dll in it.
 void PackWithoutRuntime(const std::string& root, const std::string& exe) {
-  WriteFile(root + "/src/movie.dir", "XFIRmovie");
+  WriteFile(root + "/src/movie.dat", "QMV1movie");
   WriteFile(root + "/src/README.TXT", "read me\r\n");
   MakeDirs(root + "/app");
   std::string command = HostDir() + "/cinepack build --stub " + Launcher() + " --movie " +
-                        root + "/src/movie.dir --extract " + root + "/src/README.TXT -o " + exe +
+                        root + "/src/movie.dat --extract " + root + "/src/README.TXT -o " + exe +
                         " >/dev/null 2>&1";
   ASSERT_EQ(system(command.c_str()), 0) << command;
 }

@@ -38,8 +38,8 @@ std::string Text(size_t size) {
 // Packs a projector as app/MOVIE.EXE from the win64 launcher; `extracts` are
 // "file[:compress]" paths (Unix) and `extra` more cinepack options.
 void Pack(const Sandbox& box, const std::vector<std::string>& extracts, const std::string& extra) {
-  std::string movie = box.root + "/movie.dir";
-  WriteFile(movie, "XFIRmovie container");
+  std::string movie = box.root + "/movie.dat";
+  WriteFile(movie, "QMV1movie container");
   std::string args = "build --stub " + Launcher() + " --movie " + movie + " -o " + box.app + "/MOVIE.EXE " + extra;
   for (const std::string& e : extracts) args += " --extract " + e;
   std::string output;

@@ -24,8 +24,8 @@ namespace {
 // Packs app/MOVIE.EXE from `stub` with a payload that extracts `files` (Unix paths,
 // extracted under their own names) into the work folder.
 void Pack(const Sandbox& box, const std::string& stub, const std::vector<std::string>& files) {
-  WriteFile(box.root + "/movie.dir", "XFIRmovie container");
-  std::string args = "build --stub " + stub + " --movie " + box.root + "/movie.dir -o " +
+  WriteFile(box.root + "/movie.dat", "QMV1movie container");
+  std::string args = "build --stub " + stub + " --movie " + box.root + "/movie.dat -o " +
                      box.app + "/MOVIE.EXE";
   for (const std::string& file : files) args += " --extract " + file;
   std::string output;

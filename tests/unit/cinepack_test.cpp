@@ -62,11 +62,11 @@ class Cinepack : public testing::Test {
     fs::create_directories(dir);
     stub = std::string(1000, 'S');  // not a multiple of 512: the header goes to 1024
     Write(dir / "launcher.exe", stub);
-    Write(dir / "movie.dir", "XFIRmovie");
+    Write(dir / "movie.dat", "QMV1movie");
     Write(dir / "cine.dll", Pattern(70000, 1));
     Write(dir / "notes.txt", std::string(50000, 'n') + Pattern(1000, 2));
     options.stub = (dir / "launcher.exe").string();
-    options.movie = (dir / "movie.dir").string();
+    options.movie = (dir / "movie.dat").string();
     options.output = (dir / "OUT.EXE").string();
   }
   void TearDown() override { fs::remove_all(dir); }
@@ -169,7 +169,7 @@ TEST_F(Cinepack, WritesStubFillHeaderEntriesMovieAndTrailer) {
   EXPECT_FALSE(IsStoredEntry(&h.entries[2]));
   EXPECT_EQ(Decode(image.substr(h.entries[2].offset, h.entries[2].size)), Read(dir / "notes.txt"));
   EXPECT_EQ(h.movieOffset, h.entries[2].offset + h.entries[2].size);
-  EXPECT_EQ(image.substr(h.movieOffset, 9), "XFIRmovie");
+  EXPECT_EQ(image.substr(h.movieOffset, 9), "QMV1movie");
   EXPECT_EQ(image.size(), static_cast<size_t>(h.movieOffset) + 9 + 4);
   for (int i = 3; i < 5; ++i) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&h.entries[i]), 52), std::string(52, '\0'));
@@ -188,7 +188,7 @@ TEST_F(Cinepack, RefusalsWriteNothingAndKeepAnExistingOutput) {
   const Case cases[] = {
       {"six entries", [&](BuildOptions& o) {
          o.leading = {"a.x", "b.x", "c.x"};
-         o.extracts = {{d + "/cine.dll"}, {d + "/notes.txt"}, {d + "/movie.dir"}};
+         o.extracts = {{d + "/cine.dll"}, {d + "/notes.txt"}, {d + "/movie.dat"}};
        }, "at most 5"},
       {"missing movie", [&](BuildOptions& o) { o.movie = d + "/nothing"; }, "cannot read the movie"},
       {"missing entry", [&](BuildOptions& o) { o.extracts = {{d + "/nothing.dll"}}; }, "cannot read"},
@@ -232,7 +232,7 @@ TEST_F(Cinepack, VerifyAndListAcceptASoundProjectorAndExtractRestoresItsFiles) {
   EXPECT_EQ(ExtractProjector(options.output, into.string(), out, progress), 0) << out.str();
   EXPECT_EQ(Read(into / "cine.dll"), Read(dir / "cine.dll"));
   EXPECT_EQ(Read(into / "notes.txt"), Read(dir / "notes.txt"));
-  EXPECT_EQ(Read(into / MovieFileName), "XFIRmovie");
+  EXPECT_EQ(Read(into / MovieFileName), "QMV1movie");
   EXPECT_FALSE(fs::exists(into / "save.dat"));
 }
 
