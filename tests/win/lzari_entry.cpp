@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "lzari/lzari_adapters.h"
@@ -89,10 +90,11 @@ int Decode(const std::vector<uint8_t>& input, HFILE file) {
   return result;
 }
 
-int Missing(const std::vector<uint8_t>& input) {
+// `target` is the scratch file the calls may not write to; it lies beside the input.
+int Missing(const std::vector<uint8_t>& input, const std::string& target) {
   static LzariDecoder decoder;
   static uint8_t buffer[32768];
-  HFILE file = _lcreat("missing.out", 0);
+  HFILE file = _lcreat(target.c_str(), 0);
   struct Case {
     const char* name;
     LzariDecoder* decoder;
@@ -131,7 +133,7 @@ int main(int argc, char** argv) {
     return 3;
   }
   std::vector<uint8_t> input = ReadWhole(argv[2]);
-  if (std::strcmp(argv[1], "missing") == 0) return Missing(input);
+  if (std::strcmp(argv[1], "missing") == 0) return Missing(input, std::string(argv[2]) + ".out");
   if (argc < 4) return 2;
   for (int i = 4; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "short") == 0) shortWrite = std::atoi(argv[i + 1]);
