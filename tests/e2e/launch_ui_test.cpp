@@ -25,7 +25,7 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 // `starts` records (two lines each), or gives up after a while.
 std::string WaitForStarts(const std::string& log, size_t starts) {
   std::string content;
-  for (int i = 0; i < 1000; ++i) {
+  for (int i = 0; i < 3000; ++i) {
     content = ReadFile(log);
     if (static_cast<size_t>(std::count(content.begin(), content.end(), '\n')) >= 2 * starts) break;
     usleep(10000);
