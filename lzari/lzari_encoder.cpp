@@ -2,6 +2,7 @@
 // cheapest parse of each block by the models' own costs, and codes literals, lengths
 // and positions with the decoder's models, mirrored.
 #include "lzari/lzari_encoder.h"
+#include "lzari/lzari_decoder.h"
 
 #include <algorithm>
 #include <cmath>
@@ -18,55 +19,6 @@ const uint32_t FirstQuarter = 0x8000;
 const uint32_t Half = 0x10000;
 const uint32_t ThirdQuarter = 0x18000;
 const uint32_t FullRange = 0x20000;
-const uint32_t FrequencyLimit = 0x7FFF;
-
-// The adaptive code model and the fixed position model, kept exactly as the decoder
-// keeps them so that both sides narrow the interval alike.
-struct SymbolModel {
-  int charToSymbol[CodeCount];
-  int symbolToChar[CodeCount + 1];
-  uint32_t symbolFreq[CodeCount + 1];
-  uint32_t symbolCum[CodeCount + 1];
-  uint32_t positionCum[PositionCount + 1];
-};
-
-void StartModel(SymbolModel* m) {
-  m->symbolCum[CodeCount] = 0;
-  for (int s = CodeCount; s >= 1; --s) {
-    m->charToSymbol[s - 1] = s;
-    m->symbolToChar[s] = s - 1;
-    m->symbolFreq[s] = 1;
-    m->symbolCum[s - 1] = m->symbolCum[s] + 1;
-  }
-  m->symbolFreq[0] = 0;
-  m->positionCum[PositionCount] = 0;
-  for (uint32_t i = PositionCount; i >= 1; --i)
-    m->positionCum[i - 1] = m->positionCum[i] + 10000 / (i + 200);
-}
-
-void CountSymbol(SymbolModel* m, int s) {
-  if (m->symbolCum[0] >= FrequencyLimit) {
-    uint32_t t = 0;
-    for (int i = CodeCount; i > 0; --i) {
-      m->symbolCum[i] = t;
-      m->symbolFreq[i] = (m->symbolFreq[i] + 1) / 2;
-      t += m->symbolFreq[i];
-    }
-    m->symbolCum[0] = t;
-  }
-  int i = s;
-  while (m->symbolFreq[i] == m->symbolFreq[i - 1]) --i;
-  if (i < s) {
-    int ci = m->symbolToChar[i];
-    int cs = m->symbolToChar[s];
-    m->symbolToChar[i] = cs;
-    m->symbolToChar[s] = ci;
-    m->charToSymbol[ci] = s;
-    m->charToSymbol[cs] = i;
-  }
-  m->symbolFreq[i] += 1;
-  while (--i >= 0) m->symbolCum[i] += 1;
-}
 
 // The arithmetic coder: the decoder's interval arithmetic, emitting the bits the
 // decoder will read. Straddling bits wait in `pending` until their side is known.
@@ -126,13 +78,13 @@ void FinishCoder(BitCoder* c, size_t headerSize) {
   while (c->out->size() > headerSize && c->out->back() == 0xFF) c->out->pop_back();
 }
 
-void EncodeCode(BitCoder* c, SymbolModel* m, int code) {
+void EncodeCode(BitCoder* c, LzariDecoder* m, int code) {
   int s = m->charToSymbol[code];
   Narrow(c, m->symbolCum[s], m->symbolCum[s - 1], m->symbolCum[0]);
-  CountSymbol(m, s);
+  UpdateSymbolModel(m, s);
 }
 
-void EncodePosition(BitCoder* c, const SymbolModel* m, uint32_t p) {
+void EncodePosition(BitCoder* c, const LzariDecoder* m, uint32_t p) {
   Narrow(c, m->positionCum[p + 1], m->positionCum[p], m->positionCum[0]);
 }
 
@@ -198,12 +150,12 @@ size_t FindMatches(const MatchFinder* f, size_t pos, Match* found) {
 }
 
 // Bits that coding a code or position would take now, from the current models.
-double CodeBits(const SymbolModel* m, int code) {
+double CodeBits(const LzariDecoder* m, int code) {
   int s = m->charToSymbol[code];
   return std::log2(double(m->symbolCum[0]) / double(m->symbolFreq[s]));
 }
 
-double PositionBits(const SymbolModel* m, uint32_t p) {
+double PositionBits(const LzariDecoder* m, uint32_t p) {
   return std::log2(double(m->positionCum[0]) / double(m->positionCum[p] - m->positionCum[p + 1]));
 }
 
@@ -224,8 +176,10 @@ std::vector<uint8_t> LzariEncode(const uint8_t* data, size_t size) {
   finder.prev.assign(ChainMask + 1, -1);
   for (size_t pos = 0; pos < HistoryLength; ++pos) InsertPosition(&finder, pos);
 
-  SymbolModel model;
-  StartModel(&model);
+  // The models live in a decoder record and change only through the decoder's own
+  // operations, so that both sides narrow the interval alike.
+  LzariDecoder model;
+  InitModels(&model);
   BitCoder coder = {&out, 0, FullRange, 0, 0, 0};
   const uint8_t* text = finder.text.data();
   size_t end = finder.text.size();
