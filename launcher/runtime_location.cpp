@@ -1,5 +1,6 @@
 // Finding and loading msvcrt.dll and the runtime library cine.dll.
 #include "launcher/runtime_location.h"
+#include "launcher/module_path.h"
 #include "launcher/paths.h"
 #include "workfolder/work_folder.h"
 
@@ -28,8 +29,7 @@ int SaveCurrentDirectory(char* saved) {
 
 // The executable's folder, or 0 when its path cannot be read (or was cut short).
 int GetExecutableFolder(char* path) {
-  DWORD length = GetModuleFileNameA(0, path, PathCapacity);
-  if (length == 0 || length >= PathCapacity) return 0;
+  if (!GetModulePath(0, path, PathCapacity)) return 0;
   StripFileName(path);
   return 1;
 }

@@ -1,6 +1,7 @@
 // Reads the payload appended to the launcher's own executable and extracts its files:
 // the Win32 calls behind the payload reader, and its three entry points.
 #include "payload/payload_reader.h"
+#include "launcher/module_path.h"
 #include "launcher/paths.h"
 #include "lzari/lzari_adapters.h"
 #include "payload/payload_extract.h"
@@ -47,8 +48,7 @@ const PayloadPlatform Win32Platform = {
 int UnpackPayload(HINSTANCE instance, uint32_t* payloadOption) {
   char path[PathCapacity];
   // Without its own path the launcher cannot read a payload: it runs as one without.
-  DWORD length = GetModuleFileNameA(instance, path, PathCapacity);
-  if (length == 0 || length >= PathCapacity) return 1;
+  if (!GetModulePath(instance, path, PathCapacity)) return 1;
   uint32_t extractResult = 0;
   PayloadDescriptor descriptor;
   if (!OpenPayload(&Win32Platform, path, 1, &extractResult, &descriptor)) return 1;
@@ -58,15 +58,12 @@ int UnpackPayload(HINSTANCE instance, uint32_t* payloadOption) {
 
 int DescribeOwnPayload(HMODULE module, char* pathBuffer, uint32_t pathSize,
                        PayloadDescriptor* descriptor) {
-  DWORD length = GetModuleFileNameA(module, pathBuffer, pathSize);
-  // A truncated path would name another file.
-  if (length == 0 || length >= pathSize) return 0;
+  if (!GetModulePath(module, pathBuffer, pathSize)) return 0;
   return OpenPayload(&Win32Platform, pathBuffer, 0, 0, descriptor);
 }
 
 int RemovePayloadFiles(HINSTANCE instance) {
   char path[PathCapacity];
-  DWORD length = GetModuleFileNameA(instance, path, PathCapacity);
-  if (length != 0 && length < PathCapacity) DeleteLeadingEntryFiles(&Win32Platform, path);
+  if (GetModulePath(instance, path, PathCapacity)) DeleteLeadingEntryFiles(&Win32Platform, path);
   return ReleaseWorkFolder();
 }

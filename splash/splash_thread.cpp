@@ -1,5 +1,6 @@
 // The splash screen: its start on a thread of its own and the runtime's close callback.
 #include "splash/splash.h"
+#include "launcher/module_path.h"
 #include "launcher/paths.h"
 #include "payload/payload_reader.h"
 #include "splash/splash_source.h"
@@ -19,9 +20,7 @@ HBITMAP LoadSplashBitmap() {
   PayloadDescriptor descriptor = {0, 0};
   int recognised = DescribeOwnPayload(module, path, PathCapacity, &descriptor);
   if (PayloadForbidsSplash(recognised, descriptor.flags2)) return 0;
-  DWORD length = GetModuleFileNameA(module, path, PathCapacity);
-  // A path cut short at the buffer's end would name some other file.
-  if (length == 0 || length >= PathCapacity) return 0;
+  if (!GetModulePath(module, path, PathCapacity)) return 0;
   ReplaceExtension(path, SplashExtension);
   return static_cast<HBITMAP>(
       LoadImageA(module, path, IMAGE_BITMAP, 0, 0, SplashLoadFlags));
