@@ -264,6 +264,38 @@ uint16_t ReadLE16(const std::string& data, size_t at) {
   return value;
 }
 
+namespace {
+
+// The PE header's offset, or 0 when `image` is no PE file.
+size_t PeHeaderOffset(const std::string& image) {
+  uint32_t pe = ReadLE32(image, 0x3C);
+  return pe != 0 && image.compare(pe, 4, std::string("PE\0\0", 4)) == 0 ? pe : 0;
+}
+
+}  // namespace
+
+size_t PeRvaToOffset(const std::string& image, uint32_t rva) {
+  size_t pe = PeHeaderOffset(image);
+  if (pe == 0) return 0;
+  uint16_t sections = ReadLE16(image, pe + 6);
+  size_t table = pe + 24 + ReadLE16(image, pe + 20);
+  for (uint16_t i = 0; i < sections; ++i) {
+    size_t s = table + 40 * i;
+    uint32_t va = ReadLE32(image, s + 12), size = ReadLE32(image, s + 8), raw = ReadLE32(image, s + 20);
+    if (rva >= va && rva < va + size) return raw + (rva - va);
+  }
+  return 0;
+}
+
+size_t PeDirectoryOffset(const std::string& image, int index, uint16_t* machine) {
+  size_t pe = PeHeaderOffset(image);
+  if (pe == 0) return 0;
+  if (machine) *machine = ReadLE16(image, pe + 4);
+  size_t optional = pe + 24;
+  bool plus = ReadLE16(image, optional) == 0x20B;
+  return PeRvaToOffset(image, ReadLE32(image, optional + (plus ? 112 : 96) + 8 * index));
+}
+
 std::map<std::string, std::string> ParseKeyValues(const std::string& text) {
   return ParseLines(text, nullptr, "");
 }

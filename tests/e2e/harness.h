@@ -86,6 +86,12 @@ std::string ToLower(std::string text);
 uint32_t ReadLE32(const std::string& data, size_t at);
 uint16_t ReadLE16(const std::string& data, size_t at);
 
+// A PE file (PE32 or PE32+) as far as the tests read it: the file offset of a data
+// directory (1 imports, 2 resources) and of any RVA; 0 when the file or RVA has none.
+// `machine`, when given, receives the file header's machine field.
+size_t PeDirectoryOffset(const std::string& image, int index, uint16_t* machine = nullptr);
+size_t PeRvaToOffset(const std::string& image, uint32_t rva);
+
 // key=value lines (the probe's and the helpers' output), the last value of a key kept.
 std::map<std::string, std::string> ParseKeyValues(const std::string& text);
 

@@ -11,30 +11,13 @@
 namespace e2e {
 namespace {
 
-
 // The names of the DLLs in a PE file's import directory, lower-cased; `machine`
 // receives the file header's machine field.
 std::set<std::string> ImportedDlls(const std::string& image, uint16_t* machine) {
   std::set<std::string> dlls;
-  uint32_t pe = ReadLE32(image, 0x3C);
-  if (image.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return dlls;
-  *machine = ReadLE16(image, pe + 4);
-  uint16_t sections = ReadLE16(image, pe + 6);
-  uint16_t optionalSize = ReadLE16(image, pe + 20);
-  size_t optional = pe + 24;
-  bool plus = ReadLE16(image, optional) == 0x20B;
-  uint32_t importRva = ReadLE32(image, optional + (plus ? 120 : 104));
-  size_t table = optional + optionalSize;
-  auto toOffset = [&](uint32_t rva) -> size_t {
-    for (uint16_t i = 0; i < sections; ++i) {
-      size_t s = table + 40 * i;
-      uint32_t va = ReadLE32(image, s + 12), size = ReadLE32(image, s + 8), raw = ReadLE32(image, s + 20);
-      if (rva >= va && rva < va + size) return raw + (rva - va);
-    }
-    return 0;
-  };
-  for (size_t d = toOffset(importRva); d != 0 && ReadLE32(image, d + 12) != 0; d += 20) {
-    std::string name = image.c_str() + toOffset(ReadLE32(image, d + 12));
+  for (size_t d = PeDirectoryOffset(image, 1, machine); d != 0 && ReadLE32(image, d + 12) != 0;
+       d += 20) {
+    std::string name = image.c_str() + PeRvaToOffset(image, ReadLE32(image, d + 12));
     dlls.insert(ToLower(name));
   }
   return dlls;

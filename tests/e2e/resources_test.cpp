@@ -37,22 +37,7 @@ struct ResourceKey {
 // Every resource of a PE file (PE32 or PE32+), keyed by type, name and language.
 std::map<ResourceKey, std::string> ReadResources(const std::string& image) {
   std::map<ResourceKey, std::string> resources;
-  uint32_t pe = ReadLE32(image, 0x3C);
-  if (image.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return resources;
-  uint16_t sections = ReadLE16(image, pe + 6);
-  size_t optional = pe + 24;
-  bool plus = ReadLE16(image, optional) == 0x20B;
-  uint32_t rsrcRva = ReadLE32(image, optional + (plus ? 128 : 112));
-  size_t table = optional + ReadLE16(image, pe + 20);
-  auto toOffset = [&](uint32_t rva) -> size_t {
-    for (uint16_t i = 0; i < sections; ++i) {
-      size_t s = table + 40 * i;
-      uint32_t va = ReadLE32(image, s + 12), size = ReadLE32(image, s + 8), raw = ReadLE32(image, s + 20);
-      if (rva >= va && rva < va + size) return raw + (rva - va);
-    }
-    return 0;
-  };
-  size_t root = toOffset(rsrcRva);
+  size_t root = PeDirectoryOffset(image, 2);
   if (root == 0) return resources;
   // One directory level: (id or name, offset of the entry's target) pairs.
   auto entries = [&](size_t dir) {
@@ -72,7 +57,7 @@ std::map<ResourceKey, std::string> ReadResources(const std::string& image) {
     for (const auto& name : entries(root + (type.second & 0x7FFFFFFF))) {
       for (const auto& language : entries(root + (name.second & 0x7FFFFFFF))) {
         size_t leaf = root + language.second;
-        size_t data = toOffset(ReadLE32(image, leaf));
+        size_t data = PeRvaToOffset(image, ReadLE32(image, leaf));
         uint32_t size = ReadLE32(image, leaf + 4);
         resources[{type.first, name.first, static_cast<uint32_t>(std::stoul(language.first.substr(1)))}] =
             data && data + size <= image.size() ? image.substr(data, size) : "";
