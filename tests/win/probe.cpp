@@ -10,7 +10,9 @@
 //     --show N         STARTF_USESHOWWINDOW with wShowWindow N
 //     --answer ok|cancel|none   what to press in a message box (default ok)
 //     --timeout MS     kill the child after MS milliseconds (default 60000)
-//   probe tryopen PATH             open PATH for reading with share mode 0
+//   probe tryopen PATH [shared]    open PATH for reading with share mode 0, or with
+//                                  every sharing ("shared": fails only on a holder
+//                                  that shares nothing)
 //   probe hold PATH UNTIL          hold PATH open (share 0) until file UNTIL exists
 //   probe attrs PATH               print the file attributes in hex, or "missing"
 #include <windows.h>
@@ -216,8 +218,8 @@ int Run(int argc, char** argv) {
   return 0;
 }
 
-int TryOpen(const char* path) {
-  HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+int TryOpen(const char* path, DWORD shareMode) {
+  HANDLE file = CreateFileA(path, GENERIC_READ, shareMode, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     printf("denied %lu\n", GetLastError());
     return 1;
@@ -253,7 +255,9 @@ int Attributes(const char* path) {
 
 int main(int argc, char** argv) {
   if (argc >= 2 && strcmp(argv[1], "run") == 0) return Run(argc, argv);
-  if (argc == 3 && strcmp(argv[1], "tryopen") == 0) return TryOpen(argv[2]);
+  if (argc == 3 && strcmp(argv[1], "tryopen") == 0) return TryOpen(argv[2], 0);
+  if (argc == 4 && strcmp(argv[1], "tryopen") == 0 && strcmp(argv[3], "shared") == 0)
+    return TryOpen(argv[2], FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   if (argc == 4 && strcmp(argv[1], "hold") == 0) return Hold(argv[2], argv[3]);
   if (argc == 3 && strcmp(argv[1], "attrs") == 0) return Attributes(argv[2]);
   fprintf(stderr, "usage: probe run|tryopen|hold|attrs ... (see the source's header)\n");

@@ -4,8 +4,6 @@
 //   workfolder_tool list DIR           print DIR's entries, one a line, in listing order
 //   workfolder_tool kill PID           TerminateProcess on PID; prints "killed" or "failed N"
 //   workfolder_tool readonly PATH      set FILE_ATTRIBUTE_READONLY on PATH
-//   workfolder_tool openshared PATH    open PATH for reading, sharing everything with
-//                                      others: fails only when a holder shares nothing
 #include <windows.h>
 #include <cstdio>
 #include <cstdlib>
@@ -49,26 +47,12 @@ int MakeReadOnly(const char* path) {
   return 0;
 }
 
-int OpenShared(const char* path) {
-  HANDLE file = CreateFileA(path, GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    printf("denied %lu\n", GetLastError());
-    return 1;
-  }
-  CloseHandle(file);
-  printf("open\n");
-  return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 3 && strcmp(argv[1], "list") == 0) return List(argv[2]);
   if (argc == 3 && strcmp(argv[1], "kill") == 0) return Kill(strtoul(argv[2], nullptr, 10));
   if (argc == 3 && strcmp(argv[1], "readonly") == 0) return MakeReadOnly(argv[2]);
-  if (argc == 3 && strcmp(argv[1], "openshared") == 0) return OpenShared(argv[2]);
-  fprintf(stderr, "usage: workfolder_tool list|kill|readonly|openshared ... (see the source's header)\n");
+  fprintf(stderr, "usage: workfolder_tool list|kill|readonly ... (see the source's header)\n");
   return 2;
 }
