@@ -1,23 +1,15 @@
 // LZARI decoder: LZSS over a 4096-byte ring whose codes are arithmetic-coded.
 #include "lzari/lzari_decoder.h"
+#include "lzari/lzari_constants.h"
 
 namespace {
 
-const uint32_t RingMask = 4095;
-const uint32_t LongestMatch = 60;
+const uint32_t RingMask = RingSize - 1;
 const uint32_t MatchThreshold = 2;
-const int32_t CodeCount = 314;
-const int32_t PositionCount = 4096;
-const uint32_t RingStart = 4096 - LongestMatch;
+const uint32_t RingStart = RingSize - LongestMatch;
 const uint8_t FillByte = 0x20;
 const int CodeBits = 17;
-const uint32_t FirstQuarter = 0x8000;
-const uint32_t Half = 0x10000;
-const uint32_t ThirdQuarter = 0x18000;
-const uint32_t FullRange = 0x20000;
 const uint32_t FrequencyLimit = 0x7FFF;
-// Code 256 is the shortest match, 3 bytes.
-const int32_t FirstMatchCode = 256;
 const uint32_t LengthBias = FirstMatchCode - MatchThreshold - 1;
 
 }  // namespace

@@ -2,6 +2,7 @@
 // cheapest parse of each block by the models' own costs, and codes literals, lengths
 // and positions with the decoder's models, mirrored.
 #include "lzari/lzari_encoder.h"
+#include "lzari/lzari_constants.h"
 #include "lzari/lzari_decoder.h"
 
 #include <algorithm>
@@ -9,16 +10,7 @@
 
 namespace {
 
-const uint32_t RingSize = 4096;
-const uint32_t LongestMatch = 60;
 const uint32_t ShortestMatch = 3;
-const int CodeCount = 314;
-const int PositionCount = 4096;
-const int FirstMatchCode = 256;
-const uint32_t FirstQuarter = 0x8000;
-const uint32_t Half = 0x10000;
-const uint32_t ThirdQuarter = 0x18000;
-const uint32_t FullRange = 0x20000;
 
 // The arithmetic coder: the decoder's interval arithmetic, emitting the bits the
 // decoder will read. Straddling bits wait in `pending` until their side is known.
