@@ -3,6 +3,7 @@
 #include "launcher/launch_error.h"
 #include "launcher/launch_params.h"
 #include "launcher/launch_ui.h"
+#include "launcher/runtime_call.h"
 #include "launcher/runtime_location.h"
 #include "payload/payload_reader.h"
 #include "splash/splash.h"
@@ -48,7 +49,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
     }
     params.workFolder = WorkFolder;
     params.runtimeLocation = location;
-    runtimeResult = entry(instance, previous, commandLine, showCommand, &params);
+    runtimeResult =
+        CallCinemorphMain(entry, instance, previous, commandLine, showCommand, &params);
   } while (0);
 
   if (runtimeModule != 0) FreeLibrary(runtimeModule);

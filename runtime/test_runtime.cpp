@@ -119,12 +119,19 @@ void ReportObjectType(const char* key, LONG handle) {
 
 extern "C" BOOL WINAPI RuntimeEntry(HINSTANCE, DWORD, LPVOID) { return TRUE; }
 
+// Runtimes are built with either calling convention; the launcher must take both.
+#ifdef CINE_RUNTIME_CDECL
+#define RUNTIME_CONVENTION __cdecl
+#else
+#define RUNTIME_CONVENTION WINAPI
+#endif
+
 extern "C"
 #ifndef CINE_RUNTIME_NO_EXPORT
     __declspec(dllexport)
 #endif
-    int WINAPI CinemorphMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
-                             int showCommand, LaunchParams* params) {
+    int RUNTIME_CONVENTION CinemorphMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
+                                         int showCommand, LaunchParams* params) {
   // Taken first, for the benchmarks: the time from the process's creation to here.
   FILETIME now, created, exited, kernelTime, userTime;
   GetSystemTimeAsFileTime(&now);
