@@ -8,3 +8,7 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# The shipped launcher must run on every CPU that 32-bit Windows ran on: the
+# Pentium's instruction set, no cmov or later (i686 is the compiler's default).
+set(CMAKE_C_FLAGS_INIT "-march=pentium")
+set(CMAKE_CXX_FLAGS_INIT "-march=pentium")
