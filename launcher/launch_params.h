@@ -16,8 +16,7 @@ const RuntimeLocation RuntimeInSharedFolder = 4;
 // convention (stdcall on i686), as every Win32 callback of the era does.
 typedef BOOL(WINAPI* CloseSplashProc)(DWORD threadId);
 
-// Seven 32-bit fields, 28 bytes, on the shipped PE32 build. On x86_64 the two pointers
-// are pointer-sized and `size` holds the block's real size.
+// Seven 32-bit fields, 28 bytes.
 struct LaunchParams {
   uint32_t version;         // 2
   uint32_t size;            // sizeof(LaunchParams)
@@ -30,10 +29,8 @@ struct LaunchParams {
 
 const uint32_t LaunchParamsVersion = 2;
 
-#if defined(_WIN32) && !defined(_WIN64)
-static_assert(sizeof(LaunchParams) == 28, "LaunchParams is 28 bytes on PE32");
+static_assert(sizeof(LaunchParams) == 28, "LaunchParams is 28 bytes");
 static_assert(__builtin_offsetof(LaunchParams, payloadOption) == 24, "field order");
-#endif
 
 typedef int(WINAPI* CinemorphMainProc)(HINSTANCE instance, HINSTANCE previous,
                                        LPSTR commandLine, int showCommand,

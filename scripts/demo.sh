@@ -1,17 +1,17 @@
 #!/usr/bin/env bash
-# The demo: packs DEMO.EXE with cinepack (demo runtime compressed, a second entry
-# stored, the movie compiled from text), plays it under Wine in the Xvfb display that
-# ./run started, saves screenshots of the splash and of the movie, and tells what
-# happened. Also packs the PE32 build for a real 32-bit Windows machine.
+# The demo: packs DEMO.EXE from the shipped PE32 launcher with cinepack (demo runtime
+# compressed, a second entry stored, the movie compiled from text), plays it under
+# 32-bit Wine in the Xvfb display that ./run started, saves screenshots of the splash
+# and of the movie, and tells what happened. The same DEMO.EXE runs on 32-bit Windows.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${CINE_BUILD:-$root/build}"
 host="$build/host"
 out="$build/demo"
 started="${RUN_STARTED:-$(date +%s.%N)}"
-wine=/usr/lib/wine/wine64
+wine="$CINE_WINE"
 
-rm -rf "$out" && mkdir -p "$out/pack" "$out/win32"
+rm -rf "$out" && mkdir -p "$out/pack"
 
 # The movie and the second, stored entry.
 "$host/cinemovie" build "$root/runtime/demo/demo_movie.txt" -o "$out/pack/DEMO.QMV" >/dev/null
@@ -20,19 +20,18 @@ Cinemorph demo projector
 A movie made of six frames, compiled from runtime/demo/demo_movie.txt.
 EOF
 
-# The splash bitmap beside the executable: its name with ".BMP".
+# The splash bitmap beside the executable: its name with ".BMP". The fonts are named by
+# file, so that no font configuration of the machine is needed.
+font=/usr/share/fonts/truetype/dejavu
 convert -size 400x200 xc:'#10243C' -fill '#F2C14E' -draw "circle 60,100 60,60" \
-  -pointsize 36 -annotate +120+90 'Cinemorph' -fill '#9FC5E8' -pointsize 16 \
+  -font "$font/DejaVuSans-Bold.ttf" -pointsize 36 -annotate +120+90 'Cinemorph' \
+  -font "$font/DejaVuSans.ttf" -fill '#9FC5E8' -pointsize 16 \
   -annotate +122+125 'loading the movie...' BMP3:"$out/pack/DEMO.BMP"
 
-pack() {  # build (win32|win64), output executable
-  "$host/cinepack" build --stub "$build/$1/launcher.exe" --movie "$out/pack/DEMO.QMV" \
-    --extract "$build/$1/runtime/demo/cine.dll:compress" --extract "$out/pack/CREDITS.TXT" \
-    -o "$2" >/dev/null
-  cp "$out/pack/DEMO.BMP" "$(dirname "$2")/DEMO.BMP"
-}
-pack win64 "$out/DEMO.EXE"
-pack win32 "$out/win32/DEMO.EXE"
+"$host/cinepack" build --stub "$build/win32/launcher.exe" --movie "$out/pack/DEMO.QMV" \
+  --extract "$build/win32/runtime/demo/cine.dll:compress" --extract "$out/pack/CREDITS.TXT" \
+  -o "$out/DEMO.EXE" >/dev/null
+cp "$out/pack/DEMO.BMP" "$out/DEMO.BMP"
 
 # Play it from drive C of the Wine prefix, with Wine's own temporary folder.
 play="$WINEPREFIX/drive_c/demo"
@@ -46,7 +45,7 @@ abandoned="$temp/TempFolder.qzq"
 mkdir -p "$abandoned/sub" && : >"$abandoned/Quorvantix.lok" && echo old >"$abandoned/sub/cine.dll"
 before=$(cd "$temp" && ls -d TempFolder.* 2>/dev/null | sort)
 
-probe="$(sed 's|/|\\|g; s|^|Z:|' <<<"$build/win64/tests/probe.exe")"
+probe="$(sed 's|/|\\|g; s|^|Z:|' <<<"$build/win32/tests/probe.exe")"
 "$wine" "$probe" run --args '-log C:\demo\playbill.txt' --timeout 60000 'C:\demo\DEMO.EXE' \
   >"$out/probe.txt" 2>/dev/null &
 runner=$!
@@ -72,7 +71,7 @@ cp "$play/playbill.txt" "$out/playbill.txt" 2>/dev/null || true
 
 gone() { [[ -e "$temp/$1" ]] && echo "still there" || echo "removed"; }
 echo
-echo "Demo projector: $out/DEMO.EXE ($(stat -c %s "$out/DEMO.EXE") bytes, PE32+, run under wine64)"
+echo "Demo projector: $out/DEMO.EXE ($(stat -c %s "$out/DEMO.EXE") bytes, PE32, run under $("$wine" --version))"
 echo "  splash bitmap:       DEMO.BMP beside it"
 echo "  work folder used:    ${work_folder:-none seen} -> $( [[ -n "$work_folder" ]] && gone "$work_folder" || echo -)"
 echo "  abandoned folder:    TempFolder.qzq (made before the run) -> $(gone TempFolder.qzq)"
@@ -82,6 +81,5 @@ fi
 echo "  launcher exit code:  ${exit_code:-unknown}"
 echo "  splash screenshot:   ${splash_shot:-not taken}"
 echo "  movie screenshot:    ${movie_shot:-not taken}"
-echo "PE32 projector for a 32-bit Windows machine: $out/win32/DEMO.EXE with $out/win32/DEMO.BMP"
 awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { printf "total time: %.1f s\n", b - a }'
 [[ -n "$splash_shot" && -n "$movie_shot" && "$exit_code" == 0 ]]

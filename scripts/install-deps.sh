@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need; quick when all are there.
+# 32-bit Wine itself comes from an i386 root that scripts/wine32-root.sh makes.
 set -euo pipefail
 packages=(
-  cmake g++ make clang llvm libgtest-dev libgmock-dev libbenchmark-dev
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  python3 wine64 xvfb x11-utils imagemagick fonts-dejavu-core xz-utils gzip
+  cmake g++ make clang llvm libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 mmdebstrap arch-test
+  python3 xvfb x11-utils imagemagick fonts-dejavu-core xz-utils gzip osslsigncode openssl
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,32 +1,52 @@
 #!/usr/bin/env bash
-# Sourced by ./run: a throwaway Wine prefix under build/, one persistent wineserver,
-# and an Xvfb display, all ended when the calling shell exits.
+# Sourced by ./run: 32-bit Wine from an i386 root, a throwaway prefix under build/, one
+# persistent wineserver, and an Xvfb display, all ended when the calling shell exits.
+#   CINE_WINE32=chroot|qemu  how 32-bit Wine runs; by default chroot where the kernel
+#                            runs i386 code, the full-system emulator elsewhere
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-export WINEPREFIX="${CINE_BUILD:-$root/build}/wine/prefix"
+build="${CINE_BUILD:-$root/build}"
+export WINEPREFIX="$build/wine/prefix"
 export WINEDEBUG=-all
 # Wine's .NET and HTML engines would ask to be downloaded; the tests need neither.
 export WINEDLLOVERRIDES="mscoree,mshtml="
-WINE=/usr/lib/wine/wine64
-WINESERVER=/usr/lib/wine/wineserver
 
 start_wine_session() {
+  local mode="${CINE_WINE32:-}"
+  if [[ -z "$mode" ]]; then
+    mode=qemu
+    arch-test -n i386 >/dev/null 2>&1 && mode=chroot
+  fi
+  CINE_WINE32_ROOT="$("$root/scripts/wine32-root.sh")"
+  export CINE_WINE32_ROOT
+  # Every Wine call binds these folders into the root: the sources and the build.
+  export CINE_WINE32_BINDS="$root"
+  [[ "$build/" == "$root/"* ]] || CINE_WINE32_BINDS+=":$build"
+  case "$mode" in
+    chroot) export CINE_WINE="$root/scripts/wine32" ;;
+    qemu) export CINE_WINE="$root/scripts/wine32-qemu" ;;
+    *) echo "CINE_WINE32 must be chroot or qemu, not '$mode'" >&2; return 2 ;;
+  esac
+  echo "32-bit Wine: $mode ($("$CINE_WINE" --version 2>/dev/null || echo unknown version))"
+
   local display=99
   while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do display=$((display + 1)); done
   Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
   XVFB_PID=$!
   export DISPLAY=":$display"
   for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$display ]] && break; sleep 0.1; done
+  trap stop_wine_session EXIT
+  [[ "$mode" == qemu ]] && "$CINE_WINE" --start
   rm -rf "$WINEPREFIX"
-  mkdir -p "$(dirname "$WINEPREFIX")"
-  "$WINE" wineboot -i >/dev/null 2>&1
+  mkdir -p "$WINEPREFIX"
+  "$CINE_WINE" wineboot -i >/dev/null 2>&1
   # wineboot's own server lingers a few seconds and saves the new prefix as it ends;
   # after it, one persistent server keeps every later start quick.
-  "$WINESERVER" -w || true
-  "$WINESERVER" -p || true
-  trap stop_wine_session EXIT
+  "$CINE_WINE" --server -w || true
+  "$CINE_WINE" --server -p || true
 }
 
 stop_wine_session() {
-  "$WINESERVER" -k >/dev/null 2>&1 || true
+  "$CINE_WINE" --server -k >/dev/null 2>&1 || true
+  [[ "${CINE_WINE##*/}" == wine32-qemu ]] && "$CINE_WINE" --stop
   [[ -n "${XVFB_PID:-}" ]] && kill "$XVFB_PID" 2>/dev/null || true
 }

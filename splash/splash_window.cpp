@@ -5,8 +5,7 @@
 
 namespace {
 
-// The slots are 32 bits wide on both builds. GDI handles fit: the system keeps them
-// 32-bit significant so that 32-bit and 64-bit processes can share them.
+// The two slots are 32-bit window values, as the handles are.
 HGDIOBJ ReadSlot(HWND window, int slot) {
   return reinterpret_cast<HGDIOBJ>(static_cast<LONG_PTR>(GetWindowLongA(window, slot)));
 }

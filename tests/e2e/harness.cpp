@@ -1,4 +1,4 @@
-// Runs the win64 build under Wine for the end-to-end tests.
+// Runs the shipped PE32 build under 32-bit Wine for the end-to-end tests.
 #include "tests/e2e/harness.h"
 
 #include <fcntl.h>
@@ -24,8 +24,6 @@ namespace e2e {
 
 namespace {
 
-const char WineBinary[] = "/usr/lib/wine/wine64";
-
 std::string EnvOr(const char* name, const std::string& fallback) {
   const char* value = getenv(name);
   return value && *value ? value : fallback;
@@ -44,7 +42,7 @@ void PrepareWine() {
   int lock = open(lockPath.c_str(), O_CREAT | O_RDWR, 0644);
   flock(lock, LOCK_EX);
   if (!fs::exists(PrefixDir() + "/system.reg")) {
-    std::string command = std::string(WineBinary) + " wineboot -i >/dev/null 2>&1";
+    std::string command = WineCommand() + " wineboot -i >/dev/null 2>&1";
     if (system(command.c_str()) != 0) throw std::runtime_error("wineboot failed");
   }
   flock(lock, LOCK_UN);
@@ -53,8 +51,9 @@ void PrepareWine() {
 }
 
 std::vector<char*> Argv(const std::vector<std::string>& args) {
+  static const std::string wine = WineCommand();
   std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(WineBinary));
+  argv.push_back(const_cast<char*>(wine.c_str()));
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   return argv;
@@ -81,7 +80,7 @@ std::map<std::string, std::string> ParseLines(const std::string& text,
 }  // namespace
 
 std::string SourceDir() { return CINE_SOURCE_DIR; }
-std::string Win64Dir() { return fs::weakly_canonical(std::string(CINE_BUILD_ROOT) + "/win64"); }
+std::string WinDir() { return fs::weakly_canonical(std::string(CINE_BUILD_ROOT) + "/win32"); }
 std::string HostDir() { return fs::weakly_canonical(std::string(CINE_BUILD_ROOT) + "/host"); }
 std::string PrefixDir() {
   return EnvOr("WINEPREFIX", fs::weakly_canonical(std::string(CINE_BUILD_ROOT) + "/wine/prefix"));
@@ -135,7 +134,7 @@ int StartWine(const std::vector<std::string>& args, const std::string& outputFil
     dup2(out, 1);
     int null = open("/dev/null", O_WRONLY);
     dup2(null, 2);
-    execv(WineBinary, argv.data());
+    execv(argv[0], argv.data());
     _exit(127);
   }
   return pid;
@@ -148,7 +147,7 @@ std::string FinishWine(int pid, const std::string& outputFile) {
 }
 
 std::vector<std::string> ProbeRunArgs(const Sandbox& sandbox, const LaunchSpec& spec) {
-  std::vector<std::string> args = {ToWindowsPath(Win64Dir() + "/tests/probe.exe"), "run"};
+  std::vector<std::string> args = {ToWindowsPath(WinDir() + "/tests/probe.exe"), "run"};
   if (spec.raw) {
     args.push_back("--raw");
     args.push_back(spec.args);
@@ -331,9 +330,11 @@ const char PlayerMissingText[] =
     "This application requires Lumenreel Player 10, which is not installed. Click OK to "
     "download it.";
 
-std::string FakeMsvcrt() { return Win64Dir() + "/runtime/fakemsvcrt/msvcrt.dll"; }
-std::string TestRuntime() { return Win64Dir() + "/runtime/test/cine.dll"; }
-std::string NoExportRuntime() { return Win64Dir() + "/runtime/noexport/cine.dll"; }
-std::string Launcher() { return Win64Dir() + "/launcher.exe"; }
+std::string FakeMsvcrt() { return WinDir() + "/runtime/fakemsvcrt/msvcrt.dll"; }
+std::string TestRuntime() { return WinDir() + "/runtime/test/cine.dll"; }
+std::string NoExportRuntime() { return WinDir() + "/runtime/noexport/cine.dll"; }
+std::string CdeclRuntime() { return WinDir() + "/runtime/cdecl/cine.dll"; }
+std::string Launcher() { return WinDir() + "/launcher.exe"; }
+std::string WineCommand() { return EnvOr("CINE_WINE", SourceDir() + "/scripts/wine32"); }
 
 }  // namespace e2e

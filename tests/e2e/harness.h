@@ -1,4 +1,4 @@
-// Runs the win64 build under Wine for the end-to-end tests: sandboxes inside the Wine
+// Runs the shipped PE32 build under 32-bit Wine for the end-to-end tests: sandboxes inside the Wine
 // prefix, launches through the probe, and reads what the test runtime reported.
 #pragma once
 #include <cstddef>
@@ -11,7 +11,7 @@ namespace e2e {
 
 // Build outputs and the Wine prefix of this test run.
 std::string SourceDir();
-std::string Win64Dir();   // build/win64
+std::string WinDir();    // build/win32: the shipped launcher and the test helpers
 std::string HostDir();    // build/host
 std::string PrefixDir();  // $WINEPREFIX (build/wine/prefix by default)
 
@@ -28,13 +28,13 @@ struct Sandbox {
 Sandbox MakeSandbox(const std::string& name);
 
 struct CommandResult {
-  int status = -1;  // exit status of wine64 itself
+  int status = -1;  // exit status of Wine itself
   std::string output;
 };
-// Runs wine64 with `args` (a Windows program and its arguments), capturing stdout.
+// Runs Wine with `args` (a Windows program and its arguments), capturing stdout.
 CommandResult RunWine(const std::vector<std::string>& args);
 
-// Starts wine64 with `args` in the background, output to `outputFile`; returns the pid.
+// Starts Wine with `args` in the background, output to `outputFile`; returns the pid.
 int StartWine(const std::vector<std::string>& args, const std::string& outputFile);
 // Waits for a background run; returns its output.
 std::string FinishWine(int pid, const std::string& outputFile);
@@ -114,6 +114,10 @@ std::string TestRuntime();
 // A stand-in msvcrt.dll with no imports, for the folder search.
 std::string FakeMsvcrt();
 std::string NoExportRuntime();
-std::string Launcher();  // build/win64/launcher.exe
+// The test runtime with CinemorphMain in the C calling convention.
+std::string CdeclRuntime();
+std::string Launcher();  // build/win32/launcher.exe
+// The wrapper that runs 32-bit Wine (scripts/wine32, or what CINE_WINE names).
+std::string WineCommand();
 
 }  // namespace e2e

@@ -172,7 +172,7 @@ TEST(Outcome, RuntimeWithoutEntryPointCannotRun) {
 // standard search, present only where a test puts it.
 Sandbox MakeCrtTwinProjector(const std::string& name) {
   Sandbox box = MakeSandbox(name);
-  CopyFile(Win64Dir() + "/tests/launcher_crt_twin.exe", box.app + "/MOVIE.EXE");
+  CopyFile(WinDir() + "/tests/launcher_crt_twin.exe", box.app + "/MOVIE.EXE");
   return box;
 }
 

@@ -58,7 +58,7 @@ struct UiRun {
 };
 
 TracedRun Start(const UiRun& r) {
-  std::vector<std::string> args = {RelayWindowsPath(Win64Dir() + "/tests/probe.exe"), "run",
+  std::vector<std::string> args = {RelayWindowsPath(WinDir() + "/tests/probe.exe"), "run",
                                    "--env", "CINE_REPORT=" + RelayWindowsPath(r.root + "/report.txt"),
                                    "--tmp", RelayWindowsPath(r.tmp.empty() ? r.root + "/tmp" : r.tmp),
                                    "--cwd", RelayWindowsPath(r.cwd.empty() ? r.root : r.cwd),
@@ -130,7 +130,7 @@ TEST(FailureMessage, EachOutcomeShowsItsTextWithTheErrorIcon) {
     if (std::string(c.launcher) == "packed") {
       PackWithoutRuntime(r.root, r.exe);
     } else {
-      CopyFile(std::string(c.launcher) == "crt_twin" ? Win64Dir() + "/tests/launcher_crt_twin.exe"
+      CopyFile(std::string(c.launcher) == "crt_twin" ? WinDir() + "/tests/launcher_crt_twin.exe"
                                                      : Launcher(),
                r.exe);
     }
@@ -209,7 +209,7 @@ UiRun DownloadOffer(const std::string& name) {
 }
 
 void PlaceRecorder(const std::string& unixPath) {
-  CopyFile(Win64Dir() + "/tests/browser_recorder.exe", unixPath);
+  CopyFile(WinDir() + "/tests/browser_recorder.exe", unixPath);
 }
 
 TEST(DownloadOffer, OkStartsTheRegisteredProgramWithJustItsPathAndTheAddress) {

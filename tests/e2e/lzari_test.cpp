@@ -25,7 +25,7 @@ struct EntryRun {
 };
 
 EntryRun RunEntry(std::vector<std::string> args) {
-  args.insert(args.begin(), ToWindowsPath(Win64Dir() + "/tests/lzari_entry.exe"));
+  args.insert(args.begin(), ToWindowsPath(WinDir() + "/tests/lzari_entry.exe"));
   CommandResult r = RunWine(args);
   EntryRun run;
   run.status = r.status;

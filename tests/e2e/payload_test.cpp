@@ -35,7 +35,7 @@ std::string Text(size_t size) {
   return text;
 }
 
-// Packs a projector as app/MOVIE.EXE from the win64 launcher; `extracts` are
+// Packs a projector as app/MOVIE.EXE from the shipped launcher; `extracts` are
 // "file[:compress]" paths (Unix) and `extra` more cinepack options.
 void Pack(const Sandbox& box, const std::vector<std::string>& extracts, const std::string& extra) {
   std::string movie = box.root + "/movie.dat";
@@ -104,6 +104,40 @@ TEST(PayloadRun, ExtractedEntriesArriveByteForByteAndTheRuntimeLoadsFromThere) {
     EXPECT_EQ(r.workFiles.size(), 6u);
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(r.box.empty()) << r.box["text"];
+    EXPECT_TRUE(WorkFolders(box).empty()) << "the work folder outlived the run";
+  }
+}
+
+TEST(PayloadRun, RuntimesOfBothCallingConventionsRunAndAreCleanedUp) {
+  struct Case {
+    const char* name;
+    std::string runtime;
+    const char* result;
+    int exitCode;
+  };
+  const Case cases[] = {
+      {"stdcall_normal_end", TestRuntime(), "7", 0},
+      {"cdecl_normal_end", CdeclRuntime(), "7", 0},
+      {"cdecl_failed", CdeclRuntime(), "0", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox box = MakeSandbox(std::string("convention_") + c.name);
+    CopyFile(c.runtime, box.root + "/src/cine.dll");
+    Pack(box, {box.root + "/src/cine.dll:compress"}, "");
+    LaunchSpec spec = SandboxSpec(box);
+    spec.args = "-play \"two words\"";
+    spec.env.push_back(std::string("CINE_RESULT=") + c.result);
+    LaunchResult r = Launch(box, spec);
+    ASSERT_EQ(r.report["called"], "1") << r.probeOutput;
+    EXPECT_EQ(r.report["cmdline"], "-play \"two words\"");
+    EXPECT_EQ(r.report["instance_is_exe"], "1");
+    EXPECT_EQ(r.report["version"], "2");
+    EXPECT_EQ(r.report["runtimeLocation"], "2");
+    // The result was read, the library freed and its folder removed, with no crash on
+    // the way out.
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.probeOutput;
+    EXPECT_EQ(r.box["text"], c.exitCode ? CannotRunText : "");
     EXPECT_TRUE(WorkFolders(box).empty()) << "the work folder outlived the run";
   }
 }
@@ -283,7 +317,7 @@ TEST(PayloadRun, TargetHeldByAnotherProcess) {
     std::string ready = box.root + "/holder.ready";
     std::string until = box.root + "/holder.until";
     std::string holderOut = box.root + "/holder.out";
-    int holder = StartWine({ToWindowsPath(Win64Dir() + "/tests/payload_helper.exe"), "hold",
+    int holder = StartWine({ToWindowsPath(WinDir() + "/tests/payload_helper.exe"), "hold",
                             ToWindowsPath(box.tmp), "same.dat", ToWindowsPath(ready),
                             ToWindowsPath(until)},
                            holderOut);
@@ -316,7 +350,7 @@ TEST(PayloadRun, ThirdOfFourFailingKeepsTheFirstTwoAndNeverTriesTheFourth) {
   std::string ready = box.root + "/watch.ready";
   std::string until = box.root + "/watch.until";
   std::string watchOut = box.root + "/watch.out";
-  int watcher = StartWine({ToWindowsPath(Win64Dir() + "/tests/payload_helper.exe"), "watch",
+  int watcher = StartWine({ToWindowsPath(WinDir() + "/tests/payload_helper.exe"), "watch",
                            ToWindowsPath(box.tmp), ToWindowsPath(ready), ToWindowsPath(until)},
                           watchOut);
   ASSERT_TRUE(WaitForFile(ready, 30000));

@@ -23,9 +23,6 @@ namespace e2e {
 
 namespace {
 
-const char Wine[] = "/usr/lib/wine/wine64";
-const char WineServer[] = "/usr/lib/wine/wineserver";
-
 // The calls the tests watch. GetLastError is there to see what the token adjustment
 // left behind; everything else is what the launcher's outcome consists of.
 const char RelayConfig[] =
@@ -84,14 +81,14 @@ void PrepareRelayPrefix() {
   int lock = open((prefix + ".lock").c_str(), O_CREAT | O_RDWR, 0644);
   flock(lock, LOCK_EX);
   if (!fs::exists(prefix + "/system.reg")) {
-    if (RunIn(prefix, Wine, {"wineboot", "-i"}, {"WINEDEBUG=-all"}, "", "", 300) != 0) {
+    if (RunIn(prefix, WineCommand(), {"wineboot", "-i"}, {"WINEDEBUG=-all"}, "", "", 300) != 0) {
       throw std::runtime_error("wineboot of the relay prefix failed");
     }
   }
   std::string config = prefix + "/../relay.reg";
   WriteFile(config, RelayConfig);
-  RunIn(prefix, Wine, {"reg", "import", RelayWindowsPath(config)}, {"WINEDEBUG=-all"}, "", "", 120);
-  RunIn(prefix, WineServer, {"-k"}, {}, "", "", 60);
+  RunIn(prefix, WineCommand(), {"reg", "import", RelayWindowsPath(config)}, {"WINEDEBUG=-all"}, "", "", 120);
+  RunIn(prefix, WineCommand(), {"--server", "-k"}, {}, "", "", 60);
   flock(lock, LOCK_UN);
   close(lock);
   ready = true;
@@ -152,14 +149,14 @@ std::string MakeRelaySandbox(const std::string& name) {
 
 RelaySession::RelaySession() {
   PrepareRelayPrefix();
-  RunIn(RelayPrefixDir(), WineServer, {"-p"}, {}, "", "", 60);
+  RunIn(RelayPrefixDir(), WineCommand(), {"--server", "-p"}, {}, "", "", 60);
 }
 
-RelaySession::~RelaySession() { RunIn(RelayPrefixDir(), WineServer, {"-k"}, {}, "", "", 60); }
+RelaySession::~RelaySession() { RunIn(RelayPrefixDir(), WineCommand(), {"--server", "-k"}, {}, "", "", 60); }
 
 int RunRelayQuiet(const std::vector<std::string>& args) {
   PrepareRelayPrefix();
-  return RunIn(RelayPrefixDir(), Wine, args, {"WINEDEBUG=-all"}, "", "", 120);
+  return RunIn(RelayPrefixDir(), WineCommand(), args, {"WINEDEBUG=-all"}, "", "", 120);
 }
 
 TracedRun RunTraced(const std::vector<std::string>& args, const std::vector<std::string>& env) {
@@ -167,7 +164,7 @@ TracedRun RunTraced(const std::vector<std::string>& args, const std::vector<std:
   std::string base = fs::temp_directory_path() / ("relay-" + std::to_string(getpid()));
   std::vector<std::string> fullEnv = {"WINEDEBUG=+relay,+pid"};
   fullEnv.insert(fullEnv.end(), env.begin(), env.end());
-  RunIn(RelayPrefixDir(), Wine, args, fullEnv, base + ".out", base + ".err", 240);
+  RunIn(RelayPrefixDir(), WineCommand(), args, fullEnv, base + ".out", base + ".err", 240);
   TracedRun run;
   run.output = ReadFile(base + ".out");
   std::istringstream trace(ReadFile(base + ".err"));
@@ -185,9 +182,19 @@ TracedRun RunTraced(const std::vector<std::string>& args, const std::vector<std:
 std::vector<TracedCall> CallsOf(const TracedRun& run, int pid) {
   char prefix[16];
   snprintf(prefix, sizeof prefix, "%04x:", pid);
+  // Only the launcher's own calls: those returning into its image. The system
+  // libraries and the runtime make the same calls for their own reasons.
+  std::string image = ReadFile(Launcher());
+  size_t optional = ReadLE32(image, 0x3C) + 24;
+  uint32_t imageBase = ReadLE32(image, optional + 28);
+  uint32_t imageEnd = imageBase + ReadLE32(image, optional + 56);
   std::vector<TracedCall> calls;
   for (const std::string& line : run.lines) {
     if (line.compare(0, 5, prefix) != 0) continue;
+    size_t retAt = line.rfind("ret=");
+    uint32_t returnAddress =
+        retAt == std::string::npos ? 0 : static_cast<uint32_t>(strtoul(line.c_str() + retAt + 4, nullptr, 16));
+    if (returnAddress < imageBase || returnAddress >= imageEnd) continue;
     size_t call = line.find(":Call ");
     if (call != std::string::npos) {
       size_t open = line.find('(', call);

@@ -68,7 +68,7 @@ std::map<ResourceKey, std::string> ReadResources(const std::string& image) {
 }
 
 std::vector<std::string> Builds() {
-  return {Win64Dir() + "/../win32/launcher.exe", Win64Dir() + "/launcher.exe"};
+  return {Launcher()};
 }
 
 TEST(Resources, StringTableHoldsTheFailureTextsInUsEnglish) {
@@ -246,7 +246,7 @@ TEST(Resources, WindowsLoadsTheStringsAndMakesEveryIconImage) {
   for (const std::string& build : Builds()) {
     SCOPED_TRACE(build);
     CommandResult r =
-        RunWine({ToWindowsPath(Win64Dir() + "/tests/uidriver.exe"), "resources", ToWindowsPath(build)});
+        RunWine({ToWindowsPath(WinDir() + "/tests/uidriver.exe"), "resources", ToWindowsPath(build)});
     EXPECT_NE(r.output.find("string.1000=Application Error\r\n"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("string.1004=This application cannot run.\r\n"), std::string::npos);
     for (int size : {48, 32, 16}) {

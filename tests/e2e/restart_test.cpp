@@ -9,7 +9,7 @@
 namespace e2e {
 namespace {
 
-std::string ProbeExe() { return RelayWindowsPath(Win64Dir() + "/tests/probe.exe"); }
+std::string ProbeExe() { return RelayWindowsPath(WinDir() + "/tests/probe.exe"); }
 
 // The calls from the platform query on: the restart path and the exit.
 std::vector<TracedCall> FromVersionQuery(const std::vector<TracedCall>& calls) {
@@ -57,7 +57,7 @@ TEST(RestartSystem, RuntimeResultsReachExitWindowsExWithForcedFlags) {
                         " --answer none --timeout 30000 " + RelayWindowsPath(exe);
     std::vector<std::string> args;
     if (c.dropPrivilege) {
-      args = {RelayWindowsPath(Win64Dir() + "/tests/uidriver.exe"), "drop-privilege",
+      args = {RelayWindowsPath(WinDir() + "/tests/uidriver.exe"), "drop-privilege",
               "SeShutdownPrivilege", probe};
     } else {
       args = {ProbeExe(), "run", "--env", std::string("CINE_RESULT=") + c.result, "--env",

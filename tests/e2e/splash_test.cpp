@@ -71,7 +71,7 @@ std::string MakeBmp(int width, int height) {
 }
 
 std::map<std::string, std::string> Inspect(const std::vector<std::string>& args) {
-  std::vector<std::string> command = {ToWindowsPath(Win64Dir() + "/tests/splash_inspect.exe")};
+  std::vector<std::string> command = {ToWindowsPath(WinDir() + "/tests/splash_inspect.exe")};
   command.insert(command.end(), args.begin(), args.end());
   return ParseKeyValues(RunWine(command).output);
 }

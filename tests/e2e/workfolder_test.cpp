@@ -56,13 +56,13 @@ LaunchSpec Spec(const Sandbox& box, const std::string& tmp) {
 std::string Win(const std::string& unixPath) { return ToWindowsPath(unixPath); }
 
 std::string Tool(const std::vector<std::string>& args) {
-  std::vector<std::string> all = {Win(Win64Dir() + "/tests/workfolder_tool.exe")};
+  std::vector<std::string> all = {Win(WinDir() + "/tests/workfolder_tool.exe")};
   all.insert(all.end(), args.begin(), args.end());
   return RunWine(all).output;
 }
 
 std::string Probe(const std::vector<std::string>& args) {
-  std::vector<std::string> all = {Win(Win64Dir() + "/tests/probe.exe")};
+  std::vector<std::string> all = {Win(WinDir() + "/tests/probe.exe")};
   all.insert(all.end(), args.begin(), args.end());
   return RunWine(all).output;
 }
@@ -268,7 +268,7 @@ TEST(WorkFolder, RuntimeLoadsFromTheWorkFolderOnly) {
     WriteFile(box.root + "/src/README.TXT", "not a runtime");
     std::vector<std::string> files;
     for (const std::string& name : c.extracted) files.push_back(box.root + "/src/" + name);
-    Pack(box, c.crtTwin ? Win64Dir() + "/tests/launcher_crt_twin.exe" : Launcher(), files);
+    Pack(box, c.crtTwin ? WinDir() + "/tests/launcher_crt_twin.exe" : Launcher(), files);
     CopyFile(TestRuntime(), box.app + "/cine.dll");
     CopyFile(TestRuntime(), box.app + "/Nodix/cine.dll");
 
@@ -299,7 +299,7 @@ TEST(StaleCleanup, RemovesAbandonedFoldersAndNothingElse) {
   MakeAbandonedFolder(t + "/TempFolder.held");
   // A live run holds this lock.
   std::string release = box.root + "/release";
-  int holder = StartWine({Win(Win64Dir() + "/tests/probe.exe"), "hold",
+  int holder = StartWine({Win(WinDir() + "/tests/probe.exe"), "hold",
                           Win(t + "/TempFolder.held/Quorvantix.lok"), Win(release)},
                          box.root + "/hold.out");
   for (int i = 0; i < 500 && Trim(ReadFile(box.root + "/hold.out")) != "held"; ++i) {
@@ -348,7 +348,7 @@ TEST(StaleCleanup, ABlockedFileStopsItsFolderAndTheCleanupGoesOn) {
     std::string release = box.root + "/release";
     int holder = -1;
     if (held) {
-      holder = StartWine({Win(Win64Dir() + "/tests/probe.exe"), "hold", Win(blocker), Win(release)},
+      holder = StartWine({Win(WinDir() + "/tests/probe.exe"), "hold", Win(blocker), Win(release)},
                          box.root + "/hold.out");
       for (int i = 0; i < 500 && Trim(ReadFile(box.root + "/hold.out")) != "held"; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
