@@ -6,14 +6,14 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${CINE_BUILD:-$root/build}"
-wine=/usr/lib/wine/wine64
 folders="${FOLDERS:-1000}"
-for f in "$build/win64/tests/workfolder_cleanup_timer.exe" "$build/win64/tests/probe.exe" \
-         "$build/win64/launcher.exe" "$build/win64/runtime/test/cine.dll"; do
+for f in "$build/win32/tests/workfolder_cleanup_timer.exe" "$build/win32/tests/probe.exe" \
+         "$build/win32/launcher.exe" "$build/win32/runtime/test/cine.dll"; do
   [[ -f "$f" ]] || { echo "missing $f: run scripts/build.sh first" >&2; exit 1; }
 done
 source "$root/scripts/wine-session.sh"
 if [[ -z "${DISPLAY:-}" || ! -f "$WINEPREFIX/system.reg" ]]; then start_wine_session; fi
+wine="$CINE_WINE"
 
 # On tmpfs by default, so that the figures show the cleanup's own cost rather than the
 # disk's mood; BENCH_DIR=/some/disk/folder measures a real disk instead.
@@ -21,8 +21,8 @@ if [[ -z "${BENCH_DIR:-}" && -w /dev/shm ]]; then BENCH_DIR=/dev/shm/cine-bench-
 bench="${BENCH_DIR:-$WINEPREFIX/drive_c/bench_cleanup}"
 winbench="Z:${bench//\//\\}"
 rm -rf "$bench" && mkdir -p "$bench/app" "$bench/tmp"
-cp "$build/win64/launcher.exe" "$bench/app/MOVIE.EXE"
-cp "$build/win64/runtime/test/cine.dll" "$bench/app/cine.dll"
+cp "$build/win32/launcher.exe" "$bench/app/MOVIE.EXE"
+cp "$build/win32/runtime/test/cine.dll" "$bench/app/cine.dll"
 
 now_ns() { date +%s%N; }
 letters=abcdefghijklmnopqrstuvwxyz
@@ -47,7 +47,7 @@ ms() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", (b - a) / 1e6 }'; }
 make_tree "$bench/tmp"
 entries=$(count "$bench/tmp")
 sync
-timer=$("$wine" "$build/win64/tests/workfolder_cleanup_timer.exe" "$winbench\\tmp" | tr -d '\r')
+timer=$("$wine" "$build/win32/tests/workfolder_cleanup_timer.exe" "$winbench\\tmp" | tr -d '\r')
 cleanup_ms=$(sed -n 's/^milliseconds=//p' <<<"$timer")
 left=$(count "$bench/tmp")
 
@@ -62,7 +62,7 @@ rm_ms=$(ms "$start" "$end")
 run_launcher() {
   local start end
   start=$(now_ns)
-  "$wine" "$build/win64/tests/probe.exe" run --tmp "$winbench\\tmp" \
+  "$wine" "$build/win32/tests/probe.exe" run --tmp "$winbench\\tmp" \
     --env "CINE_REPORT=$winbench\\report.txt" "$winbench\\app\\MOVIE.EXE" >/dev/null
   end=$(now_ns)
   ms "$start" "$end"

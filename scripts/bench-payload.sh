@@ -16,7 +16,7 @@ if [[ -z "${DISPLAY:-}" || ! -f "$WINEPREFIX/system.reg" ]]; then
 fi
 
 host="$build/host"
-win="$build/win64"
+win="$build/win32"
 work="$WINEPREFIX/drive_c/bench-payload"
 winwork='C:\bench-payload'
 mib=16
@@ -32,7 +32,7 @@ calc() { awk "BEGIN { printf \"%.1f\", $1 }"; }
 
 # Stored: random bytes, as incompressible as runtime data gets. Compressed: the
 # tools' own executables, machine code like the runtime's libraries.
-for _ in $(seq 12); do cat "$win/cinepack.exe" "$build/win32/cinepack.exe"; done >"$work/code.bin"
+for _ in $(seq 12); do cat "$win/cinepack.exe" "$win/tests/probe.exe"; done >"$work/code.bin"
 for i in 1 2 3 4; do
   dd if=/dev/urandom of="$work/src/stored$i.bin" bs=1M count=$mib status=none
   tail -c +$((i * 4099)) "$work/code.bin" >"$work/src/packed$i.bin"
@@ -59,7 +59,7 @@ pack PACKED.EXE cine.dll packed1.bin:compress packed2.bin:compress packed3.bin:c
 start_to_runtime() {
   local exe=$1
   rm -f "$work/report.txt"
-  /usr/lib/wine/wine64 "$win/tests/probe.exe" run --tmp "$winwork\\tmp" \
+  "$CINE_WINE" "$win/tests/probe.exe" run --tmp "$winwork\\tmp" \
     --env "CINE_REPORT=$winwork\\report.txt" --timeout 600000 "$winwork\\app\\$exe" >/dev/null
   local us
   us=$(sed -n 's/^since_start_us=\([0-9]*\).*/\1/p' "$work/report.txt" 2>/dev/null || true)

@@ -1,20 +1,20 @@
 #!/usr/bin/env bash
 # The launcher's own cost with no payload: a projector whose cine.dll (beside it)
 # returns at once, against an empty Windows program, each started RUNS times by
-# wine64 in the same Wine session. Prints the medians and their difference.
+# 32-bit Wine in the same Wine session. Prints the medians and their difference.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${CINE_BUILD:-$root/build}"
-wine=/usr/lib/wine/wine64
 runs="${RUNS:-30}"
 source "$root/scripts/wine-session.sh"
 if [[ -z "${DISPLAY:-}" || ! -f "$WINEPREFIX/system.reg" ]]; then start_wine_session; fi
+wine="$CINE_WINE"
 
 bench="$WINEPREFIX/drive_c/bench_startup"
 rm -rf "$bench" && mkdir -p "$bench"
-cp "$build/win64/launcher.exe" "$bench/MOVIE.EXE"
-cp "$build/win64/runtime/test/cine.dll" "$bench/cine.dll"
-cp "$build/win64/tests/empty_program.exe" "$bench/EMPTY.EXE"
+cp "$build/win32/launcher.exe" "$bench/MOVIE.EXE"
+cp "$build/win32/runtime/test/cine.dll" "$bench/cine.dll"
+cp "$build/win32/tests/empty_program.exe" "$bench/EMPTY.EXE"
 
 once_us() {  # program: wall time of one start, in microseconds
   local start end
@@ -37,4 +37,4 @@ empty=$(printf '%s\n' "${empty_times[@]}" | median_ms)
 launcher=$(printf '%s\n' "${launcher_times[@]}" | median_ms)
 rm -rf "$bench"
 awk -v e="$empty" -v l="$launcher" -v n="$runs" 'BEGIN {
-  printf "startup (median of %d runs each, alternated, under wine64): empty program %.1f ms, launcher to runtime and back %.1f ms, overhead %.1f ms (%.2fx)\n", n, e, l, l - e, l / e }'
+  printf "startup (median of %d runs each, alternated, under 32-bit Wine): empty program %.1f ms, launcher to runtime and back %.1f ms, overhead %.1f ms (%.2fx)\n", n, e, l, l - e, l / e }'

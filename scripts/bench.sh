@@ -30,7 +30,9 @@ cat "$out/table.md"
   echo "Measured $(date -u '+%Y-%m-%d %H:%M UTC') on $(nproc) cores of" \
     "$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)," \
     "$(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo)," \
-    "$(uname -sr), $(/usr/lib/wine/wine64 --version 2>/dev/null)."
+    "$(uname -sr)."
+  echo "Windows figures: the shipped PE32 build (build/win32) under 32-bit $("${CINE_WINE:-$root/scripts/wine32}" --version 2>/dev/null)," \
+    "run ${CINE_WINE##*/} (chroot into an i386 root, or the full-system emulator)."
   echo "Each ratio compares two figures taken side by side in the same run."
   echo "Reproduce with \`./run bench\`; each benchmark's own output is kept in \`build/bench/\`."
   echo

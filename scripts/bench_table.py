@@ -43,20 +43,20 @@ stored = grab(payload, r"stored entries\s+[\d.]+ ms\s+\(([\d.-]+) ms more\)")
 cp = grab(payload, r"cp of the same .*?([\d.]+) ms")
 packed = grab(payload, r"compressed entries .*?\)\s+[\d.]+ ms\s+\(([\d.-]+) ms more\)")
 decode = grab(payload, r"lzari decode of the same streams\s+([\d.]+) ms")
-row("start to runtime, 64 MiB stored entries (extra)", f"{stored:.0f} ms", f"cp {cp:.0f} ms",
+row("PE32: start to runtime, 64 MiB stored entries (extra)", f"{stored:.0f} ms", f"cp {cp:.0f} ms",
     f"{stored / cp:.2f}x cp")
-row("start to runtime, 64 MiB compressed entries (extra)", f"{packed:.0f} ms",
+row("PE32: start to runtime, 64 MiB compressed entries (extra)", f"{packed:.0f} ms",
     f"lzari decode {decode:.0f} ms", f"{packed / decode:.2f}x decode")
 
 cleanup = (out / "cleanup.txt").read_text()
 c = grab(cleanup, r"timed in-process:\s+([\d.]+) ms")
 r = grab(cleanup, r"rm -rf of the same tree on the host:\s+([\d.]+) ms")
-row("exit cleanup, 1,000 abandoned folders", f"{c:.0f} ms", f"rm -rf {r:.0f} ms", f"{c / r:.1f}x rm -rf")
+row("PE32: exit cleanup, 1,000 abandoned folders", f"{c:.0f} ms", f"rm -rf {r:.0f} ms", f"{c / r:.1f}x rm -rf")
 
 startup = (out / "startup.txt").read_text()
 e = grab(startup, r"empty program ([\d.]+) ms")
 l = grab(startup, r"launcher to runtime and back ([\d.]+) ms")
-row("launcher, no payload, start to runtime and back", f"{l:.1f} ms",
+row("PE32: launcher, no payload, start to runtime and back", f"{l:.1f} ms",
     f"empty program {e:.1f} ms", f"+{l - e:.1f} ms")
 
 print("| measure | this system | side by side | ratio |")
