@@ -28,12 +28,15 @@ start_wine_session() {
   esac
   echo "32-bit Wine: $mode ($("$CINE_WINE" --version 2>/dev/null || echo unknown version))"
 
-  local display=99
-  while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do display=$((display + 1)); done
-  Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  # Xvfb picks a free display itself: one whose socket no other server holds, also
+  # a server of another root or container sharing this network namespace.
+  local numberFile
+  numberFile="$(mktemp)"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$numberFile" >/dev/null 2>&1 &
   XVFB_PID=$!
-  export DISPLAY=":$display"
-  for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$display ]] && break; sleep 0.1; done
+  for _ in $(seq 100); do [[ -s "$numberFile" ]] && break; sleep 0.1; done
+  export DISPLAY=":$(tr -d '\n' <"$numberFile")"
+  rm -f "$numberFile"
   trap stop_wine_session EXIT
   [[ "$mode" == qemu ]] && "$CINE_WINE" --start
   rm -rf "$WINEPREFIX"
