@@ -347,6 +347,23 @@ TEST(CloseSplash, TakesTheWindowDownEndsTheThreadAndASecondCallFails) {
   EXPECT_EQ(r.exitCode, 0);
 }
 
+TEST(CloseSplash, ARequestMadeOnEntryIsNeverLost) {
+  // The runtime closes the splash first thing, racing the splash thread's start; run
+  // after run, the request must find the thread and take the window down.
+  Projector p = MakeProjector("close_at_once");
+  WriteFile(p.box.app + "/MOVIE.BMP", MakeBmp(40, 30));
+  LaunchSpec spec = SpecFor(p);
+  spec.env = {"CINE_CLOSE_SPLASH=1"};
+  for (int run = 0; run < 12; ++run) {
+    SCOPED_TRACE(run);
+    std::map<std::string, std::string> window;
+    LaunchResult r = LaunchAndLook(p, spec, [&] { window = Inspect({"gone", "500"}); });
+    EXPECT_NE(r.report["close1"], "0") << "the request was not posted";
+    EXPECT_EQ(r.report["splash_thread_ended"], "1");
+    EXPECT_EQ(window["gone"], "1") << "the splash stayed up";
+  }
+}
+
 // Runs a projector and reports whether it started a splash, by the block the runtime
 // received and by the window on the screen.
 struct SplashSeen {
