@@ -339,7 +339,7 @@ TEST(CloseSplash, TakesTheWindowDownEndsTheThreadAndASecondCallFails) {
   LaunchSpec spec = SpecFor(p);
   spec.env = {"CINE_CLOSE_SPLASH=1", "CINE_CLOSE_WHEN=" + ToWindowsPath(gate)};
   // The runtime calls closeSplash only when the gate opens, after the window has been
-  // seen: a request posted before the thread has a message queue would be lost.
+  // seen and made to create its palette, so that the close is seen to delete it.
   Running run = StartRunning(p, spec);
   std::map<std::string, std::string> shown = Inspect({"send", "other"});
   WriteFile(gate, "");
