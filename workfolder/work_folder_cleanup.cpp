@@ -5,8 +5,6 @@
 
 namespace {
 
-int DeleteTree(char* folder, int inWorkFolder);
-
 // Opening the lock file with no sharing succeeds only when no live run holds it.
 int IsLockFree(const char* folder) {
   char lockPath[PathCapacity];
