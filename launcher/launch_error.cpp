@@ -13,7 +13,11 @@ void ShowLaunchError(HINSTANCE instance, LaunchError code) {
   text[0] = 0;
   LoadStringA(instance, CaptionStringId, caption, CaptionCapacity);
   LoadStringA(instance, message.textId, text, MessageTextCapacity - 1);
-  int answer = MessageBoxA(0, text, caption, message.style);
+  // A splash the runtime never closed is topmost and would cover the box, leaving the
+  // launch to wait on a message nobody can see. A topmost box comes up above it; the
+  // splash stays, behind the message, until the process ends. MB_SYSTEMMODAL means no
+  // more than topmost for a box without an owner, and Wine honours only it.
+  int answer = MessageBoxA(0, text, caption, message.style | MB_TOPMOST | MB_SYSTEMMODAL);
   if (message.offersDownload && answer == IDOK && BuildDownloadUrl(text)) {
     OpenInBrowser(text);
   }

@@ -18,14 +18,17 @@ struct ExtractionBlocks {
 };
 
 int WriteStoredEntry(const PayloadPlatform* p, const PayloadEntry* entry, PayloadFile file,
-                     int32_t fileSize, const char* target) {
+                     const char* target) {
   int result = p->pathExists(p->context, target) ? 1 : 0;
   PayloadFile out = p->createFile(p->context, target);
   // An existing file that cannot be replaced (held open by another run, read-only)
   // counts as extracted; a target that could not be created at all fails the slot.
   if (out == PayloadFileError) return result;
-  if (!EntryFitsInFile(entry, fileSize)) {
-    // Data beyond the end of the executable: the entry is damaged, not short.
+  // Data that reaches past the end of the executable is copied up to the end, and data
+  // that starts past it gives an empty file: the copy ends with its source. Only a
+  // negative size, which no payload holds, is refused (as a count it would mean "to
+  // the end"); a negative offset fails at the positioning.
+  if (entry->size < 0) {
     result = 0;
   } else if (entry->size == 0) {
     // An empty entry is an empty file; copying "up to the end" would be wrong.
@@ -115,12 +118,14 @@ int OpenPayload(const PayloadPlatform* p, const char* exePath, int extract,
 
 int ExtractPayloadFiles(const PayloadPlatform* p, const PayloadHeader* header,
                         PayloadFile file) {
+  // Nothing to extract: the table is not looked at, so a bad leading entry (which the
+  // exit pass refuses to delete for) does not fail a launch that writes nothing.
+  if (header->extractCount == 0) return 1;
   // The magic says the maker meant a payload; a table that selects slots outside the
   // five, or names files outside their folder, is a damaged payload, so the launch
   // fails with ExtractionFailed rather than run without its files. Checked before the
   // work folder exists, so nothing is written for it.
-  if (!HasValidEntryTable(header)) return 0;
-  if (header->extractCount == 0) return 1;
+  if (!HasValidEntryTable(header, p->isLeadByte)) return 0;
   char workFolder[PathCapacity];
   if (!p->getWorkFolder(p->context, workFolder)) return 0;
   PayloadSlots slots = SelectExtractedSlots(header);
@@ -135,7 +140,8 @@ int ExtractEntries(const PayloadPlatform* p, const PayloadHeader* header, Payloa
   char target[PathCapacity];
   int folderFits = TextCopy(target, workFolder, PathCapacity);
   uint32_t folderEnd = TextLength(target);
-  // Every entry must lie inside the file; an end that cannot be found fails them all.
+  // A compressed entry is read whole, so its data must lie inside the file; an end that
+  // cannot be found fails every compressed entry.
   int32_t fileSize = p->seekFile(p->context, file, 0, 2);
   ExtractionBlocks blocks = {0, 0, 0, 0};
   int result = folderFits;
@@ -143,10 +149,10 @@ int ExtractEntries(const PayloadPlatform* p, const PayloadHeader* header, Payloa
     const PayloadEntry* entry = &header->entries[slot];
     target[folderEnd] = 0;
     // A target path longer than 260 bytes fails its slot; nothing is created for it.
-    if (!HasValidEntryNames(entry) || !AppendEntryFileName(target, entry, 1)) {
+    if (!HasValidEntryNames(entry, p->isLeadByte) || !AppendEntryFileName(target, entry, 1)) {
       result = 0;
     } else if (IsStoredEntry(entry)) {
-      result = WriteStoredEntry(p, entry, file, fileSize, target);
+      result = WriteStoredEntry(p, entry, file, target);
     } else {
       result = WriteCompressedEntry(p, entry, file, fileSize, target, &blocks);
     }
@@ -205,7 +211,7 @@ void DeleteLeadingEntryFiles(const PayloadPlatform* p, const char* exePath) {
     // Only a table whose names all stay inside the folder deletes anything: a damaged
     // header must not choose what is deleted. (The movie offset is not checked here.)
     if (ReadPayloadHeader(p, file, &header) && header.magic == PayloadMagic &&
-        HasValidEntryTable(&header) && TextCopy(path, exePath, PathCapacity)) {
+        HasValidEntryTable(&header, p->isLeadByte) && TextCopy(path, exePath, PathCapacity)) {
       // Keep the folder with its backslash; without one, names are relative to the
       // current directory.
       uint32_t folderEnd = 0;

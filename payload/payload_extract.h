@@ -38,6 +38,8 @@ struct PayloadPlatform {
   int (*decodeEntry)(void* context, LzariDecoder* decoder, uint8_t* output,
                      uint32_t outputSize, const uint8_t* input, int32_t inputLength,
                      PayloadFile file);
+  // The system's double-byte rule, a property of the code page: it takes no context.
+  LeadByteRule isLeadByte;
 };
 
 // Reads the trailer's header offset and the 292-byte header from it. Nonzero when

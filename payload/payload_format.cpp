@@ -25,13 +25,18 @@ int IsForbiddenCharacter(char c) {
   return 0;
 }
 
-// A field of allowed characters; extensions may not hold a dot either.
-int IsCleanField(const char* field, int32_t length, int allowDot) {
+// A field of allowed characters; extensions may not hold a dot either. The field is
+// walked a character at a time: the second byte of a double-byte character may be
+// 0x5C or 0x7C and is then no separator. A first byte without its second is refused,
+// since joined to the next part of the path it would swallow a character of that.
+int IsCleanField(const char* field, int32_t length, int allowDot, LeadByteRule isLeadByte) {
   for (int32_t i = 0; i < length; ++i) {
+    if (isLeadByte(static_cast<uint8_t>(field[i]))) {
+      if (++i == length) return 0;
+      continue;
+    }
     if (IsForbiddenCharacter(field[i])) return 0;
     if (!allowDot && field[i] == '.') return 0;
-    // ".." anywhere in a name is refused outright: nothing legitimate needs it.
-    if (field[i] == '.' && i + 1 < length && field[i + 1] == '.') return 0;
   }
   return 1;
 }
@@ -93,23 +98,28 @@ int HasValidSlotCounts(const PayloadHeader* header) {
          header->extractCount >= 0 && header->extractCount <= header->entryCount;
 }
 
-int HasValidEntryNames(const PayloadEntry* entry) {
+int SingleByteCodePage(uint8_t) { return 0; }
+
+// Separators and colons (drive or stream) are refused wherever they stand; a file name
+// that is "." or ".." (or only dots and spaces, which Windows strips) is refused as a
+// whole. Dots elsewhere are plain characters: "movie..v2" stays in its folder.
+int HasValidEntryNames(const PayloadEntry* entry, LeadByteRule isLeadByte) {
   int32_t nameLength = FieldLength(entry->name, PayloadNameWidth);
   int32_t extensionLength = FieldLength(entry->extension, PayloadExtensionWidth);
   int32_t extractLength = FieldLength(entry->extractExtension, PayloadExtractExtensionWidth);
   if (nameLength < 0 || extensionLength < 0 || extractLength < 0) return 0;
-  if (!IsCleanField(entry->name, nameLength, 1)) return 0;
-  if (!IsCleanField(entry->extension, extensionLength, 0)) return 0;
-  if (!IsCleanField(entry->extractExtension, extractLength, 0)) return 0;
+  if (!IsCleanField(entry->name, nameLength, 1, isLeadByte)) return 0;
+  if (!IsCleanField(entry->extension, extensionLength, 0, isLeadByte)) return 0;
+  if (!IsCleanField(entry->extractExtension, extractLength, 0, isLeadByte)) return 0;
   if (!NamesAFile(entry->name, nameLength, entry->extension, extensionLength)) return 0;
   if (!NamesAFile(entry->name, nameLength, entry->extractExtension, extractLength)) return 0;
   return !IsDeviceName(entry->name, nameLength);
 }
 
-int HasValidEntryTable(const PayloadHeader* header) {
+int HasValidEntryTable(const PayloadHeader* header, LeadByteRule isLeadByte) {
   if (!HasValidSlotCounts(header)) return 0;
   for (int32_t i = 0; i < header->entryCount; ++i) {
-    if (!HasValidEntryNames(&header->entries[i])) return 0;
+    if (!HasValidEntryNames(&header->entries[i], isLeadByte)) return 0;
   }
   return 1;
 }

@@ -81,14 +81,23 @@ PayloadSlots SelectLeadingSlots(const PayloadHeader* header);
 // Whether the counts select slots inside the five-slot table.
 int HasValidSlotCounts(const PayloadHeader* header);
 
+// The ANSI code page's double-byte rule: whether `byte` starts a two-byte character.
+// Names are walked character by character with it, so that a second byte of 0x5C is
+// never taken for a backslash.
+typedef int (*LeadByteRule)(uint8_t byte);
+
+// The rule of a single-byte code page (no lead bytes), for tools that build payloads
+// away from Windows.
+int SingleByteCodePage(uint8_t byte);
+
 // Whether the three text fields of a slot end inside their fields and name files that
 // stay in the folder they are joined to.
-int HasValidEntryNames(const PayloadEntry* entry);
+int HasValidEntryNames(const PayloadEntry* entry, LeadByteRule isLeadByte);
 
 // Whether the counts and every used slot's names are valid. A header that fails this
 // is recognised (its flags still count) but nothing is extracted from it or deleted
 // for it.
-int HasValidEntryTable(const PayloadHeader* header);
+int HasValidEntryTable(const PayloadHeader* header, LeadByteRule isLeadByte);
 
 // A compressed entry is one whose two extensions differ, compared exactly.
 int IsStoredEntry(const PayloadEntry* entry);

@@ -35,12 +35,13 @@ int DecodeEntry(void*, LzariDecoder* decoder, uint8_t* output, uint32_t outputSi
                 const uint8_t* input, int32_t inputLength, PayloadFile file) {
   return DecodeEntryToFile(decoder, output, outputSize, input, inputLength, file);
 }
+int IsLeadByte(uint8_t byte) { return IsDBCSLeadByte(byte); }
 
 const PayloadPlatform Win32Platform = {
     0,           OpenForReading, CreateNormalFile, SeekFile,   ReadFromFile,
     WriteToFile, CloseFile,      DeleteNamedFile,  PathExists, AllocateMemory,
     LockMemory,  UnlockMemory,   FreeMemory,       SetMode,    GetCreatedWorkFolder,
-    DecodeEntry,
+    DecodeEntry, IsLeadByte,
 };
 
 }  // namespace

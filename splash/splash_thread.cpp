@@ -12,6 +12,14 @@ const DWORD SplashStackSize = 0x20000;
 const UINT SplashLoadFlags = 0x2010;
 // Room for the executable's path plus the longest growth of ReplaceExtension.
 const uint32_t SplashPathRoom = PathCapacity + sizeof(SplashExtension) - 1;
+// How long StartSplash waits for the splash thread to be ready for the close request.
+// A window is up in milliseconds; the bound only keeps a stuck window system from
+// holding up the launch.
+const DWORD SplashReadyWait = 3000;
+
+// StartSplash runs once per process; the thread reads this record while StartSplash
+// may already have given up waiting for it, so it lives as long as the process.
+SplashHandOver handOver;
 }  // namespace
 
 HBITMAP LoadSplashBitmap() {
@@ -29,13 +37,26 @@ HBITMAP LoadSplashBitmap() {
 DWORD StartSplash() {
   HBITMAP bitmap = LoadSplashBitmap();
   if (bitmap == 0) return 0;
+  handOver.bitmap = bitmap;
+  // Manual reset, not signalled. Without it the splash still runs, unwaited for.
+  handOver.ready = CreateEventA(0, TRUE, FALSE, 0);
   DWORD threadId = 0;
-  HANDLE thread = CreateThread(0, SplashStackSize, SplashThreadProc, bitmap, 0, &threadId);
+  HANDLE thread =
+      CreateThread(0, SplashStackSize, SplashThreadProc, &handOver, 0, &threadId);
   if (thread == 0) {
     DeleteObject(bitmap);
+    if (handOver.ready != 0) CloseHandle(handOver.ready);
     return 0;
   }
-  // Nobody waits for the splash thread; from here on it owns the bitmap.
+  // From here on the thread owns the bitmap. A request posted before the thread had a
+  // message queue would be lost, and one posted before its window exists has been
+  // seen lost too: hand over only once the thread is ready, or has ended.
+  if (handOver.ready != 0) {
+    HANDLE waitFor[2] = {handOver.ready, thread};
+    DWORD waited = WaitForMultipleObjects(2, waitFor, FALSE, SplashReadyWait);
+    // After a timeout the thread may still set the event: it stays open.
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_OBJECT_0 + 1) CloseHandle(handOver.ready);
+  }
   CloseHandle(thread);
   return threadId;
 }

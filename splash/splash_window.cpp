@@ -26,17 +26,23 @@ static_assert(sizeof(SplashColor) == sizeof(PALETTEENTRY), "entry layout");
 }  // namespace
 
 DWORD WINAPI SplashThreadProc(LPVOID parameter) {
-  HBITMAP bitmap = static_cast<HBITMAP>(parameter);
-  if (!RegisterSplashClass()) {
-    DeleteObject(bitmap);
-    return 0;
-  }
-  HWND window = CreateSplashWindow(bitmap);
+  const SplashHandOver* handOver = static_cast<const SplashHandOver*>(parameter);
+  HBITMAP bitmap = handOver->bitmap;
+  HANDLE ready = handOver->ready;
+  MSG message;
+  // The message queue comes first, so that a close request posted from here on waits
+  // in it, even one that comes before the window: the loop below takes it once the
+  // window is up.
+  PeekMessageA(&message, 0, WM_USER, WM_USER, PM_NOREMOVE);
+  HWND window = RegisterSplashClass() ? CreateSplashWindow(bitmap) : 0;
+  // StartSplash waits for this: the runtime is called only once the window is up (or
+  // will never be), so its request always finds it, and a failure message shown later
+  // comes up above the splash.
+  if (ready != 0) SetEvent(ready);
   if (window == 0) {
     DeleteObject(bitmap);
     return 0;
   }
-  MSG message;
   message.wParam = 0;
   // GetMessageA fails (-1) only for a bad window filter, and this one is null; should
   // it ever fail, ending the loop beats spinning on it.

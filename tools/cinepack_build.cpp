@@ -112,10 +112,10 @@ std::string MakeEntryNames(const std::string& fileName, bool compress, PayloadEn
   PutField(entry->name, sizeof entry->name, name);
   PutField(entry->extractExtension, sizeof entry->extractExtension, extension);
   PutField(entry->extension, sizeof entry->extension, compress ? PackedExtension(extension) : extension);
-  if (!HasValidEntryNames(entry)) {
+  if (!HasValidEntryNames(entry, SingleByteCodePage)) {
     return "'" + fileName +
-           "' is not a name the launcher accepts: no path separators, drive letters, '..', "
-           "wildcards, control characters or device names";
+           "' is not a name the launcher accepts: no path separators, colons, wildcards, "
+           "control characters, device names, or names of only dots and spaces";
   }
   return "";
 }

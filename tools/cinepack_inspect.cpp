@@ -51,9 +51,9 @@ std::string FindTableProblem(const PayloadHeader& h) {
     if (!HasTerminator(e.extractExtension, sizeof e.extractExtension)) {
       return slot + "the extract extension has no terminator in its 7 bytes";
     }
-    if (!HasValidEntryNames(&e)) {
+    if (!HasValidEntryNames(&e, SingleByteCodePage)) {
       return slot + "'" + LeadingName(e) + "' / '" + TargetName(e) +
-             "' would leave its folder or name a device (separator, drive, '..', wildcard, "
+             "' would leave its folder or name a device (separator, colon, only dots, wildcard, "
              "control character or device name)";
     }
   }

@@ -1,6 +1,7 @@
 // Removal of work folders whose runs have ended: those whose lock file can be opened.
 #include "workfolder/work_folder.h"
 #include "launcher/paths.h"
+#include "workfolder/work_folder_walk.h"
 
 namespace {
 
@@ -13,6 +14,46 @@ int IsLockFree(const char* folder) {
   if (lock == INVALID_HANDLE_VALUE) return 0;
   CloseHandle(lock);
   return 1;
+}
+
+// Deletes everything below `folder`, depth first in listing order, stopping at the
+// first failure, then the folder. In a work folder (`inWorkFolder`) the lock file is
+// deleted only once everything else is gone.
+int DeleteTree(char* folder, int inWorkFolder) {
+  if (!EnsureTrailingBackslashWithin(folder, PathCapacity)) return 0;
+  char path[PathCapacity];
+  WIN32_FIND_DATAA found;
+  int lockListed = 0;
+  // A pattern that does not fit is treated like a failed search: only an empty folder
+  // could then be removed, and RemoveDirectoryA removes nothing else.
+  HANDLE search = JoinFolderEntry(path, folder, "*.*") ? FindFirstFileA(path, &found)
+                                                        : INVALID_HANDLE_VALUE;
+  if (search != INVALID_HANDLE_VALUE) {
+    int result = 1;
+    do {
+      TreeAction action = ChooseTreeAction(found.cFileName, found.dwFileAttributes, inWorkFolder);
+      if (action == TreeSkip) continue;
+      if (action == TreeDeleteLast) {
+        lockListed = 1;
+        continue;
+      }
+      if (!JoinFolderEntry(path, folder, found.cFileName)) {
+        result = 0;
+      } else if (action == TreeDeleteFile) {
+        result = DeleteFileA(path);
+      } else if (action == TreeUnlink) {
+        result = RemoveDirectoryA(path);
+      } else {
+        result = DeleteFolderTree(path);
+      }
+      if (!result) break;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    if (!result) return 0;
+  }
+  // Should the lock file not go, RemoveDirectoryA fails and the folder is kept with it.
+  if (lockListed && JoinFolderEntry(path, folder, LockFileName)) DeleteFileA(path);
+  return RemoveDirectoryA(folder);
 }
 
 }  // namespace
@@ -31,43 +72,16 @@ int RemoveStaleWorkFolders() {
   if (search == INVALID_HANDLE_VALUE) return 0;
   int removed = 0;
   do {
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    // A link is never followed, not even to look for a lock file behind it.
+    if (!IsWorkFolderCandidate(found.dwFileAttributes)) continue;
     char folder[PathCapacity];
     // A folder whose paths would not fit the buffers was never one of ours: left alone.
     if (!BuildListedFolderPath(folder, tempPath, found.cFileName)) continue;
     if (!IsLockFree(folder)) continue;
-    removed |= DeleteFolderTree(folder);
+    removed |= DeleteTree(folder, 1);
   } while (FindNextFileA(search, &found));
   FindClose(search);
   return removed;
 }
 
-int DeleteFolderTree(char* folder) {
-  if (!EnsureTrailingBackslashWithin(folder, PathCapacity)) return 0;
-  char path[PathCapacity];
-  WIN32_FIND_DATAA found;
-  // A pattern that does not fit is treated like a failed search: only an empty folder
-  // could then be removed, and RemoveDirectoryA removes nothing else.
-  HANDLE search = JoinFolderEntry(path, folder, "*.*") ? FindFirstFileA(path, &found)
-                                                        : INVALID_HANDLE_VALUE;
-  if (search != INVALID_HANDLE_VALUE) {
-    int result = 1;
-    do {
-      if (IsDotEntry(found.cFileName)) continue;
-      if (!JoinFolderEntry(path, folder, found.cFileName)) {
-        result = 0;
-      } else if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        result = DeleteFileA(path);
-      } else if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        // A linked folder is unlinked, never entered: what it points to is not ours.
-        result = RemoveDirectoryA(path);
-      } else {
-        result = DeleteFolderTree(path);
-      }
-      if (!result) break;
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    if (!result) return 0;
-  }
-  return RemoveDirectoryA(folder);
-}
+int DeleteFolderTree(char* folder) { return DeleteTree(folder, 0); }

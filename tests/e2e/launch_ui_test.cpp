@@ -110,16 +110,16 @@ TEST(FailureMessage, EachOutcomeShowsItsTextWithTheErrorIcon) {
     const char* exitCode;
   };
   const Case cases[] = {
-      {"runtime_failed", "launcher", "test", "0", false, false, CannotRunText, "00000010", "ok", "OK", "00000001"},
-      {"msvcrt_missing", "crt_twin", "test", "7", false, false, MsvcrtMissingText, "00000010", "ok", "OK", "00000000"},
-      {"runtime_not_found", "launcher", "", "7", false, false, PlayerMissingText, "00000011", "cancel", "OK,Cancel", "00000000"},
-      {"entry_point_missing", "launcher", "noexport", "7", false, false, CannotRunText, "00000010", "ok", "OK", "00000000"},
+      {"runtime_failed", "launcher", "test", "0", false, false, CannotRunText, "00041010", "ok", "OK", "00000001"},
+      {"msvcrt_missing", "crt_twin", "test", "7", false, false, MsvcrtMissingText, "00041010", "ok", "OK", "00000000"},
+      {"runtime_not_found", "launcher", "", "7", false, false, PlayerMissingText, "00041011", "cancel", "OK,Cancel", "00000000"},
+      {"entry_point_missing", "launcher", "noexport", "7", false, false, CannotRunText, "00041010", "ok", "OK", "00000000"},
       // cine.dll is there and would run, were the current directory readable.
-      {"no_current_directory", "launcher", "test", "7", true, false, CannotRunText, "00000010", "ok", "OK", "00000000"},
+      {"no_current_directory", "launcher", "test", "7", true, false, CannotRunText, "00041010", "ok", "OK", "00000000"},
       // A work folder without cine.dll: the copy beside the executable is not tried.
-      {"runtime_load_failed", "packed", "test", "7", false, false, CannotCreateText, "00000010", "ok", "OK", "00000000"},
+      {"runtime_load_failed", "packed", "test", "7", false, false, CannotCreateText, "00041010", "ok", "OK", "00000000"},
       // No work folder can be made where TMP points.
-      {"extraction_failed", "packed", "test", "7", false, true, CannotCreateText, "00000010", "ok", "OK", "00000000"},
+      {"extraction_failed", "packed", "test", "7", false, true, CannotCreateText, "00041010", "ok", "OK", "00000000"},
   };
   RelaySession session;
   for (const Case& c : cases) {
@@ -149,7 +149,7 @@ TEST(FailureMessage, EachOutcomeShowsItsTextWithTheErrorIcon) {
     EXPECT_EQ(OutputValue(run.output, "exit"), std::string(c.exitCode) == "00000001" ? "1" : "0");
     EXPECT_EQ(Exists(r.root + "/report.txt"), std::string(c.name) == "runtime_failed");
 
-    // What the launcher asked for: one box, no owner, the error icon.
+    // What the launcher asked for: one box, no owner, the error icon, topmost.
     std::vector<TracedCall> calls = LauncherCalls(run);
     std::vector<TracedCall> boxes = Named(calls, "MessageBoxA");
     ASSERT_EQ(boxes.size(), 1u) << Describe(calls);

@@ -343,9 +343,10 @@ TEST(PayloadRun, ThirdOfFourFailingKeepsTheFirstTwoAndNeverTriesTheFourth) {
   Sandbox box = MakeSandbox("payload_third_fails");
   std::string src = box.root + "/src/";
   for (const char* name : {"a.dat", "b.dat", "c.dat", "d.dat"}) WriteFile(src + name, Text(5000));
-  Pack(box, {src + "a.dat", src + "b.dat:compress", src + "c.dat", src + "d.dat"}, "");
+  Pack(box, {src + "a.dat", src + "b.dat:compress", src + "c.dat:compress", src + "d.dat"}, "");
+  // A compressed entry is read whole: one whose data runs past the end fails.
   int32_t pastTheEnd = 0x7FFF0000;
-  PatchSlot(box.app + "/MOVIE.EXE", 2, 0, &pastTheEnd, 4);
+  PatchSlot(box.app + "/MOVIE.EXE", 2, 4, &pastTheEnd, 4);
 
   std::string ready = box.root + "/watch.ready";
   std::string until = box.root + "/watch.until";

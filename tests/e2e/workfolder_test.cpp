@@ -360,18 +360,17 @@ TEST(StaleCleanup, ABlockedFileStopsItsFolderAndTheCleanupGoesOn) {
     std::vector<std::string> order = ListingOrder(folder);
     auto at = std::find(order.begin(), order.end(), c.blocker);
     ASSERT_NE(at, order.end());
-    auto lockAt = std::find(order.begin(), order.end(), "Quorvantix.lok");
-    bool lockSurvives = lockAt > at;
 
     Launch(box, Spec(box, box.tmp));
-    // Everything listed before the blocker is gone; it and all after it stay.
+    // Everything listed before the blocker is gone; it and all after it stay, and so
+    // does the lock file wherever it is listed: it goes last.
     for (auto it = order.begin(); it != order.end(); ++it) {
-      EXPECT_EQ(Exists(folder + "/" + *it), it >= at) << *it;
+      EXPECT_EQ(Exists(folder + "/" + *it), it >= at || *it == "Quorvantix.lok") << *it;
     }
     EXPECT_FALSE(Exists(box.tmp + "/TempFolder.abd")) << "the next folder is still cleaned";
 
-    // Unblocked, the folder goes at the next exit if its lock file survived; without
-    // it, the folder is nobody's to remove and stays for good.
+    // Unblocked, the folder goes at the next exit: its lock file is still there to say
+    // that nobody holds it.
     if (held) {
       WriteFile(release, "");
       FinishWine(holder, box.root + "/hold.out");
@@ -381,23 +380,49 @@ TEST(StaleCleanup, ABlockedFileStopsItsFolderAndTheCleanupGoesOn) {
                                    std::filesystem::perm_options::add);
     }
     Launch(box, Spec(box, box.tmp));
-    EXPECT_EQ(Exists(folder), !lockSurvives);
+    EXPECT_FALSE(Exists(folder));
   }
 }
 
-TEST(StaleCleanup, LinkedFolderInsideIsNeverEntered) {
-  Sandbox box = MakeProjector("linked", false);
-  std::string outside = box.root + "/outside";
-  WriteFile(outside + "/precious.txt", "keep me");
-  std::string folder = box.tmp + "/TempFolder.abc";
-  MakeAbandonedFolder(folder);
-  std::filesystem::create_directory_symlink(outside, folder + "/link");
-  std::vector<std::string> order = ListingOrder(folder);
-  auto link = std::find(order.begin(), order.end(), "link");
-  ASSERT_NE(link, order.end());
-  Launch(box, Spec(box, box.tmp));
-  EXPECT_EQ(ReadFile(outside + "/precious.txt"), "keep me");
-  for (auto it = order.begin(); it != link; ++it) EXPECT_FALSE(Exists(folder + "/" + *it)) << *it;
+// Wine shows a Unix symbolic link to a folder as a folder with FILE_ATTRIBUTE_REPARSE_POINT
+// (it makes no junctions or Windows symbolic links of its own), the way Windows shows
+// a junction. What such a link points to is never the cleanup's to delete.
+TEST(StaleCleanup, LinksAreNeverFollowed) {
+  struct Case { const char* name; const char* link; };  // the link, below tmp/
+  const Case cases[] = {
+      {"top", "TempFolder.lnk"},        // listed by the search itself
+      {"inside", "TempFolder.abc/link"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox box = MakeProjector(std::string("linked_") + c.name, false);
+    std::string outside = box.root + "/outside";
+    // It looks like an abandoned work folder: an unheld lock file and all.
+    WriteFile(outside + "/Quorvantix.lok", "");
+    WriteFile(outside + "/precious.txt", "keep me");
+    WriteFile(outside + "/sub/deep.txt", "keep me too");
+    std::string folder = box.tmp + "/TempFolder.abc";
+    MakeAbandonedFolder(folder);
+    std::string link = box.tmp + "/" + c.link;
+    std::filesystem::create_directory_symlink(outside, link);
+    std::vector<std::string> order = ListingOrder(folder);
+    auto linkAt = std::find(order.begin(), order.end(), "link");
+
+    Launch(box, Spec(box, box.tmp));
+    EXPECT_EQ(ReadFile(outside + "/precious.txt"), "keep me");
+    EXPECT_EQ(ReadFile(outside + "/sub/deep.txt"), "keep me too");
+    EXPECT_TRUE(Exists(outside + "/Quorvantix.lok"));
+    if (linkAt == order.end()) {
+      // Beside the link, the real folder is removed as usual; the link is left alone.
+      EXPECT_FALSE(Exists(folder));
+      EXPECT_TRUE(std::filesystem::is_symlink(link));
+    } else {
+      // Inside, what is listed before the link goes, the lock file excepted.
+      for (auto it = order.begin(); it != linkAt; ++it) {
+        EXPECT_EQ(Exists(folder + "/" + *it), *it == "Quorvantix.lok") << *it;
+      }
+    }
+  }
 }
 
 TEST(Concurrency, LiveInstanceKeepsItsFolderKilledOneIsRemovedByTheNextExit) {

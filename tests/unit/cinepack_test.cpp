@@ -120,7 +120,8 @@ TEST(CinepackNames, FileNamesBecomeSlotFieldsOrAClearRefusal) {
       {"movie.abcdefg", true, nullptr, nullptr, nullptr, "longer than 6"},
       {"abcdefghijabcdefghijabcdefghijabc.dll", false, nullptr, nullptr, nullptr, "longer than 32"},
       {"con.dll", false, nullptr, nullptr, nullptr, "not a name the launcher accepts"},
-      {"a..b.dll", false, nullptr, nullptr, nullptr, "not a name the launcher accepts"},
+      {"a..b.dll", false, "a..b", "dll", "dll", nullptr},
+      {"a:b.dll", false, nullptr, nullptr, nullptr, "not a name the launcher accepts"},
   };
   for (const Case& c : cases) {
     PayloadEntry e;
@@ -158,7 +159,7 @@ TEST_F(Cinepack, WritesStubFillHeaderEntriesMovieAndTrailer) {
   EXPECT_EQ(h.flags2 & PayloadNoSplashMask, 0x4u);
   EXPECT_EQ(h.entryCount, 3);
   EXPECT_EQ(h.extractCount, 2);
-  EXPECT_TRUE(HasValidEntryTable(&h));
+  EXPECT_TRUE(HasValidEntryTable(&h, SingleByteCodePage));
   // Data follows the header without gaps, in slot order; the leading entry has none.
   EXPECT_EQ(h.entries[0].offset, 1024 + 292);
   EXPECT_EQ(h.entries[0].size, 0);

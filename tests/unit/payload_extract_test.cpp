@@ -163,11 +163,55 @@ TEST(PayloadExtraction, StoredAndCompressedEntriesAreWrittenByteForByte) {
 }
 
 TEST(PayloadExtraction, NothingToExtractCreatesNoWorkFolder) {
-  FakePlatform fake;
-  Outcome run = Unpack(fake, MakeImage({Stored("lead", "tmp", "x")}, 0));
-  EXPECT_EQ(run.recognised, 1);
-  EXPECT_EQ(run.extractResult, 1u);
-  EXPECT_EQ(fake.workFolderCalls, 0);
+  // Leading entries are not looked at when nothing is extracted, even a bad one.
+  for (const char* lead : {"lead", "..\\lead"}) {
+    FakePlatform fake;
+    Outcome run = Unpack(fake, MakeImage({Stored(lead, "tmp", "x")}, 0));
+    EXPECT_EQ(run.recognised, 1) << lead;
+    EXPECT_EQ(run.extractResult, 1u) << lead;
+    EXPECT_EQ(fake.workFolderCalls, 0) << lead;
+  }
+}
+
+TEST(PayloadExtraction, NamesAreWalkedWithThePlatformsCodePage) {
+  // The second byte of this character is 0x5C, a backslash in a single-byte code page.
+  const std::string name = "\x95\x5C";
+  struct Case { LeadByteRule codePage; uint32_t result; };
+  const Case cases[] = {{payload_fake::CodePage932, 1}, {SingleByteCodePage, 0}};
+  for (const Case& c : cases) {
+    FakePlatform fake;
+    fake.codePage = c.codePage;
+    Outcome run = Unpack(fake, MakeImage({Stored(name, "dll", "x")}, 1));
+    EXPECT_EQ(run.extractResult, c.result);
+    EXPECT_EQ(fake.files.count(Folder + name + ".dll"), c.result);
+  }
+}
+
+TEST(PayloadExtraction, StoredEntryReachingPastTheEndIsCopiedUpToTheEnd) {
+  // A source that ends early ends the copy; a position past the end gives an empty file.
+  struct Case { const char* what; int32_t offset; int32_t size; std::string content; };
+  const std::string data = Bytes(50000, 10);
+  const int32_t start = 512 + 292;  // where MakeImage puts the first entry's data
+  const std::string rest = data + "MOVIE" + std::string("\x00\x02\0\0", 4);
+  const Case cases[] = {
+      {"size past the end", -1, 0x7FFFFFF0, rest},
+      {"size one past the end", -1, static_cast<int32_t>(rest.size()) + 1, rest},
+      {"offset past the end", 0x100000, 10, ""},
+      {"offset at the end", start + static_cast<int32_t>(rest.size()), 10, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakePlatform fake;
+    EntrySpec big = Stored("big", "dat", data);
+    big.offset = c.offset;
+    big.size = c.size;
+    Outcome run = Unpack(fake, MakeImage({big, Stored("next", "dat", "")}, 2));
+    EXPECT_EQ(run.extractResult, 1u);
+    ASSERT_TRUE(fake.files.count(Folder + "big.dat"));
+    EXPECT_EQ(fake.files[Folder + "big.dat"], c.content);
+    EXPECT_TRUE(fake.files.count(Folder + "next.dat"));
+    ExpectCleanExit(fake);
+  }
 }
 
 TEST(PayloadExtraction, DamagedTableFailsBeforeAnythingIsWritten) {
@@ -217,17 +261,10 @@ TEST(PayloadExtraction, FailingSlotStopsTheRestAndIsDeleted) {
     EntrySpec third;
     bool created;  // whether the failing slot's file was created (and so deleted)
   };
-  EntrySpec pastEnd = Stored("third", "dat", "");
-  pastEnd.offset = 0x100000;
-  pastEnd.size = 10;
-  EntrySpec tooLong = Stored("third", "dat", "abc");
-  tooLong.size = 0x7FFFFFF0;
   EntrySpec packedPastEnd = Compressed("third", "dat", "hello");
   packedPastEnd.size = 0x40000000;
   EntrySpec longName = Stored(std::string(32, 'n'), "dat", "abc");
   const Case cases[] = {
-      {"stored data past the end", pastEnd, true},
-      {"stored size past the end", tooLong, true},
       {"compressed size past the end", packedPastEnd, true},
       {"target path over 260 bytes", longName, false},
   };

@@ -28,6 +28,11 @@ struct Block {
   int locks = 0;
 };
 
+// Code page 932's lead bytes: their second byte may be 0x5C, a backslash on its own.
+inline int CodePage932(uint8_t byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
 struct FakePlatform {
   std::map<std::string, std::string> files;
   std::set<std::string> folders;
@@ -40,6 +45,7 @@ struct FakePlatform {
   int64_t diskSpace = -1;              // bytes the disk still takes; -1 unlimited
   bool workFolderFails = false;
   std::string workFolder = "C:\\TEMP\\TempFolder.aaa\\";
+  LeadByteRule codePage = SingleByteCodePage;
 
   // What happened.
   std::vector<std::string> log;        // "create P", "delete P", "decode P"
@@ -213,7 +219,8 @@ inline PayloadPlatform FakePlatform::Calls() {
   return PayloadPlatform{this,         OpenForReading, CreateFile,   SeekFile,
                          ReadFile,     WriteFile,      CloseFile,    DeleteFile,
                          PathExists,   AllocateMemory, LockMemory,   UnlockMemory,
-                         FreeMemory,   SetErrorMode,   GetWorkFolder, DecodeEntry};
+                         FreeMemory,   SetErrorMode,   GetWorkFolder, DecodeEntry,
+                         codePage};
 }
 
 // Builds executable images with a payload for the tests.

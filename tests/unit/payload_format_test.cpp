@@ -6,6 +6,7 @@
 
 #include "launcher/paths.h"
 #include "payload/payload_format.h"
+#include "tests/unit/payload_fake_platform.h"
 
 namespace {
 
@@ -93,7 +94,9 @@ TEST(PayloadNames, OnlyNamesThatStayInTheirFolderAreAccepted) {
     const char* extension;
     const char* extractExtension;
     bool valid;
+    LeadByteRule codePage = SingleByteCodePage;
   };
+  using payload_fake::CodePage932;
   const Case cases[] = {
       {"cine", "dll", "dll", true},
       {"cine", "", "", true},          // "cine." is still a file name
@@ -103,8 +106,19 @@ TEST(PayloadNames, OnlyNamesThatStayInTheirFolderAreAccepted) {
       {"com0", "x", "x", true},
       {"console", "x", "x", true},
       {"Lumen Reel 10", "htm", "html", true},
-      {"..", "dll", "dll", false},
-      {"a..b", "dll", "dll", false},
+      {"..", "dll", "dll", true},      // "...dll" is a plain name too
+      {"a..b", "dll", "dll", true},
+      {"movie..v2", "dat", "dat", true},
+      // A second byte of 0x5C or 0x7C is part of its character under code page 932,
+      // and a backslash or bar on its own elsewhere.
+      {"\x95\x5C", "dll", "dll", true, CodePage932},
+      {"\x83\x7C\x83\x5C", "txt", "txt", true, CodePage932},
+      {"cine", "\x95\x5C", "\x95\x5C", true, CodePage932},
+      {"\x95\x5C", "dll", "dll", false},
+      {"\x95\x5C\\evil", "dll", "dll", false, CodePage932},
+      {"\\\x95\x5C", "dll", "dll", false, CodePage932},
+      {"abc\x95", "dll", "dll", false, CodePage932},  // a first byte without its second
+      {"cine", "dll", "d\x95", false, CodePage932},
       {"..\\..\\evil", "dll", "dll", false},
       {"sub\\cine", "dll", "dll", false},
       {"sub/cine", "dll", "dll", false},
@@ -131,7 +145,7 @@ TEST(PayloadNames, OnlyNamesThatStayInTheirFolderAreAccepted) {
   };
   for (const Case& c : cases) {
     PayloadEntry e = Entry(c.name, c.extension, c.extractExtension);
-    EXPECT_EQ(HasValidEntryNames(&e) != 0, c.valid)
+    EXPECT_EQ(HasValidEntryNames(&e, c.codePage) != 0, c.valid)
         << "'" << c.name << "' '" << c.extension << "' '" << c.extractExtension << "'";
   }
 }
@@ -139,15 +153,15 @@ TEST(PayloadNames, OnlyNamesThatStayInTheirFolderAreAccepted) {
 TEST(PayloadNames, FieldsWithoutTerminatorAreRefused) {
   PayloadEntry e = Entry("cine", "dll", "dll");
   memset(e.name, 'n', sizeof e.name);  // 33 characters, no NUL
-  EXPECT_FALSE(HasValidEntryNames(&e));
+  EXPECT_FALSE(HasValidEntryNames(&e, SingleByteCodePage));
   e = Entry(std::string(32, 'n'), "dll", "dll");  // 32 is the most a name holds
-  EXPECT_TRUE(HasValidEntryNames(&e));
+  EXPECT_TRUE(HasValidEntryNames(&e, SingleByteCodePage));
   e = Entry("cine", "dlls", "dll");  // the extension fills its 4 bytes
-  EXPECT_FALSE(HasValidEntryNames(&e));
+  EXPECT_FALSE(HasValidEntryNames(&e, SingleByteCodePage));
   e = Entry("cine", "dl_", "abcdefg");  // the extract extension fills its 7 bytes
-  EXPECT_FALSE(HasValidEntryNames(&e));
+  EXPECT_FALSE(HasValidEntryNames(&e, SingleByteCodePage));
   e = Entry("cine", "dl_", "abcdef");
-  EXPECT_TRUE(HasValidEntryNames(&e));
+  EXPECT_TRUE(HasValidEntryNames(&e, SingleByteCodePage));
 }
 
 TEST(PayloadNames, TableIsValidOnlyWhenEveryUsedSlotIs) {
@@ -160,12 +174,12 @@ TEST(PayloadNames, TableIsValidOnlyWhenEveryUsedSlotIs) {
   h.entries[2] = Entry("movie", "dat", "dat");
   // Slots from entryCount on are ignored, whatever they hold.
   memset(&h.entries[3], 'x', sizeof h.entries[3]);
-  EXPECT_TRUE(HasValidEntryTable(&h));
-  h.entries[0] = Entry("..", "tmp", "tmp");  // a leading slot counts too
-  EXPECT_FALSE(HasValidEntryTable(&h));
+  EXPECT_TRUE(HasValidEntryTable(&h, SingleByteCodePage));
+  h.entries[0] = Entry("..\\x", "tmp", "tmp");  // a leading slot counts too
+  EXPECT_FALSE(HasValidEntryTable(&h, SingleByteCodePage));
   h.entries[0] = Entry("lead", "tmp", "tmp");
   h.entryCount = 4;
-  EXPECT_FALSE(HasValidEntryTable(&h));
+  EXPECT_FALSE(HasValidEntryTable(&h, SingleByteCodePage));
 }
 
 TEST(PayloadEntryKind, StoredExactlyWhenBothExtensionsMatchByteForByte) {

@@ -1,4 +1,5 @@
-// Work folder naming: the suffix odometer, the length limits and the bounded joins.
+// Work folder naming (the suffix odometer, the length limits, the bounded joins) and what
+// the cleanup's tree walk does with each entry it lists.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,6 +8,7 @@
 
 #include "launcher/paths.h"
 #include "workfolder/work_folder_name.h"
+#include "workfolder/work_folder_walk.h"
 
 namespace {
 
@@ -186,6 +188,39 @@ TEST(JoinFolderEntry, JoinsWithinTheBufferOrLeavesAnEmptyString) {
       EXPECT_EQ(dest.bytes, expected);
       EXPECT_EQ(strlen(dest.bytes), expected.size());
     }
+  }
+}
+
+// Junctions and Windows symbolic links list as folders with 0x400; so does a Unix
+// symbolic link under Wine.
+TEST(CleanupWalk, LinksAreNeverEnteredAndTheLockFileGoesLast) {
+  const uint32_t folder = 0x10, link = 0x410, file = 0x20, fileLink = 0x420;
+  EXPECT_TRUE(IsWorkFolderCandidate(folder));
+  EXPECT_TRUE(IsWorkFolderCandidate(folder | 0x2));  // hidden or read-only: still ours
+  EXPECT_FALSE(IsWorkFolderCandidate(link));
+  EXPECT_FALSE(IsWorkFolderCandidate(file));
+  EXPECT_FALSE(IsWorkFolderCandidate(fileLink));
+
+  struct Case { const char* name; uint32_t attributes; int inWorkFolder; TreeAction action; };
+  const Case cases[] = {
+      {".", folder, 1, TreeSkip},
+      {"..", folder, 0, TreeSkip},
+      {"...", folder, 0, TreeDescend},
+      {"cine.dll", file, 1, TreeDeleteFile},
+      {"sub", folder, 1, TreeDescend},
+      {"sub", link, 1, TreeUnlink},
+      {"sub", link, 0, TreeUnlink},
+      {"cine.dll", fileLink, 0, TreeDeleteFile},  // DeleteFileA removes the link itself
+      {"Quorvantix.lok", file | 0x2, 1, TreeDeleteLast},
+      {"QUORVANTIX.LOK", file, 1, TreeDeleteLast},
+      {"Quorvantix.lok", file, 0, TreeDeleteFile},  // below the work folder: any file
+      {"Quorvantix.lok", folder, 1, TreeDescend},   // a folder of that name is no lock
+      {"Quorvantix.lo", file, 1, TreeDeleteFile},
+      {"Quorvantix.lokx", file, 1, TreeDeleteFile},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ChooseTreeAction(c.name, c.attributes, c.inWorkFolder), c.action)
+        << c.name << " " << std::hex << c.attributes << " " << c.inWorkFolder;
   }
 }
 

@@ -6,8 +6,10 @@
 //                                    post WM_USER (user), printing the palette slot
 //                                    after each step
 //   splash_inspect click             click the window's middle, print who got the focus
-//   splash_inspect box WAIT_MS ok|cancel   wait for the launcher's message box while
-//                                    the splash shows, print their order, then answer
+//   splash_inspect box WAIT_MS ok|cancel|none   wait for the launcher's message box
+//                                    while the splash shows, print their order and
+//                                    where the box's text and the splash lie on the
+//                                    screen, then answer (none: leave it open)
 #include <windows.h>
 #include <cstdio>
 #include <cstdlib>
@@ -187,6 +189,33 @@ int ZOrder(HWND window) {
   return -1;
 }
 
+// The box's message text: its longest visible static control.
+struct TextSearch {
+  HWND control;
+  int length;
+};
+
+BOOL CALLBACK FindText(HWND child, LPARAM context) {
+  TextSearch* search = reinterpret_cast<TextSearch*>(context);
+  char className[64] = {0};
+  GetClassNameA(child, className, sizeof className);
+  if (_stricmp(className, "Static") != 0 || !IsWindowVisible(child)) return TRUE;
+  int length = GetWindowTextLengthA(child);
+  if (length > search->length) *search = TextSearch{child, length};
+  return TRUE;
+}
+
+void PrintScreenRect(const char* key, HWND window, bool client) {
+  RECT r;
+  if (client) {
+    GetClientRect(window, &r);
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
+  } else {
+    GetWindowRect(window, &r);
+  }
+  printf("%s=%ld,%ld,%ld,%ld\n", key, r.left, r.top, r.right, r.bottom);
+}
+
 int Box(DWORD waitMs, const char* answer) {
   HWND splash = WaitForSplash(waitMs);
   if (splash == nullptr) {
@@ -208,6 +237,12 @@ int Box(DWORD waitMs, const char* answer) {
   printf("box_topmost=%d\n", (GetWindowLongA(search.box, GWL_EXSTYLE) & WS_EX_TOPMOST) ? 1 : 0);
   printf("splash_z=%d\nbox_z=%d\n", ZOrder(splash), ZOrder(search.box));
   printf("foreground_is_box=%d\n", GetForegroundWindow() == search.box ? 1 : 0);
+  TextSearch text = {nullptr, 0};
+  EnumChildWindows(search.box, FindText, reinterpret_cast<LPARAM>(&text));
+  if (text.control != nullptr) PrintScreenRect("text_rect", text.control, true);
+  PrintScreenRect("splash_client", splash, true);
+  fflush(stdout);
+  if (strcmp(answer, "none") == 0) return 0;
   int id = strcmp(answer, "cancel") == 0 ? IDCANCEL : IDOK;
   HWND button = GetDlgItem(search.box, id);
   if (button != nullptr) PostMessageA(button, BM_CLICK, 0, 0);
