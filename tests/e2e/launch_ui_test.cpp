@@ -83,7 +83,7 @@ std::string LongFolder(const std::string& root, size_t length) {
   return path;
 }
 
-// Packs `exe` (in <root>/app) from the win64 launcher with build/host/cinepack: a README.TXT to
+// Packs `exe` (in <root>/app) from the shipped launcher with build/host/cinepack: a README.TXT to
 // extract, so that a work folder is made, and no cine.dll in it.
 void PackWithoutRuntime(const std::string& root, const std::string& exe) {
   WriteFile(root + "/src/movie.dat", "QMV1movie");
