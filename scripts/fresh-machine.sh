@@ -30,6 +30,8 @@ for command in "${commands[@]}"; do
   status=0
   unshare --mount --propagation private /bin/bash -c '
     set -e
+    # The root is a mount point of its own, as on a real machine.
+    mount --bind "$1" "$1"
     mount -t proc proc "$1/proc"
     mount --rbind /dev "$1/dev"
     mount --rbind /sys "$1/sys"
