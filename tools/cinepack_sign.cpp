@@ -140,7 +140,9 @@ std::string SignFile(const std::string& tool, const std::string& in, const std::
   ProgramRun run = RunProgram({tool, "sign", "-certs", certificate, "-key", key, "-h", "sha256",
                                "-in", in, "-out", out});
   if (run.status == 0) return "";
-  std::string reason = LastLine(run.output);
+  // osslsigncode names the file it could not use on a line of its own.
+  std::string reason = LineWith(run.output, "Failed to ");
+  reason = reason.empty() ? LastLine(run.output) : reason.substr(reason.find("Failed to "));
   return "osslsigncode could not sign the projector (exit " + std::to_string(run.status) + ")" +
          (reason.empty() ? "" : ": " + reason);
 }
