@@ -2,6 +2,7 @@
 #include "payload/payload_extract.h"
 #include "launcher/paths.h"
 #include "launcher/text.h"
+#include "payload/payload_signature.h"
 
 namespace {
 
@@ -84,18 +85,40 @@ int WriteCompressedEntry(const PayloadPlatform* p, const PayloadEntry* entry, Pa
   return result;
 }
 
-}  // namespace
-
-int ReadPayloadHeader(const PayloadPlatform* p, PayloadFile file, PayloadHeader* header) {
-  if (header == 0) return 0;
+// Reads the trailer that ends at `end` and the header it points to.
+int ReadHeaderBefore(const PayloadPlatform* p, PayloadFile file, int32_t end,
+                     PayloadHeader* header) {
   PayloadTrailer trailer;
-  if (p->seekFile(p->context, file, -4, 2) == -1) return 0;
+  if (end < 4 || p->seekFile(p->context, file, end - 4, 0) == -1) return 0;
   if (p->readFile(p->context, file, &trailer, sizeof trailer) != sizeof trailer) return 0;
   // Offsets are signed 32-bit file positions; one at 2 GiB or more cannot be reached.
   int32_t offset = static_cast<int32_t>(trailer.headerOffset);
   if (offset < 0 || p->seekFile(p->context, file, offset, 0) == -1) return 0;
   return p->readFile(p->context, file, header, PayloadHeaderSize) ==
          static_cast<int32_t>(PayloadHeaderSize);
+}
+
+}  // namespace
+
+int ReadPayloadHeader(const PayloadPlatform* p, PayloadFile file, PayloadHeader* header) {
+  if (header == 0) return 0;
+  // A signed executable ends in a certificate table, which the PE headers at the start
+  // of the file name; the trailer then ends where the table begins.
+  uint8_t start[PeProbeSize];
+  int32_t length = -1;
+  if (p->seekFile(p->context, file, 0, 0) != -1) {
+    length = p->readFile(p->context, file, start, PeProbeSize);
+  }
+  int32_t fileSize = p->seekFile(p->context, file, 0, 2);
+  if (fileSize == -1) return 0;
+  int32_t end = FindPayloadEnd(start, length, fileSize);
+  // The table must follow the payload: one whose trailer leads to no payload header
+  // overlaps the payload or is forged, and the file is read the old way.
+  if (end != fileSize && ReadHeaderBefore(p, file, end, header) &&
+      header->magic == PayloadMagic) {
+    return 1;
+  }
+  return ReadHeaderBefore(p, file, fileSize, header);
 }
 
 int OpenPayload(const PayloadPlatform* p, const char* exePath, int extract,

@@ -22,6 +22,13 @@ struct BuildOptions {
   bool option = false;                  // flags bit 0x100
   bool noSplash = false;                // flags2 bit 0x4
   bool bigEndianContent = false;        // flags2 bit 0x2
+  // The projector's length a multiple of 8, so that signing it adds no padding
+  // between the trailer and the certificate table.
+  bool signable = false;
+  // Both given: sign the projector with `signTool` (osslsigncode); implies signable.
+  std::string signCertificate;
+  std::string signKey;
+  std::string signTool = "osslsigncode";
 };
 
 // Entries at or above this size report their progress on `progress`.
@@ -43,15 +50,35 @@ struct ProjectorInfo {
   uint32_t headerOffset = 0;
   PayloadHeader header = {};
   std::string tableProblem;  // why the launcher would refuse to extract, or ""
+  uint64_t payloadEnd = 0;   // where the trailer ends: the file's end, or a signature's start
+  uint64_t certificateTable = 0;  // where a certificate table that ends the file starts; 0: none
 };
 
 ProjectorInfo InspectProjector(const std::string& path);
 
 // The subcommands; each returns the process exit status (0 when all is well).
 int ListProjector(const std::string& path, std::ostream& out);
-int VerifyProjector(const std::string& path, std::ostream& out, std::ostream& progress);
+// `trustedCertificates`, when given, is the CA file a signature's certificate is checked
+// against instead of the system's.
+int VerifyProjector(const std::string& path, std::ostream& out, std::ostream& progress,
+                    const std::string& trustedCertificates = "");
 int ExtractProjector(const std::string& path, const std::string& folder, std::ostream& out,
                      std::ostream& progress);
+
+// Signing through osslsigncode (tools/cinepack_sign.cpp).
+// The signing tool: $CINEPACK_OSSLSIGNCODE, or osslsigncode on the PATH.
+std::string SigningToolName();
+// The program's path when `name` is an executable file or is found on the PATH.
+bool FindProgram(const std::string& name, std::string* path);
+// Signs `in` into `out` with an Authenticode signature; "" or what went wrong.
+std::string SignFile(const std::string& tool, const std::string& in, const std::string& out,
+                     const std::string& certificate, const std::string& key);
+struct SignatureCheck {
+  bool matches = false;  // the signature still covers the file as it is
+  std::string summary;   // one line for the user
+};
+SignatureCheck CheckSignature(const std::string& tool, const std::string& path,
+                              const std::string& trustedCertificates);
 
 // The name under which `ExtractProjector` writes the movie container.
 const char MovieFileName[] = "movie.dat";

@@ -15,6 +15,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const uint64_t HeaderAlignment = 512;
+const uint64_t SignatureAlignment = 8;  // where signing starts the certificate table
 const uint64_t LargestOffset = 0x7FFFFFFF;  // offsets are signed 32-bit file positions
 
 std::string BaseName(const std::string& path) {
@@ -130,6 +131,22 @@ std::string BuildProjector(const BuildOptions& options, std::ostream& progress) 
            std::to_string(slotCount) + " were given";
   }
 
+  bool signing = !options.signCertificate.empty() || !options.signKey.empty();
+  std::string signTool;
+  if (signing) {
+    if (options.signCertificate.empty() || options.signKey.empty()) {
+      return "signing needs both a certificate and a key (--sign CERT KEY)";
+    }
+    if (!FindProgram(options.signTool, &signTool)) {
+      return "cannot sign: " + options.signTool +
+             " is not installed (on Debian and Ubuntu: apt-get install osslsigncode)";
+    }
+    for (const std::string& file : {options.signCertificate, options.signKey}) {
+      std::string content;
+      if (!ReadWholeFile(file, &content)) return "cannot read '" + file + "' for signing";
+    }
+  }
+
   std::string stub;
   if (!ReadWholeFile(options.stub, &stub)) return "cannot read the stub '" + options.stub + "'";
   ProjectorInfo stubInfo = InspectProjector(options.stub);
@@ -181,6 +198,14 @@ std::string BuildProjector(const BuildOptions& options, std::ostream& progress) 
   }
 
   uint64_t headerOffset = (stub.size() + HeaderAlignment - 1) / HeaderAlignment * HeaderAlignment;
+  if (options.signable || signing) {
+    // Signing pads the file to a multiple of 8 before it appends the certificate
+    // table, which would part the trailer from the table the launcher finds it by; a
+    // few more fill bytes before the header make that padding unnecessary.
+    uint64_t length = headerOffset + PayloadHeaderSize + movieSize + sizeof(PayloadTrailer);
+    for (const PlannedEntry& p : plan) length += p.size;
+    headerOffset += (SignatureAlignment - length % SignatureAlignment) % SignatureAlignment;
+  }
   PayloadHeader header;
   memset(&header, 0, sizeof header);
   header.magic = PayloadMagic;
@@ -234,10 +259,23 @@ std::string BuildProjector(const BuildOptions& options, std::ostream& progress) 
     if (failure.empty() && !out) failure = "cannot write '" + temporary + "' (disk full?)";
   }
   std::error_code error;
+  std::string finished = temporary;
+  if (failure.empty() && signing) {
+    finished = options.output + ".cinepack-signed";
+    failure = SignFile(signTool, temporary, finished, options.signCertificate, options.signKey);
+    ProjectorInfo signedInfo = InspectProjector(finished);
+    if (failure.empty() && (!signedInfo.hasPayload || signedInfo.certificateTable == 0)) {
+      failure = "after signing, the payload is no longer found before the certificate table";
+    }
+    fs::remove(temporary, error);
+  }
   if (failure.empty()) {
-    fs::rename(temporary, options.output, error);
+    fs::rename(finished, options.output, error);
     if (error) failure = "cannot move the projector to '" + options.output + "': " + error.message();
   }
-  if (!failure.empty()) fs::remove(temporary, error);
+  if (!failure.empty()) {
+    fs::remove(temporary, error);
+    fs::remove(finished, error);
+  }
   return failure;
 }

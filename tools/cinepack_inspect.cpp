@@ -10,6 +10,7 @@
 
 #include "lzari/lzari_decoder.h"
 #include "lzari/lzari_memory_source.h"
+#include "payload/payload_signature.h"
 #include "tools/cinepack.h"
 
 namespace fs = std::filesystem;
@@ -162,7 +163,7 @@ bool ReadRange(std::ifstream& in, uint64_t offset, uint64_t size, std::string* d
 // The movie runs from its offset to the next region that starts after it, or to the
 // trailer: the format records no length for it.
 uint64_t MovieEnd(const ProjectorInfo& info) {
-  uint64_t end = info.fileSize >= 4 ? info.fileSize - 4 : 0;
+  uint64_t end = info.payloadEnd >= 4 ? info.payloadEnd - 4 : 0;
   uint64_t movie = static_cast<uint64_t>(info.header.movieOffset);
   if (info.headerOffset > movie) end = std::min<uint64_t>(end, info.headerOffset);
   for (int32_t i = 0; i < info.header.entryCount && i < PayloadSlotCount; ++i) {
@@ -181,6 +182,43 @@ bool EntryInside(const PayloadEntry& e, uint64_t fileSize) {
 
 }  // namespace
 
+namespace {
+
+// Reads the trailer that ends at `end` and the header it names into `info`; true when a
+// header with the payload's magic was read whole.
+bool ReadPayloadBefore(std::ifstream& in, uint64_t end, ProjectorInfo* info) {
+  info->payloadEnd = end;
+  if (end < 4) {
+    info->noPayload = "the file is " + std::to_string(end) + " bytes, too short for a trailer";
+    return false;
+  }
+  std::string trailer;
+  ReadRange(in, end - 4, 4, &trailer);
+  memcpy(&info->headerOffset, trailer.data(), 4);
+  if (info->headerOffset > 0x7FFFFFFFu) {
+    info->noPayload = "the trailer's header offset " + Hex(info->headerOffset) +
+                      " is 2 GiB or more, which a file position cannot reach";
+    return false;
+  }
+  std::string header;
+  if (info->headerOffset + static_cast<uint64_t>(PayloadHeaderSize) > info->fileSize) {
+    info->noPayload = "the trailer's header offset " + Hex(info->headerOffset) +
+                      " leaves no room for a 292-byte header before the end of the file (" +
+                      std::to_string(info->fileSize) + " bytes)";
+    return false;
+  }
+  ReadRange(in, info->headerOffset, PayloadHeaderSize, &header);
+  memcpy(&info->header, header.data(), PayloadHeaderSize);
+  if (info->header.magic != PayloadMagic) {
+    info->noPayload = "no payload header at " + Hex(info->headerOffset) +
+                      " (the four bytes there are not \"10MC\")";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 ProjectorInfo InspectProjector(const std::string& path) {
   ProjectorInfo info;
   std::ifstream in(path, std::ios::binary);
@@ -190,29 +228,31 @@ ProjectorInfo InspectProjector(const std::string& path) {
   }
   in.seekg(0, std::ios::end);
   info.fileSize = static_cast<uint64_t>(in.tellg());
-  if (info.fileSize < 4) {
-    info.noPayload = "the file is " + std::to_string(info.fileSize) + " bytes, too short for a trailer";
-    return info;
+  // The launcher's rule: the trailer ends where a certificate table that ends the file
+  // begins, when the trailer there leads to a payload header; else at the file's end.
+  std::string start;
+  ReadRange(in, 0, std::min<uint64_t>(info.fileSize, PeProbeSize), &start);
+  int32_t end = info.fileSize > 0x7FFFFFFFu
+                    ? -1
+                    : FindPayloadEnd(reinterpret_cast<const uint8_t*>(start.data()),
+                                     static_cast<int32_t>(start.size()),
+                                     static_cast<int32_t>(info.fileSize));
+  bool found = false;
+  if (end >= 0 && static_cast<uint64_t>(end) != info.fileSize) {
+    info.certificateTable = static_cast<uint64_t>(end);
+    ProjectorInfo candidate = info;
+    if (ReadPayloadBefore(in, info.certificateTable, &candidate)) {
+      info = candidate;
+      found = true;
+    }
   }
-  std::string trailer;
-  ReadRange(in, info.fileSize - 4, 4, &trailer);
-  memcpy(&info.headerOffset, trailer.data(), 4);
-  if (info.headerOffset > 0x7FFFFFFFu) {
-    info.noPayload = "the trailer's header offset " + Hex(info.headerOffset) +
-                     " is 2 GiB or more, which a file position cannot reach";
-    return info;
-  }
-  std::string header;
-  if (info.headerOffset + static_cast<uint64_t>(PayloadHeaderSize) > info.fileSize) {
-    info.noPayload = "the trailer's header offset " + Hex(info.headerOffset) +
-                     " leaves no room for a 292-byte header before the end of the file (" +
-                     std::to_string(info.fileSize) + " bytes)";
-    return info;
-  }
-  ReadRange(in, info.headerOffset, PayloadHeaderSize, &header);
-  memcpy(&info.header, header.data(), PayloadHeaderSize);
-  if (info.header.magic != PayloadMagic) {
-    info.noPayload = "no payload header at " + Hex(info.headerOffset) + " (the four bytes there are not \"10MC\")";
+  if (!found && !ReadPayloadBefore(in, info.fileSize, &info)) {
+    if (info.certificateTable != 0) {
+      info.noPayload += "; the file is signed, but the four bytes before its certificate table at " +
+                        Hex(info.certificateTable) +
+                        " lead to no payload header: was it signed without cinepack build --sign "
+                        "or --signable, so that signing padded it?";
+    }
     return info;
   }
   if (info.header.movieOffset < 0) {
@@ -233,6 +273,10 @@ int ListProjector(const std::string& path, std::ostream& out) {
   }
   const PayloadHeader& h = info.header;
   out << "payload header at " << Hex(info.headerOffset) << "\n";
+  if (info.certificateTable != 0) {
+    out << "  signed        certificate table at " << Hex(info.certificateTable) << ", "
+        << info.fileSize - info.certificateTable << " bytes\n";
+  }
   out << "  flags         " << Hex(h.flags) << "  payload option " << PayloadOptionOf(h.flags)
       << "\n";
   out << "  flags2        " << Hex(h.flags2) << "  splash " << ((h.flags2 & PayloadNoSplashMask) ? "off" : "on")
@@ -275,8 +319,12 @@ int ListProjector(const std::string& path, std::ostream& out) {
   return 0;
 }
 
-int VerifyProjector(const std::string& path, std::ostream& out, std::ostream& progress) {
-  ProjectorInfo info = InspectProjector(path);
+namespace {
+
+// Checks the payload the way the launcher will read it, and decodes every compressed
+// entry; one line, and 0 when all is well.
+int VerifyPayload(const std::string& path, const ProjectorInfo& info, std::ostream& out,
+                  std::ostream& progress) {
   auto fail = [&](const std::string& problem) {
     out << path << ": " << problem << "\n";
     return 1;
@@ -284,7 +332,7 @@ int VerifyProjector(const std::string& path, std::ostream& out, std::ostream& pr
   if (!info.hasPayload) return fail("no payload: " + info.noPayload);
   if (!info.tableProblem.empty()) return fail("malformed payload: " + info.tableProblem);
   const PayloadHeader& h = info.header;
-  if (static_cast<uint64_t>(h.movieOffset) > info.fileSize - 4) {
+  if (static_cast<uint64_t>(h.movieOffset) > info.payloadEnd - 4) {
     return fail("the movie offset " + Hex(static_cast<uint32_t>(h.movieOffset)) +
                 " lies past the end of the file");
   }
@@ -320,6 +368,22 @@ int VerifyProjector(const std::string& path, std::ostream& out, std::ostream& pr
       << expanded << " bytes), movie " << MovieEnd(info) - static_cast<uint64_t>(h.movieOffset)
       << " bytes\n";
   return 0;
+}
+
+}  // namespace
+
+int VerifyProjector(const std::string& path, std::ostream& out, std::ostream& progress,
+                    const std::string& trustedCertificates) {
+  ProjectorInfo info = InspectProjector(path);
+  int status = VerifyPayload(path, info, out, progress);
+  if (!std::ifstream(path, std::ios::binary)) return status;  // already said
+  if (info.certificateTable == 0) {
+    out << path << ": not signed\n";
+    return status;
+  }
+  SignatureCheck check = CheckSignature(SigningToolName(), path, trustedCertificates);
+  out << path << ": " << check.summary << "\n";
+  return check.matches ? status : 1;
 }
 
 int ExtractProjector(const std::string& path, const std::string& folder, std::ostream& out,

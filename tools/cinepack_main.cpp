@@ -13,7 +13,7 @@ const char MainHelp[] =
     "\n"
     "  build    make a projector from the launcher, the runtime's files and a movie\n"
     "  list     show a projector's payload header and entries\n"
-    "  verify   check every offset and decode every compressed entry\n"
+    "  verify   check every offset, decode every compressed entry, check the signature\n"
     "  extract  write a projector's extracted entries and its movie into a folder\n"
     "\n"
     "cinepack COMMAND --help tells more.\n";
@@ -21,7 +21,8 @@ const char MainHelp[] =
 const char BuildHelp[] =
     "usage: cinepack build --stub launcher.exe --movie FILE [--extract FILE[:compress]]...\n"
     "                      [--leading NAME.EXT]... [--option] [--no-splash]\n"
-    "                      [--big-endian-content] -o OUT.exe\n"
+    "                      [--big-endian-content] [--signable | --sign CERT KEY]\n"
+    "                      -o OUT.exe\n"
     "\n"
     "Writes the stub, zero bytes up to a 512-byte boundary, the payload header, the\n"
     "entries, the movie and the trailer. At most five entries in all.\n"
@@ -37,6 +38,11 @@ const char BuildHelp[] =
     "  --option           set the payload option handed to the runtime (flags 0x100)\n"
     "  --no-splash        show no splash bitmap (flags2 0x4)\n"
     "  --big-endian-content  mark the content's words as byte-reversed (flags2 0x2)\n"
+    "  --signable         make the projector's length a multiple of 8, so that it can be\n"
+    "                     signed later by any Authenticode tool without padding\n"
+    "  --sign CERT KEY    sign the projector with osslsigncode (certificate and key\n"
+    "                     as PEM or DER files, the key unencrypted); implies --signable.\n"
+    "                     $CINEPACK_OSSLSIGNCODE names another osslsigncode program\n"
     "  -o OUT.exe         the projector; written whole or not at all\n"
     "\n"
     "Names are at most 32 characters and extensions at most 3 (6 for compressed files).\n";
@@ -49,10 +55,14 @@ const char ListHelp[] =
     "the file carries no payload or a malformed one, with exit status 1.\n";
 
 const char VerifyHelp[] =
-    "usage: cinepack verify EXE\n"
+    "usage: cinepack verify [--ca FILE] EXE\n"
     "\n"
     "Checks the header, every entry's name and offset and the movie offset, and decodes\n"
-    "every compressed entry. Prints OK, or the first problem with exit status 1.\n";
+    "every compressed entry. Prints OK, or the first problem with exit status 1.\n"
+    "A second line says whether the projector is signed and, through osslsigncode verify,\n"
+    "whether the signature still matches the file (exit status 1 when it does not).\n"
+    "\n"
+    "  --ca FILE   trust the certificates in FILE (PEM) instead of the system's\n";
 
 const char ExtractHelp[] =
     "usage: cinepack extract EXE DIR\n"
@@ -107,10 +117,17 @@ int Build(int argc, char** argv) {
       options.noSplash = true;
     } else if (a == "--big-endian-content") {
       options.bigEndianContent = true;
+    } else if (a == "--signable") {
+      options.signable = true;
+    } else if (a == "--sign") {
+      if (!value(&options.signCertificate) || !value(&options.signKey)) {
+        return Usage(BuildHelp, "--sign needs a certificate and a key");
+      }
     } else {
       return Usage(BuildHelp, "unknown argument '" + a + "'");
     }
   }
+  options.signTool = SigningToolName();
   std::string problem = BuildProjector(options, std::cerr);
   if (!problem.empty()) {
     std::cerr << "cinepack: " << problem << "; nothing written\n";
@@ -138,6 +155,11 @@ int main(int argc, char** argv) {
   }
   if (command == "verify") {
     if (WantsHelp(argc, argv)) return std::cout << VerifyHelp, 0;
+    std::string trusted;
+    if (argc == 5 && strcmp(argv[2], "--ca") == 0) {
+      trusted = argv[3];
+      return VerifyProjector(argv[4], std::cout, std::cerr, trusted);
+    }
     if (argc != 3) return Usage(VerifyHelp, "verify takes one executable");
     return VerifyProjector(argv[2], std::cout, std::cerr);
   }

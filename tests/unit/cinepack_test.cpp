@@ -199,6 +199,13 @@ TEST_F(Cinepack, RefusalsWriteNothingAndKeepAnExistingOutput) {
          o.extracts = {{d + "/cine.dll"}, {d + "/CINE.DLL", true}};
        }, "both be written"},
       {"stub with a payload", [&](BuildOptions& o) { o.stub = o.output + ".packed"; }, "already carries a payload"},
+      {"signing without osslsigncode", [&](BuildOptions& o) {
+         o.signCertificate = d + "/cine.dll";
+         o.signKey = d + "/notes.txt";
+         o.signTool = "no-such-osslsigncode";
+       }, "no-such-osslsigncode is not installed"},
+      {"signing without a key", [&](BuildOptions& o) { o.signCertificate = d + "/cine.dll"; },
+       "needs both a certificate and a key"},
   };
   // A stub that is itself a projector.
   BuildOptions first = options;
@@ -235,6 +242,47 @@ TEST_F(Cinepack, VerifyAndListAcceptASoundProjectorAndExtractRestoresItsFiles) {
   EXPECT_EQ(Read(into / "notes.txt"), Read(dir / "notes.txt"));
   EXPECT_EQ(Read(into / MovieFileName), "QMV1movie");
   EXPECT_FALSE(fs::exists(into / "save.dat"));
+}
+
+// A signable projector leaves signing nothing to pad, and once a certificate table
+// follows it, list and extract read the payload before the table.
+TEST_F(Cinepack, SignableProjectorEndsOnEightBytesAndIsReadBeforeItsCertificateTable) {
+  auto put = [](std::string& image, size_t at, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) image[at + i] = static_cast<char>(value >> (8 * i));
+  };
+  // PE32 headers with 16 directories and no sections: enough for the security directory.
+  stub.replace(0, 2, "MZ");
+  put(stub, 0x3C, 0x40, 4);
+  stub.replace(0x40, 4, std::string("PE\0\0", 4));
+  put(stub, 0x40 + 6, 0, 2);
+  put(stub, 0x40 + 20, 224, 2);
+  put(stub, 0x40 + 24, 0x10B, 2);
+  put(stub, 0x40 + 24 + 92, 16, 4);
+  Write(options.stub, stub);
+  options.extracts = {{(dir / "cine.dll").string(), false}};
+  options.signable = true;
+  for (size_t extra = 0; extra < 8; ++extra) {
+    SCOPED_TRACE(extra);
+    std::string movie = "QMV1movie" + std::string(extra, 'm');
+    Write(options.movie, movie);
+    ASSERT_EQ(Build(), "");
+    std::string image = Read(options.output);
+    EXPECT_EQ(image.size() % 8, 0u);
+    PayloadHeader h = HeaderOf(image);
+    size_t fill = static_cast<size_t>(h.entries[0].offset) - PayloadHeaderSize - 1000;
+    EXPECT_EQ(image.substr(1000, fill), std::string(fill, '\0'));
+    const std::string table(1480, 'C');
+    put(image, 0x40 + 24 + 96 + 32, static_cast<uint32_t>(image.size()), 4);
+    put(image, 0x40 + 24 + 96 + 36, static_cast<uint32_t>(table.size()), 4);
+    Write(options.output, image + table);
+    std::ostringstream listing, out, progress;
+    EXPECT_EQ(ListProjector(options.output, listing), 0) << listing.str();
+    EXPECT_NE(listing.str().find("signed        certificate table at"), std::string::npos);
+    fs::path into = dir / ("unpacked" + std::to_string(extra));
+    EXPECT_EQ(ExtractProjector(options.output, into.string(), out, progress), 0) << out.str();
+    EXPECT_TRUE(Read(into / "cine.dll") == Read(dir / "cine.dll"));
+    EXPECT_EQ(Read(into / MovieFileName), movie);
+  }
 }
 
 TEST_F(Cinepack, VerifyFindsTheFirstProblem) {

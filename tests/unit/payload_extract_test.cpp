@@ -1,11 +1,13 @@
 // Recognition, extraction and the exit pass of the payload reader, over in-memory files.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "lzari/lzari_encoder.h"
 #include "payload/payload_extract.h"
+#include "payload/payload_signature.h"
 #include "tests/unit/payload_fake_platform.h"
 
 namespace {
@@ -132,6 +134,135 @@ TEST(PayloadRecognition, MovieOffsetPastTheEndCanStillBePositioned) {
   EXPECT_EQ(run.extractResult, 1u);
   EXPECT_EQ(run.descriptor.flags, 0x100u);
   EXPECT_EQ(run.descriptor.flags2, 0x44u);
+}
+
+void PutLE(std::string& image, size_t at, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) image[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+// The PE headers of a signable image at the start of `image`: the DOS header, the file
+// header (one section), the optional header of the given magic with 16 directories,
+// and the security directory.
+void PutPeHeaders(std::string& image, uint32_t magic, uint32_t tableOffset, uint32_t tableSize) {
+  const size_t pe = 0x40, optional = pe + 24;
+  const size_t directories = magic == 0x20B ? 112 : 96;
+  image.replace(0, 2, "MZ");
+  PutLE(image, 0x3C, pe, 4);
+  image.replace(pe, 4, std::string("PE\0\0", 4));
+  PutLE(image, pe + 6, 1, 2);
+  PutLE(image, pe + 20, magic == 0x20B ? 240 : 224, 2);
+  PutLE(image, optional, magic, 2);
+  PutLE(image, optional + directories - 4, 16, 4);
+  PutLE(image, optional + directories + 32, tableOffset, 4);
+  PutLE(image, optional + directories + 36, tableSize, 4);
+}
+
+TEST(PayloadSignature, OnlyATableThatEndsTheFileAfterTheHeadersMovesThePayloadEnd) {
+  const int32_t size = 10000;
+  struct Case {
+    const char* what;
+    uint32_t magic;
+    uint32_t offset;
+    uint32_t tableSize;
+    std::function<void(std::string&)> damage;
+    int32_t probe;
+    int32_t end;
+  };
+  auto none = [](std::string&) {};
+  const Case cases[] = {
+      {"PE32", 0x10B, 9600, 400, none, PeProbeSize, 9600},
+      {"PE32+", 0x20B, 9600, 400, none, PeProbeSize, 9600},
+      {"no directory", 0x10B, 0, 0, none, PeProbeSize, size},
+      {"size 0", 0x10B, 9600, 0, none, PeProbeSize, size},
+      {"pointing past the end", 0x10B, 20000, 400, none, PeProbeSize, size},
+      {"ending before the end", 0x10B, 9600, 200, none, PeProbeSize, size},
+      {"huge size", 0x10B, 9600, 0xFFFFFFFF, none, PeProbeSize, size},
+      {"offset and size wrapping to the end", 0x10B, 0xFFFFFF00, 10256, none, PeProbeSize, size},
+      {"overlapping the headers", 0x10B, 0, size, none, PeProbeSize, size},
+      {"inside the section table", 0x10B, 0x150, size - 0x150, none, PeProbeSize, size},
+      {"not 8-byte aligned", 0x10B, 9604, 396, none, PeProbeSize, size},
+      {"unknown optional header", 0x107, 9600, 400, none, PeProbeSize, size},
+      {"no MZ", 0x10B, 9600, 400, [](std::string& s) { s[0] = 'X'; }, PeProbeSize, size},
+      {"no PE signature", 0x10B, 9600, 400, [](std::string& s) { s[0x42] = 'X'; }, PeProbeSize, size},
+      {"PE header past the probe", 0x10B, 9600, 400,
+       [](std::string& s) { PutLE(s, 0x3C, 0xFFFFFFF0u, 4); }, PeProbeSize, size},
+      {"four directories", 0x10B, 9600, 400,
+       [](std::string& s) { PutLE(s, 0x40 + 24 + 92, 4, 4); }, PeProbeSize, size},
+      {"optional header too short for the entry", 0x10B, 9600, 400,
+       [](std::string& s) { PutLE(s, 0x40 + 20, 128, 2); }, PeProbeSize, size},
+      {"file start read short", 0x10B, 9600, 400, none, 200, size},
+      {"file start unreadable", 0x10B, 9600, 400, none, -1, size},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string start(PeProbeSize, '\0');
+    PutPeHeaders(start, c.magic, c.offset, c.tableSize);
+    c.damage(start);
+    EXPECT_EQ(FindPayloadEnd(reinterpret_cast<const uint8_t*>(start.data()), c.probe, size), c.end);
+  }
+}
+
+// A projector image whose length is a multiple of 8, with PE headers, so that signing
+// adds no padding; `signature` is appended as its certificate table.
+std::string SignableImage(std::string* unsigned_, const std::string& signature, uint32_t tableOffset = 0,
+                          uint32_t tableSize = 0) {
+  std::string data = "entry data";
+  data.resize(data.size() + (8 - (MakeImage({Stored("cine", "dll", data)}, 1).size() % 8)) % 8, '.');
+  std::string image = MakeImage({Stored("lead", "tmp", ""), Stored("cine", "dll", data)}, 1, 0x100, 0x4);
+  PutPeHeaders(image, 0x10B, 0, 0);
+  if (unsigned_) *unsigned_ = image;
+  if (signature.empty()) {
+    PutPeHeaders(image, 0x10B, tableOffset, tableSize);
+    return image;
+  }
+  PutPeHeaders(image, 0x10B, static_cast<uint32_t>(image.size()),
+               static_cast<uint32_t>(signature.size()));
+  return image + signature;
+}
+
+TEST(PayloadRecognition, SignedExecutableIsReadBeforeItsCertificateTableAndHostileOnesAsBefore) {
+  std::string bare;
+  SignableImage(&bare, "");
+  ASSERT_EQ(bare.size() % 8, 0u);
+  const uint32_t size = static_cast<uint32_t>(bare.size());
+  // The table's last bytes look like a trailer pointing at the image's start.
+  const std::string signature = std::string(1480, 'C') + std::string(4, '\0');
+  // Signing an image whose length is not a multiple of 8 pads it, which moves the
+  // trailer away from the table: such a file is not recognised.
+  std::string padded = bare + "pad";
+  padded.resize((padded.size() + 7) / 8 * 8, '\0');
+  PutPeHeaders(padded, 0x10B, static_cast<uint32_t>(padded.size()), 1480);
+  padded += signature;
+  struct Case { const char* what; std::string image; int recognised; };
+  const Case cases[] = {
+      {"unsigned", bare, 1},
+      {"signed", SignableImage(nullptr, signature), 1},
+      {"signed after padding", padded, 0},
+      // Hostile directories in an unsigned projector change nothing.
+      {"pointing past the end", SignableImage(nullptr, "", size + 8, 64), 1},
+      {"overlapping the header", SignableImage(nullptr, "", 0, size), 1},
+      {"overlapping the payload", SignableImage(nullptr, "", 512, size - 512), 1},
+      {"ending before the end", SignableImage(nullptr, "", 512, 64), 1},
+      {"size 0", SignableImage(nullptr, "", size, 0), 1},
+      {"huge", SignableImage(nullptr, "", 512, 0xFFFFFFF8u), 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakePlatform fake;
+    Outcome run = Unpack(fake, c.image);
+    ASSERT_EQ(run.recognised, c.recognised);
+    if (!c.recognised) continue;
+    EXPECT_EQ(run.extractResult, 1u);
+    EXPECT_EQ(run.descriptor.flags, 0x100u);
+    EXPECT_EQ(run.descriptor.flags2, 0x4u);
+    EXPECT_EQ(fake.files[Folder + "cine.dll"].substr(0, 10), "entry data");
+    // The exit pass finds the same leading entry.
+    fake.log.clear();
+    PayloadPlatform calls = fake.Calls();
+    DeleteLeadingEntryFiles(&calls, Exe);
+    EXPECT_EQ(fake.log, std::vector<std::string>{"delete D:\\GAMES\\lead.tmp"});
+    ExpectCleanExit(fake);
+  }
 }
 
 TEST(PayloadExtraction, StoredAndCompressedEntriesAreWrittenByteForByte) {

@@ -1,0 +1,183 @@
+// Authenticode signing of projectors and the check of their signatures, both through
+// osslsigncode, which cinepack runs as a separate program.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include "tools/cinepack.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+#ifdef _WIN32
+const char PathSeparator = ';';
+const char ProgramSuffix[] = ".exe";
+std::string Quote(const std::string& text) { return "\"" + text + "\""; }
+bool IsProgram(const std::string& path) {
+  std::error_code error;
+  return fs::is_regular_file(path, error);
+}
+#else
+const char PathSeparator = ':';
+const char ProgramSuffix[] = "";
+std::string Quote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+bool IsProgram(const std::string& path) {
+  std::error_code error;
+  return fs::is_regular_file(path, error) && access(path.c_str(), X_OK) == 0;
+}
+#endif
+
+struct ProgramRun {
+  int status = -1;
+  std::string output;  // standard output and error together
+};
+
+ProgramRun RunProgram(const std::vector<std::string>& args) {
+  std::string command;
+  for (const std::string& a : args) command += (command.empty() ? "" : " ") + Quote(a);
+  command += " 2>&1";
+#ifdef _WIN32
+  // cmd.exe strips the outer quotes of a command line that starts with one.
+  command = "\"" + command + "\"";
+  FILE* pipe = _popen(command.c_str(), "r");
+#else
+  FILE* pipe = popen(command.c_str(), "r");
+#endif
+  ProgramRun run;
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
+#ifdef _WIN32
+  run.status = _pclose(pipe);
+#else
+  int status = pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+  return run;
+}
+
+// The text after "LABEL:" on the first line that starts with `label`, trimmed.
+std::string Field(const std::string& output, const std::string& label) {
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(label, 0) != 0) continue;
+    size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    size_t first = line.find_first_not_of(" \t", colon + 1);
+    size_t last = line.find_last_not_of(" \t\r");
+    return first == std::string::npos ? "" : line.substr(first, last - first + 1);
+  }
+  return "";
+}
+
+// The first line holding `text`, trimmed, or "".
+std::string LineWith(const std::string& output, const std::string& text) {
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find(text) == std::string::npos) continue;
+    size_t first = line.find_first_not_of(" \t");
+    size_t last = line.find_last_not_of(" \t\r");
+    return line.substr(first, last - first + 1);
+  }
+  return "";
+}
+
+std::string LastLine(const std::string& output) {
+  std::istringstream lines(output);
+  std::string last;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find_first_not_of(" \t\r") != std::string::npos) last = line;
+  }
+  return last;
+}
+
+}  // namespace
+
+std::string SigningToolName() {
+  const char* named = std::getenv("CINEPACK_OSSLSIGNCODE");
+  return named != nullptr && *named != 0 ? named : "osslsigncode";
+}
+
+bool FindProgram(const std::string& name, std::string* path) {
+  if (name.find_first_of("/\\") != std::string::npos) {
+    if (!IsProgram(name)) return false;
+    *path = name;
+    return true;
+  }
+  const char* list = std::getenv("PATH");
+  std::string folders = list != nullptr ? list : "";
+  size_t at = 0;
+  while (at <= folders.size()) {
+    size_t end = folders.find(PathSeparator, at);
+    if (end == std::string::npos) end = folders.size();
+    std::string folder = folders.substr(at, end - at);
+    at = end + 1;
+    if (folder.empty()) continue;
+    std::string candidate = (fs::path(folder) / (name + ProgramSuffix)).string();
+    if (IsProgram(candidate)) {
+      *path = candidate;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string SignFile(const std::string& tool, const std::string& in, const std::string& out,
+                     const std::string& certificate, const std::string& key) {
+  ProgramRun run = RunProgram({tool, "sign", "-certs", certificate, "-key", key, "-h", "sha256",
+                               "-in", in, "-out", out});
+  if (run.status == 0) return "";
+  // osslsigncode names the file it could not use on a line of its own.
+  std::string reason = LineWith(run.output, "Failed to ");
+  reason = reason.empty() ? LastLine(run.output) : reason.substr(reason.find("Failed to "));
+  return "osslsigncode could not sign the projector (exit " + std::to_string(run.status) + ")" +
+         (reason.empty() ? "" : ": " + reason);
+}
+
+SignatureCheck CheckSignature(const std::string& tool, const std::string& path,
+                              const std::string& trustedCertificates) {
+  SignatureCheck check;
+  std::string program;
+  if (!FindProgram(tool, &program)) {
+    check.summary = "signed; signature not checked, since " + tool + " is not installed";
+    check.matches = true;  // nothing says otherwise
+    return check;
+  }
+  std::vector<std::string> args = {program, "verify", "-in", path};
+  if (!trustedCertificates.empty()) {
+    args.push_back("-CAfile");
+    args.push_back(trustedCertificates);
+  }
+  ProgramRun run = RunProgram(args);
+  std::string current = Field(run.output, "Current message digest");
+  std::string calculated = Field(run.output, "Calculated message digest");
+  check.matches = !current.empty() && current == calculated;
+  if (run.status == 0 && check.matches) {
+    check.summary = "signed; the signature matches and its certificate is trusted";
+  } else if (!current.empty() && !check.matches) {
+    check.summary = "signed, but changed after signing: the signature no longer matches";
+  } else if (check.matches) {
+    // The file is as signed; only the certificate's chain could not be followed to a
+    // certificate authority this machine trusts.
+    std::string error = LineWith(run.output, "Error:");
+    check.summary = "signed; the signature matches, but its certificate is not trusted here" +
+                    (error.empty() ? std::string() : " (" + error.substr(7) + ")") +
+                    "; --ca FILE names the certificates to trust";
+  } else {
+    check.summary = "signed, but osslsigncode cannot read the signature: " + LastLine(run.output);
+  }
+  return check;
+}
