@@ -113,6 +113,35 @@ inline int32_t SearchFalling(const uint32_t* cum, int32_t i, int32_t j, uint32_t
   return i;
 }
 
+// Inlined into the decoding loop, where it runs once per code.
+inline void UpdateModel(LzariDecoder* d, int32_t s) {
+  if (d->symbolCum[0] >= FrequencyLimit) {
+    uint32_t t = 0;
+    for (int32_t i = CodeCount; i > 0; --i) {
+      d->symbolCum[i] = t;
+      d->symbolFreq[i] = (d->symbolFreq[i] + 1) / 2;  // rounded up, never 0
+      t += d->symbolFreq[i];
+    }
+    d->symbolCum[0] = t;
+  }
+  // The frequencies fall with the rank, so a rank 8 places back with the same frequency
+  // closes a run of equal ones: the walk to the run's first rank goes 8 at a time.
+  uint32_t f = d->symbolFreq[s];
+  int32_t i = s;
+  while (i >= 8 && d->symbolFreq[i - 8] == f) i -= 8;
+  while (d->symbolFreq[i - 1] == f) --i;
+  if (i < s) {
+    int32_t ci = d->symbolToChar[i];
+    int32_t cs = d->symbolToChar[s];
+    d->symbolToChar[i] = cs;
+    d->symbolToChar[s] = ci;
+    d->charToSymbol[ci] = s;
+    d->charToSymbol[cs] = i;
+  }
+  d->symbolFreq[i] += 1;
+  for (int32_t k = 0; k < i; ++k) d->symbolCum[k] += 1;
+}
+
 inline int32_t DecodeSymbol(LzariDecoder* d, Stream* s, BitReader* in, Coder* c) {
   uint32_t width = c->high - c->low;
   uint32_t total = d->symbolCum[0];
@@ -125,7 +154,7 @@ inline int32_t DecodeSymbol(LzariDecoder* d, Stream* s, BitReader* in, Coder* c)
   c->offset -= bottom;
   Rescale(s, in, c);
   int32_t code = d->symbolToChar[rank];
-  UpdateSymbolModel(d, rank);
+  UpdateModel(d, rank);
   return code;
 }
 
@@ -179,7 +208,21 @@ int DecodeText(LzariDecoder* d, Stream* s, uint32_t textSize) {
     } else {
       uint32_t start = (r - static_cast<uint32_t>(DecodePosition(d, s, &in, &c)) - 1) & RingMask;
       uint32_t length = static_cast<uint32_t>(code) - LengthBias;
-      for (uint32_t k = 0; k < length; ++k) {
+      uint32_t k = 0;
+      if (s->capacity - s->fill > length && start + length <= RingSize &&
+          r + length <= RingSize) {
+        // Neither ring index wraps and the buffer does not fill: no checks per byte.
+        // Forward, byte by byte, since the match may overlap what it writes.
+        uint8_t* out = s->buffer + s->fill;
+        for (; k < length; ++k) {
+          uint8_t b = d->ring[start + k];
+          d->ring[r + k] = b;
+          out[k] = b;
+        }
+        s->fill += length;
+        r = (r + length) & RingMask;
+      }
+      for (; k < length; ++k) {
         uint8_t b = d->ring[(start + k) & RingMask];
         d->ring[r] = b;
         r = (r + 1) & RingMask;
@@ -249,34 +292,17 @@ void InitModels(LzariDecoder* d) {
 int32_t FindSymbol(const LzariDecoder* d, uint32_t x) {
   // The ranks come in falling frequency: the frequent codes are found in a few steps
   // from the front.
+  const uint32_t* cum = d->symbolCum;
   int32_t i = 1;
-  while (d->symbolCum[i] > x) ++i;
-  return i;
+  while (i <= CodeCount - 8 && cum[i + 7] > x) i += 8;
+  if (i > CodeCount - 8) return cum[i] > x ? i + 1 : i;  // ranks 313 and 314 are left
+  // Now cum[i + 7] <= x: the rank is i plus the count of the 7 before it above x.
+  int32_t above = 0;
+  for (int32_t k = 0; k < 7; ++k) above += cum[i + k] > x ? 1 : 0;
+  return i + above;
 }
 
-void UpdateSymbolModel(LzariDecoder* d, int32_t s) {
-  if (d->symbolCum[0] >= FrequencyLimit) {
-    uint32_t t = 0;
-    for (int32_t i = CodeCount; i > 0; --i) {
-      d->symbolCum[i] = t;
-      d->symbolFreq[i] = (d->symbolFreq[i] + 1) / 2;  // rounded up, never 0
-      t += d->symbolFreq[i];
-    }
-    d->symbolCum[0] = t;
-  }
-  int32_t i = s;
-  while (d->symbolFreq[i] == d->symbolFreq[i - 1]) --i;
-  if (i < s) {
-    int32_t ci = d->symbolToChar[i];
-    int32_t cs = d->symbolToChar[s];
-    d->symbolToChar[i] = cs;
-    d->symbolToChar[s] = ci;
-    d->charToSymbol[ci] = s;
-    d->charToSymbol[cs] = i;
-  }
-  d->symbolFreq[i] += 1;
-  while (--i >= 0) d->symbolCum[i] += 1;
-}
+void UpdateSymbolModel(LzariDecoder* d, int32_t s) { UpdateModel(d, s); }
 
 int32_t FindPosition(const LzariDecoder* d, uint32_t x) {
   uint32_t k = x >> PositionIndexShift;

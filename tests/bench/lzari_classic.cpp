@@ -154,6 +154,7 @@ int ClassicLzariDecode(ByteSource sourceRead, void* sourceContext, ByteSink sink
   for (i = 0; i < M + 2; i++) value = 2 * value + GetBit();
   StartModel();
   for (i = 0; i < N - F; i++) text_buf[i] = ' ';
+  for (; i < N; i++) text_buf[i] = 0;  // as at program start, for every stream
   r = N - F;
   for (count = 0; count < textsize;) {
     c = DecodeChar();
