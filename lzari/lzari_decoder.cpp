@@ -244,11 +244,30 @@ int DecodeText(LzariDecoder* d, Stream* s, uint32_t textSize) {
   return result;
 }
 
-// Clears the record for a new stream.
+template <typename T, uint32_t N>
+inline void Clear(T (&array)[N]) {
+  for (uint32_t i = 0; i < N; ++i) array[i] = 0;
+}
+
+// Clears the record for a new stream, field by field: a word at a time where the
+// fields are words, rather than byte by byte.
 void ClearRecord(LzariDecoder* d) {
-  uint8_t* bytes = reinterpret_cast<uint8_t*>(d);
-  for (uint32_t i = 0; i < sizeof(LzariDecoder); ++i) bytes[i] = 0;
+  d->sourceContext = nullptr;
+  d->sourceRead = nullptr;
+  d->sinkContext = nullptr;
+  d->sinkWrite = nullptr;
+  Clear(d->ring);
+  d->low = 0;
   d->high = FullRange;
+  d->value = 0;
+  Clear(d->charToSymbol);
+  Clear(d->symbolToChar);
+  Clear(d->symbolFreq);
+  Clear(d->symbolCum);
+  Clear(d->positionCum);
+  d->inputByte = 0;
+  d->inputMask = 0;
+  Clear(d->positionIndex);
 }
 
 int Decode(LzariDecoder* d, Stream* s) {
