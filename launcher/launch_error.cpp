@@ -3,7 +3,7 @@
 #include <windows.h>
 #include "launcher/launch_error_text.h"
 #include "launcher/launch_ui.h"
-#include "launcher/text.h"
+#include "base/text.h"
 
 void ShowLaunchError(HINSTANCE instance, LaunchError code) {
   LaunchErrorMessage message = ChooseLaunchErrorMessage(code);

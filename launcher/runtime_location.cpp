@@ -1,7 +1,7 @@
 // Finding and loading msvcrt.dll and the runtime library cine.dll.
 #include "launcher/runtime_location.h"
-#include "launcher/module_path.h"
-#include "launcher/paths.h"
+#include "base/module_path.h"
+#include "base/paths.h"
 #include "workfolder/work_folder.h"
 
 namespace {

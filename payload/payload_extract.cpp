@@ -1,7 +1,7 @@
 // Payload recognition, extraction into the work folder, and the exit pass's deletions.
 #include "payload/payload_extract.h"
-#include "launcher/paths.h"
-#include "launcher/text.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "payload/payload_signature.h"
 
 namespace {
@@ -230,22 +230,18 @@ void DeleteLeadingEntryFiles(const PayloadPlatform* p, const char* exePath) {
   PayloadFile file = p->openFile(p->context, exePath);
   if (file != PayloadFileError) {
     PayloadHeader header;
+    char folder[PathCapacity];
     char path[PathCapacity];
     // Only a table whose names all stay inside the folder deletes anything: a damaged
     // header must not choose what is deleted. (The movie offset is not checked here.)
     if (ReadPayloadHeader(p, file, &header) && header.magic == PayloadMagic &&
-        HasValidEntryTable(&header, p->isLeadByte) && TextCopy(path, exePath, PathCapacity)) {
-      // Keep the folder with its backslash; without one, names are relative to the
-      // current directory.
-      uint32_t folderEnd = 0;
-      for (uint32_t i = 0; path[i] != 0; ++i) {
-        if (path[i] == '\\') folderEnd = i + 1;
-      }
+        HasValidEntryTable(&header, p->isLeadByte) && TextCopy(folder, exePath, PathCapacity)) {
+      KeepFolder(folder);
       PayloadSlots slots = SelectLeadingSlots(&header);
       for (int32_t slot = slots.first; slot < slots.first + slots.count; ++slot) {
-        path[folderEnd] = 0;
         // A name that does not fit beside the executable is passed over, like a
         // missing file.
+        TextCopy(path, folder, PathCapacity);
         if (AppendEntryFileName(path, &header.entries[slot], 0)) {
           p->deleteFile(p->context, path);
         }

@@ -1,8 +1,8 @@
 // Reads the payload appended to the launcher's own executable and extracts its files:
 // the Win32 calls behind the payload reader, and its three entry points.
 #include "payload/payload_reader.h"
-#include "launcher/module_path.h"
-#include "launcher/paths.h"
+#include "base/module_path.h"
+#include "base/paths.h"
 #include "lzari/lzari_adapters.h"
 #include "payload/payload_extract.h"
 #include "workfolder/work_folder.h"

@@ -1,7 +1,7 @@
 // The run's private work folder under the temporary directory, and its lock file.
 #include "workfolder/work_folder.h"
-#include "launcher/paths.h"
-#include "launcher/text.h"
+#include "base/paths.h"
+#include "base/text.h"
 
 char* WorkFolder = 0;
 HANDLE WorkFolderLock = INVALID_HANDLE_VALUE;
@@ -47,7 +47,8 @@ int CreateWorkFolder() {
       return 0;
     }
   }
-  EnsureTrailingBackslash(WorkFolder);
+  // Always fits after the length check in StartWorkFolderPath.
+  EnsureTrailingBackslash(WorkFolder, PathCapacity);
   // A folder without its lock file is still used; it is only never removed.
   CreateLockFile(WorkFolder);
   return 1;

@@ -1,6 +1,6 @@
 // Removal of work folders whose runs have ended: those whose lock file can be opened.
 #include "workfolder/work_folder.h"
-#include "launcher/paths.h"
+#include "base/paths.h"
 #include "workfolder/work_folder_walk.h"
 
 namespace {
@@ -20,7 +20,7 @@ int IsLockFree(const char* folder) {
 // first failure, then the folder. In a work folder (`inWorkFolder`) the lock file is
 // deleted only once everything else is gone.
 int DeleteTree(char* folder, int inWorkFolder) {
-  if (!EnsureTrailingBackslashWithin(folder, PathCapacity)) return 0;
+  if (!EnsureTrailingBackslash(folder, PathCapacity)) return 0;
   char path[PathCapacity];
   WIN32_FIND_DATAA found;
   int lockListed = 0;
@@ -63,7 +63,7 @@ int RemoveStaleWorkFolders() {
   DWORD tempLength = GetTempPathA(PathCapacity, tempPath);
   // A path that did not fit was not written: same as an unreadable one.
   if (tempLength == 0 || tempLength >= PathCapacity) return 0;
-  if (!EnsureTrailingBackslashWithin(tempPath, PathCapacity)) return 0;
+  if (!EnsureTrailingBackslash(tempPath, PathCapacity)) return 0;
   char pattern[PathCapacity];
   if (!JoinFolderEntry(pattern, tempPath, WorkFolderPattern)) return 0;
 
@@ -76,7 +76,7 @@ int RemoveStaleWorkFolders() {
     if (!IsWorkFolderCandidate(found.dwFileAttributes)) continue;
     char folder[PathCapacity];
     // A folder whose paths would not fit the buffers was never one of ours: left alone.
-    if (!BuildListedFolderPath(folder, tempPath, found.cFileName)) continue;
+    if (!JoinFolderPath(folder, tempPath, found.cFileName)) continue;
     if (!IsLockFree(folder)) continue;
     removed |= DeleteTree(folder, 1);
   } while (FindNextFileA(search, &found));
