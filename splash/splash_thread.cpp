@@ -2,7 +2,6 @@
 #include "splash/splash.h"
 #include "base/module_path.h"
 #include "base/paths.h"
-#include "payload/payload_reader.h"
 #include "splash/splash_source.h"
 #include "splash/splash_window.h"
 
@@ -21,21 +20,21 @@ const DWORD SplashReadyWait = 3000;
 // StartSplash runs once per process; the thread reads this record while StartSplash
 // may already have given up waiting for it, so it lives as long as the process.
 SplashHandOver handOver;
-}  // namespace
 
+// The bitmap beside the executable (its name with ".BMP"), or null when the file
+// cannot be read.
 HBITMAP LoadSplashBitmap() {
   HMODULE module = GetModuleHandleA(0);
   char path[SplashPathRoom];
-  PayloadDescriptor descriptor = {0, 0};
-  int recognised = DescribeOwnPayload(module, path, PathCapacity, &descriptor);
-  if (PayloadForbidsSplash(recognised, descriptor.flags2)) return 0;
   if (!GetModulePath(module, path, PathCapacity)) return 0;
   if (!ReplaceExtension(path, SplashExtension, SplashPathRoom)) return 0;
-  return static_cast<HBITMAP>(
-      LoadImageA(module, path, IMAGE_BITMAP, 0, 0, SplashLoadFlags));
+  return static_cast<HBITMAP>(LoadImageA(module, path, IMAGE_BITMAP, 0, 0, SplashLoadFlags));
 }
 
-DWORD StartSplash() {
+}  // namespace
+
+DWORD StartSplash(int payloadForbidsSplash) {
+  if (payloadForbidsSplash) return 0;
   HBITMAP bitmap = LoadSplashBitmap();
   if (bitmap == 0) return 0;
   handOver.bitmap = bitmap;

@@ -1,6 +1,8 @@
 // Removal of work folders whose runs have ended: those whose lock file can be opened.
+#include <windows.h>
 #include "workfolder/work_folder.h"
 #include "base/paths.h"
+#include "workfolder/work_folder_name.h"
 #include "workfolder/work_folder_walk.h"
 
 namespace {
@@ -16,9 +18,10 @@ int IsLockFree(const char* folder) {
   return 1;
 }
 
-// Deletes everything below `folder`, depth first in listing order, stopping at the
-// first failure, then the folder. In a work folder (`inWorkFolder`) the lock file is
-// deleted only once everything else is gone.
+// Deletes everything below `folder` (a writable 260-byte buffer; a backslash is added
+// when missing), depth first in listing order, stopping at the first failure, then the
+// folder; nonzero when the folder is gone. In a work folder (`inWorkFolder`) the lock
+// file is deleted only once everything else is gone.
 int DeleteTree(char* folder, int inWorkFolder) {
   if (!EnsureTrailingBackslash(folder, PathCapacity)) return 0;
   char path[PathCapacity];
@@ -44,7 +47,7 @@ int DeleteTree(char* folder, int inWorkFolder) {
       } else if (action == TreeUnlink) {
         result = RemoveDirectoryA(path);
       } else {
-        result = DeleteFolderTree(path);
+        result = DeleteTree(path, 0);
       }
       if (!result) break;
     } while (FindNextFileA(search, &found));
@@ -83,5 +86,3 @@ int RemoveStaleWorkFolders() {
   FindClose(search);
   return removed;
 }
-
-int DeleteFolderTree(char* folder) { return DeleteTree(folder, 0); }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "lzari/lzari_encoder.h"
-#include "payload/payload_extract.h"
+#include "payload/payload_reader.h"
 #include "payload/payload_signature.h"
 #include "tests/unit/payload_fake_platform.h"
 

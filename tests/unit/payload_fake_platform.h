@@ -11,7 +11,7 @@
 
 #include "lzari/lzari_decoder.h"
 #include "lzari/lzari_memory_source.h"
-#include "payload/payload_extract.h"
+#include "payload/payload_reader.h"
 
 namespace payload_fake {
 
