@@ -1,4 +1,3 @@
-// fuzz-sources: payload/payload_format.cpp payload/payload_reader.cpp payload/payload_signature.cpp base/paths.cpp lzari/lzari_decoder.cpp lzari/lzari_memory_source.cpp lzari/lzari_exit_host.cpp
 // Arbitrary headers and entry tables through recognition, extraction and the exit
 // pass, over in-memory files: every header is refused or extracted inside the work
 // folder, nothing is deleted outside the executable's folder, and every file, block

@@ -1,6 +1,5 @@
 // Fuzzes the splash's path and placement arithmetic: any path and extension stay within
 // the caller's room, any rectangles centre without signed overflow.
-// fuzz-sources: base/paths.cpp splash/splash_geometry.cpp
 #include <cstdint>
 #include <cstring>
 #include <string>

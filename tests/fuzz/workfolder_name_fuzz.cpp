@@ -1,4 +1,3 @@
-// fuzz-sources: workfolder/work_folder_name.cpp base/paths.cpp
 // Work folder path building on arbitrary temporary paths and listed names: every buffer
 // is exactly 260 bytes on the heap, so any write past it is caught.
 #include <cstdint>
