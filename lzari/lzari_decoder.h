@@ -1,6 +1,7 @@
 // The LZARI decoder: LZSS over a 4096-byte ring, with arithmetic-coded literals,
 // match lengths and match positions. Portable; knows nothing of files or memory.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 
 // Next input byte (0 to 255), or -1 once the input has ended.
@@ -8,6 +9,13 @@ typedef int32_t (*ByteSource)(void* context);
 // Takes one output byte (0 to 255); see the sink's own description for its result.
 // A negative result means the byte was not kept: the decoder then stops.
 typedef int32_t (*ByteSink)(void* context, int32_t byte);
+// Takes a block of `count` output bytes; nonzero when they were kept, 0 to stop the
+// decoder.
+typedef int (*BlockSink)(void* context, const uint8_t* block, uint32_t count);
+
+// Position lookup: positionIndex[k] is the smallest rank i with positionCum[i] <= 16k.
+const uint32_t PositionIndexShift = 4;
+const uint32_t PositionIndexSize = (28568 >> PositionIndexShift) + 2;
 
 // The decoder's whole state; the caller owns it, the decoder clears it per stream.
 struct LzariDecoder {
@@ -26,26 +34,31 @@ struct LzariDecoder {
   uint32_t positionCum[4097];
   int32_t inputByte;
   int32_t inputMask;
+  uint16_t positionIndex[PositionIndexSize];
 };
 
 // Decodes one whole stream from the source into the sink and returns 1. A stream too
 // short to hold its 4-byte length ends the process with exit status 1. Returns 0, at
 // once, when the sink answers a byte with a negative result (the output is lost, so
-// decoding on would only waste time).
+// decoding on would only waste time). The source is read no further than the classic
+// bit-at-a-time decoder reads it, and the sink sees the same calls.
 int LzariDecodeStream(LzariDecoder* decoder, ByteSource sourceRead, void* sourceContext,
                       ByteSink sinkWrite, void* sinkContext);
 
-// The steps of a stream, each on the record (exposed for the model's own tests).
-int ReadTextSize(LzariDecoder* decoder, uint32_t* textSize);  // 0 when input ran out
-void PrimeValue(LzariDecoder* decoder);
+// The same decoding, faster, for a stream held in memory and a buffered output: decoded
+// bytes go straight into `buffer`, which goes to `flush` each time it holds `capacity`
+// bytes (and then counts as empty). On return `*fill` holds the bytes still waiting in
+// the buffer. Returns 1, or 0 as soon as `flush` refuses a block. A `length` under 4
+// ends the process with exit status 1. `capacity` must be at least 1.
+int LzariDecodeBuffered(LzariDecoder* decoder, const uint8_t* input, size_t length,
+                        uint8_t* buffer, uint32_t capacity, BlockSink flush, void* flushContext,
+                        uint32_t* fill);
+
+// The models, shared with the encoder (and open to the model's own tests).
 void InitModels(LzariDecoder* decoder);
-int32_t ReadBit(LzariDecoder* decoder);
-int32_t DecodeSymbol(LzariDecoder* decoder);  // a code, 0 to 313
 int32_t FindSymbol(const LzariDecoder* decoder, uint32_t x);  // a rank, 1 to 314
 void UpdateSymbolModel(LzariDecoder* decoder, int32_t rank);
-int32_t DecodePosition(LzariDecoder* decoder);  // 0 to 4095
-int32_t FindPosition(const LzariDecoder* decoder, uint32_t x);
-void Rescale(LzariDecoder* decoder);
+int32_t FindPosition(const LzariDecoder* decoder, uint32_t x);  // 0 to 4095
 
 // Ends the process with exit status 1. The decoder stays portable by leaving this to
 // the build: ExitProcess in the Windows builds, exit() on the host.

@@ -80,6 +80,10 @@ t2=$(date +%s%N)
 for i in 1 2 3 4; do "$host/lzari" decode "$work/src/packed$i.lz" "$work/decoded/packed$i.bin"; done
 t3=$(date +%s%N)
 packedBytes=$(cat "$work"/src/packed?.lz | wc -c)
+# The same streams decoded inside a PE32 process by the launcher's decoder and by the
+# classic one, as the shipped code runs them.
+"$CINE_WINE" "$win/tests/lzari_decode_timer.exe" "$winwork\\src\\packed"{1,2,3,4}.lz >"$work/timer.txt"
+timer() { sed -n "s/^$1=//p" "$work/timer.txt" | tr -d '\r'; }
 
 cp_ms=$(calc "($t1 - $t0) / 1000000")
 decode_ms=$(calc "($t3 - $t2) / 1000000")
@@ -94,3 +98,6 @@ printf '  %-52s %9s ms  (%s ms more)\n' "with 4 x $mib MiB compressed entries ($
   "$(calc "$packed / 1000")" "$packed_extra"
 printf '  %-52s %9s ms\n' "build/host/lzari decode of the same streams" "$decode_ms"
 printf '  %-52s %9s\n' "ratio, compressed extraction to lzari decode" "$(calc "$packed_extra / $decode_ms")"
+printf '  %-52s %9s ms\n' "PE32 decoder, the same streams, in process" "$(timer decoder_ms)"
+printf '  %-52s %9s ms\n' "PE32 classic decoder, the same streams" "$(timer classic_ms)"
+printf '  %-52s %9s\n' "ratio, classic decoder to ours (PE32)" "$(calc "$(timer classic_ms) / $(timer decoder_ms)")"

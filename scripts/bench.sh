@@ -9,6 +9,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${CINE_BUILD:-$root/build}"
 out="$build/bench"
 mkdir -p "$out"
+load="$(cut -d' ' -f1-3 /proc/loadavg)"
 
 echo "LZARI throughput and ratio..."
 "$build/host/tests/lzari_bench" --benchmark_out="$out/lzari.json" --benchmark_out_format=json \
@@ -34,6 +35,8 @@ cat "$out/table.md"
   echo "Windows figures: the shipped PE32 build (build/win32) under 32-bit $("${CINE_WINE:-$root/scripts/wine32}" --version 2>/dev/null)," \
     "run ${CINE_WINE##*/} (chroot into an i386 root, or the full-system emulator)."
   echo "Each ratio compares two figures taken side by side in the same run."
+  echo "Load average at the start: $load. The in-process LZARI rates are CPU time; every other"
+  echo "time is wall-clock time, which other work on the machine stretches."
   echo "Reproduce with \`./run bench\`; each benchmark's own output is kept in \`build/bench/\`."
   echo
   cat "$out/table.md"

@@ -65,23 +65,11 @@ bool CloseOutput(Output* out) {
   return !out->failed;
 }
 
-int32_t WriteOutputByte(void* context, int32_t byte) {
+// Takes each full block of the decoder's buffer; 0 once a write has failed.
+int WriteOutputBlock(void* context, const uint8_t* block, uint32_t count) {
   Output* out = static_cast<Output*>(context);
-  out->buffer.push_back(static_cast<uint8_t>(byte));
-  if (out->buffer.size() >= (1 << 16)) Flush(out);
-  return out->failed ? -1 : byte;
-}
-
-// The whole input as a source: a size_t position, so inputs beyond 2 GiB work too.
-struct InputSource {
-  const std::vector<uint8_t>* data;
-  size_t position;
-};
-
-int32_t ReadInputByte(void* context) {
-  InputSource* in = static_cast<InputSource*>(context);
-  if (in->position >= in->data->size()) return -1;
-  return (*in->data)[in->position++];
+  if (std::fwrite(block, 1, count, out->file) != count) out->failed = true;
+  return out->failed ? 0 : 1;
 }
 
 int Fail(const std::string& message) {
@@ -107,8 +95,11 @@ int Run(const std::string& command, const std::string& inName, const std::string
                   " bytes, shorter than the 4-byte length");
     if (!OpenOutput(&out, &error)) return Fail("cannot create " + outName + ": " + error);
     auto decoder = std::make_unique<LzariDecoder>();
-    InputSource source = {&input, 0};
-    LzariDecodeStream(decoder.get(), ReadInputByte, &source, WriteOutputByte, &out);
+    out.buffer.resize(1 << 16);
+    uint32_t fill = 0;
+    LzariDecodeBuffered(decoder.get(), input.data(), input.size(), out.buffer.data(),
+                        uint32_t(out.buffer.size()), WriteOutputBlock, &out, &fill);
+    out.buffer.resize(out.failed ? 0 : fill);
   }
   if (!CloseOutput(&out)) return Fail("cannot write " + outName);
   return 0;

@@ -1,5 +1,6 @@
 // LZARI throughput and compression against gzip -9 and xz -9 on the same files: a few
-// MiB of C headers (text) and of 32-bit Windows DLLs (binary, as a payload holds).
+// MiB of C headers (text) and of 32-bit Windows DLLs (binary, as a payload holds); and
+// the decoder against the classic bit-at-a-time decoder, on the same streams.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 #include "lzari/lzari_decoder.h"
 #include "lzari/lzari_encoder.h"
 #include "lzari/lzari_memory_source.h"
+#include "tests/bench/lzari_classic.h"
 
 namespace fs = std::filesystem;
 
@@ -125,7 +127,30 @@ void ReportRate(benchmark::State& state, size_t bytesPerIteration) {
       double(state.iterations()) * double(bytesPerIteration) / 1e6, benchmark::Counter::kIsRate);
 }
 
+// The launcher's way: the entry in memory, decoded straight into a 32768-byte buffer.
+int KeepBlock(void* context, const uint8_t* block, uint32_t count) {
+  benchmark::DoNotOptimize(block);
+  *static_cast<uint64_t*>(context) += count;
+  return 1;
+}
+
 void LzariDecode(benchmark::State& state, const std::string& name) {
+  const Corpus& c = Corpora().at(name);
+  auto decoder = std::make_unique<LzariDecoder>();
+  auto sink = std::make_unique<BufferSink>();
+  for (auto _ : state) {
+    uint64_t flushed = 0;
+    uint32_t fill = 0;
+    LzariDecodeBuffered(decoder.get(), c.stream.data(), c.stream.size(), sink->buffer,
+                        sizeof sink->buffer, KeepBlock, &flushed, &fill);
+    if (flushed + fill != c.text.size()) state.SkipWithError("wrong size");
+  }
+  ReportRate(state, c.text.size());
+}
+
+// A ByteSource and a ByteSink, one call per byte: LzariDecodeStream, or the classic
+// decoder (which decodes no other way).
+void ByteDecode(benchmark::State& state, const std::string& name, bool classic) {
   const Corpus& c = Corpora().at(name);
   auto decoder = std::make_unique<LzariDecoder>();
   auto sink = std::make_unique<BufferSink>();
@@ -133,7 +158,10 @@ void LzariDecode(benchmark::State& state, const std::string& name) {
     MemorySource source = {c.stream.data(), 0, int32_t(c.stream.size())};
     sink->fill = 0;
     sink->flushed = 0;
-    LzariDecodeStream(decoder.get(), ReadMemoryByte, &source, BufferByte, sink.get());
+    if (classic)
+      ClassicLzariDecode(ReadMemoryByte, &source, BufferByte, sink.get());
+    else
+      LzariDecodeStream(decoder.get(), ReadMemoryByte, &source, BufferByte, sink.get());
     if (sink->flushed + sink->fill != c.text.size()) state.SkipWithError("wrong size");
   }
   ReportRate(state, c.text.size());
@@ -174,6 +202,10 @@ void Register() {
   for (const char* name : {"text", "binary"}) {
     std::string n = name;
     benchmark::RegisterBenchmark(("decode/lzari/" + n).c_str(), LzariDecode, n)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("decode/lzari-bytewise/" + n).c_str(), ByteDecode, n, false)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("decode/classic/" + n).c_str(), ByteDecode, n, true)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(("decode/gzip/" + n).c_str(), Tool, n, "gzip", true)
         ->Unit(benchmark::kMillisecond)

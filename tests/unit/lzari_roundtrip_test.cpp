@@ -139,6 +139,48 @@ TEST(LzariRoundTrip, HalvingOnTheBoundaryCodeDecodesAlike) {
   }
 }
 
+struct Blocks {
+  Bytes bytes;
+  uint32_t capacity;
+  int calls = 0;
+  int refuseCall = 0;  // 1-based; 0 for none
+};
+
+int KeepBlock(void* context, const uint8_t* block, uint32_t count) {
+  Blocks* b = static_cast<Blocks*>(context);
+  EXPECT_EQ(count, b->capacity);
+  if (++b->calls == b->refuseCall) return 0;
+  b->bytes.insert(b->bytes.end(), block, block + count);
+  return 1;
+}
+
+// The launcher's path: straight from memory into a buffer, handed over only when full.
+TEST(LzariRoundTrip, TheBufferedPathGivesTheSameBytesInFullBlocksAndStopsOnARefusal) {
+  auto decoder = std::make_unique<LzariDecoder>();
+  for (const Bytes& text : {Text(100000, 21), Repetitive(98304, 22), Random(5000, 23)}) {
+    Bytes stream = LzariEncode(text.data(), text.size());
+    for (uint32_t capacity : {1u, 61u, 32768u}) {
+      SCOPED_TRACE(std::to_string(text.size()) + " bytes, buffer " + std::to_string(capacity));
+      Bytes buffer(capacity);
+      uint32_t fill = 0;
+      Blocks whole{{}, capacity};
+      EXPECT_EQ(LzariDecodeBuffered(decoder.get(), stream.data(), stream.size(), buffer.data(),
+                                    capacity, KeepBlock, &whole, &fill),
+                1);
+      EXPECT_EQ(fill, text.size() % capacity);
+      whole.bytes.insert(whole.bytes.end(), buffer.begin(), buffer.begin() + fill);
+      EXPECT_TRUE(whole.bytes == text);
+      if (text.size() < 2 * capacity) continue;
+      Blocks refused{{}, capacity, 0, 2};
+      EXPECT_EQ(LzariDecodeBuffered(decoder.get(), stream.data(), stream.size(), buffer.data(),
+                                    capacity, KeepBlock, &refused, &fill),
+                0);
+      EXPECT_EQ(refused.calls, 2);
+      EXPECT_EQ(fill, 0u);
+    }
+  }
+}
+
 TEST(LzariEncoder, CompressesWhatRepeats) {
   struct Case {
     const char* name;
