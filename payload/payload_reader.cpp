@@ -2,6 +2,7 @@
 #include "payload/payload_reader.h"
 #include "base/paths.h"
 #include "base/text.h"
+#include "lzari/lzari_adapters.h"
 #include "payload/payload_signature.h"
 
 namespace {
@@ -78,8 +79,9 @@ int WriteCompressedEntry(const PayloadPlatform* p, const PayloadEntry* entry, Pa
   int result = EntryFitsInFile(entry, fileSize) && PrepareBlocks(p, blocks, entry->size) &&
                p->seekFile(p->context, file, entry->offset, 0) != -1 &&
                p->readFile(p->context, file, blocks->input, entry->size) == entry->size &&
-               p->decodeEntry(p->context, blocks->decoder, blocks->output, PayloadBufferSize,
-                              blocks->input, entry->size, out) != 0;
+               DecodeEntryToFile(blocks->decoder, blocks->output, PayloadBufferSize,
+                                 blocks->input, entry->size,
+                                 FileWriter{p->context, p->writeFile, out}) != 0;
   p->closeFile(p->context, out);
   if (!result) p->deleteFile(p->context, target);
   return result;

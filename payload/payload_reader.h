@@ -1,9 +1,9 @@
-// Recognising the payload in an executable file, extracting its entries into the work
-// folder, and the exit pass that deletes the leading entries' files. The file, memory
-// and folder calls go through a PayloadPlatform: Win32 in the launcher, fakes in tests.
+// The payload reader: recognising the payload in an executable file, extracting its
+// entries into the work folder, and the exit pass that deletes the leading entries'
+// files. Every file, memory and folder call, the decoder's writes included, goes
+// through a PayloadPlatform: Win32 in the launcher, an in-memory fake in the tests.
 #pragma once
 #include <stdint.h>
-#include "lzari/lzari_decoder.h"
 #include "payload/payload_format.h"
 
 // A file handle of the 16-bit-era file calls; -1 is their error value.
@@ -34,10 +34,6 @@ struct PayloadPlatform {
   uint32_t (*setErrorMode)(void* context, uint32_t mode);  // returns the previous mode
   // The work folder path (ending in a backslash) into `out`, creating it if needed.
   int (*getWorkFolder)(void* context, char* out);
-  // Expands one LZARI stream held in memory into `file`; nonzero on success.
-  int (*decodeEntry)(void* context, LzariDecoder* decoder, uint8_t* output,
-                     uint32_t outputSize, const uint8_t* input, int32_t inputLength,
-                     PayloadFile file);
   // The system's double-byte rule, a property of the code page: it takes no context.
   LeadByteRule isLeadByte;
 };

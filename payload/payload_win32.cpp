@@ -3,7 +3,6 @@
 #include "payload/payload_win32.h"
 #include "base/module_path.h"
 #include "base/paths.h"
-#include "lzari/lzari_adapters.h"
 #include "payload/payload_reader.h"
 #include "workfolder/work_folder.h"
 
@@ -36,17 +35,13 @@ int GetCreatedWorkFolder(void* context, char* out) {
   if (WorkFolder == 0 && !createWorkFolder()) return 0;
   return GetWorkFolder(out);
 }
-int DecodeEntry(void*, LzariDecoder* decoder, uint8_t* output, uint32_t outputSize,
-                const uint8_t* input, int32_t inputLength, PayloadFile file) {
-  return DecodeEntryToFile(decoder, output, outputSize, input, inputLength, file);
-}
 int IsLeadByte(uint8_t byte) { return IsDBCSLeadByte(byte); }
 
 const PayloadPlatform Win32Platform = {
     0,           OpenForReading, CreateNormalFile, SeekFile,   ReadFromFile,
     WriteToFile, CloseFile,      DeleteNamedFile,  PathExists, AllocateMemory,
     LockMemory,  UnlockMemory,   FreeMemory,       SetMode,    GetCreatedWorkFolder,
-    DecodeEntry, IsLeadByte,
+    IsLeadByte,
 };
 
 }  // namespace
