@@ -7,6 +7,17 @@
 
 namespace {
 
+// Reads the trailer's header offset and the 292-byte header from it. Nonzero when
+// both were read whole.
+int ReadPayloadHeader(const PayloadPlatform* p, PayloadFile file, PayloadHeader* header);
+// Extracts the header's extracted entries into the work folder. Nonzero on success.
+int ExtractPayloadFiles(const PayloadPlatform* p, const PayloadHeader* header,
+                        PayloadFile file);
+// Writes `count` slots from `first` into `workFolder` (ending in a backslash),
+// stopping at the first slot that fails. Nonzero when every slot succeeded.
+int ExtractEntries(const PayloadPlatform* p, const PayloadHeader* header, PayloadFile file,
+                   int32_t first, int32_t count, const char* workFolder);
+
 // Critical-error dialogs (a missing disk) would stop the launch to ask the user; they
 // are off while payload files are written or deleted.
 const uint32_t FailCriticalErrors = 1;
@@ -100,8 +111,6 @@ int ReadHeaderBefore(const PayloadPlatform* p, PayloadFile file, int32_t end,
          static_cast<int32_t>(PayloadHeaderSize);
 }
 
-}  // namespace
-
 int ReadPayloadHeader(const PayloadPlatform* p, PayloadFile file, PayloadHeader* header) {
   if (header == 0) return 0;
   // A signed executable ends in a certificate table, which the PE headers at the start
@@ -121,24 +130,6 @@ int ReadPayloadHeader(const PayloadPlatform* p, PayloadFile file, PayloadHeader*
     return 1;
   }
   return ReadHeaderBefore(p, file, fileSize, header);
-}
-
-int OpenPayload(const PayloadPlatform* p, const char* exePath, int extract,
-                uint32_t* extractResult, PayloadDescriptor* descriptor) {
-  PayloadFile file = p->openFile(p->context, exePath);
-  if (file == PayloadFileError) return 0;
-  PayloadHeader header;
-  int recognised = ReadPayloadHeader(p, file, &header) && header.magic == PayloadMagic &&
-                   header.movieOffset >= 0 &&
-                   p->seekFile(p->context, file, header.movieOffset, 0) != -1;
-  if (recognised) {
-    uint32_t result = 1;
-    if (extract) result = ExtractPayloadFiles(p, &header, file) ? 1 : 0;
-    if (extractResult != 0) *extractResult = result;
-    if (descriptor != 0) FillPayloadDescriptor(&header, descriptor);
-  }
-  p->closeFile(p->context, file);
-  return recognised;
 }
 
 int ExtractPayloadFiles(const PayloadPlatform* p, const PayloadHeader* header,
@@ -187,6 +178,27 @@ int ExtractEntries(const PayloadPlatform* p, const PayloadHeader* header, Payloa
   if (blocks.decoder != 0) p->freeMemory(p->context, blocks.decoder);
   p->setErrorMode(p->context, previousMode);
   return result;
+}
+
+}  // namespace
+
+
+int OpenPayload(const PayloadPlatform* p, const char* exePath, int extract,
+                uint32_t* extractResult, PayloadDescriptor* descriptor) {
+  PayloadFile file = p->openFile(p->context, exePath);
+  if (file == PayloadFileError) return 0;
+  PayloadHeader header;
+  int recognised = ReadPayloadHeader(p, file, &header) && header.magic == PayloadMagic &&
+                   header.movieOffset >= 0 &&
+                   p->seekFile(p->context, file, header.movieOffset, 0) != -1;
+  if (recognised) {
+    uint32_t result = 1;
+    if (extract) result = ExtractPayloadFiles(p, &header, file) ? 1 : 0;
+    if (extractResult != 0) *extractResult = result;
+    if (descriptor != 0) FillPayloadDescriptor(&header, descriptor);
+  }
+  p->closeFile(p->context, file);
+  return recognised;
 }
 
 int CopyStoredEntry(const PayloadPlatform* p, PayloadFile source, PayloadFile target,

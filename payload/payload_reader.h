@@ -38,24 +38,11 @@ struct PayloadPlatform {
   LeadByteRule isLeadByte;
 };
 
-// Reads the trailer's header offset and the 292-byte header from it. Nonzero when
-// both were read whole.
-int ReadPayloadHeader(const PayloadPlatform* platform, PayloadFile file, PayloadHeader* header);
-
 // Recognises the payload of `exePath` and, when `extract` is set, extracts it. Returns
 // nonzero when a payload was recognised; only then are `extractResult` and
 // `descriptor` (either may be null) written.
 int OpenPayload(const PayloadPlatform* platform, const char* exePath, int extract,
                 uint32_t* extractResult, PayloadDescriptor* descriptor);
-
-// Extracts the header's extracted entries into the work folder. Nonzero on success.
-int ExtractPayloadFiles(const PayloadPlatform* platform, const PayloadHeader* header,
-                        PayloadFile file);
-
-// Writes `count` slots from `first` into `workFolder` (ending in a backslash),
-// stopping at the first slot that fails. Nonzero when every slot succeeded.
-int ExtractEntries(const PayloadPlatform* platform, const PayloadHeader* header,
-                   PayloadFile file, int32_t first, int32_t count, const char* workFolder);
 
 // Copies `count` bytes (a count of 0 or less: up to the end of the source) from the
 // current position of `source` to that of `target`. Returns 0 on success, 1 on failure.
