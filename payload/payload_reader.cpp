@@ -182,7 +182,6 @@ int ExtractEntries(const PayloadPlatform* p, const PayloadHeader* header, Payloa
 
 }  // namespace
 
-
 int OpenPayload(const PayloadPlatform* p, const char* exePath, int extract,
                 uint32_t* extractResult, PayloadDescriptor* descriptor) {
   PayloadFile file = p->openFile(p->context, exePath);

@@ -53,6 +53,19 @@ TEST(ReplaceExtension, WritesNoFurtherThanTheLongerResult) {
   }
 }
 
+TEST(ReplaceExtension, RefusesAResultOneByteTooLongAndLeavesAnEmptyPath) {
+  // Both results are 14 characters: 15 bytes with the terminator fit, 14 do not.
+  for (const char* path : {"D:\\A\\MOVIE.EXE", "D:\\A\\MOVIE"}) {
+    char buffer[32];
+    strcpy(buffer, path);
+    EXPECT_EQ(ReplaceExtension(buffer, SplashExtension, 15), 1) << path;
+    EXPECT_STREQ(buffer, "D:\\A\\MOVIE.BMP");
+    strcpy(buffer, path);
+    EXPECT_EQ(ReplaceExtension(buffer, SplashExtension, 14), 0) << path;
+    EXPECT_STREQ(buffer, "") << path;
+  }
+}
+
 TEST(PayloadForbidsSplash, OnlyTheFourBitsOfARecognisedPayloadCount) {
   struct Case { int recognised; uint32_t flags2; int forbids; };
   const Case cases[] = {
