@@ -1,7 +1,7 @@
 // Which string and which message box style a failed launch is reported with, and the
 // text work behind the player download offer: its address and the browser command.
 #include "launcher/launch_error_text.h"
-#include "launcher/text.h"
+#include "base/text.h"
 
 LaunchErrorMessage ChooseLaunchErrorMessage(LaunchError code) {
   const uint32_t iconHand = 0x10;

@@ -29,6 +29,13 @@ struct LaunchParams {
 
 const uint32_t LaunchParamsVersion = 2;
 
+// What CinemorphMain returns, and what the launch does with it.
+const int RuntimeReportedFailure = 0;  // RuntimeFailed; the process exits with 1
+const int RuntimeAskedRestart = 1;     // a forced restart of Windows
+const int RuntimeAskedShutdown = 2;    // a forced shutdown of Windows
+// Any other value is a normal end. The launch keeps this one until the call.
+const int RuntimeNotCalled = 3;
+
 static_assert(sizeof(LaunchParams) == 28, "LaunchParams is 28 bytes");
 static_assert(__builtin_offsetof(LaunchParams, payloadOption) == 24, "field order");
 

@@ -1,6 +1,6 @@
 // Restart or shutdown of Windows at the runtime's request.
+#include "launcher/restart.h"
 #include <windows.h>
-#include "launcher/launch_ui.h"
 
 namespace {
 
@@ -30,14 +30,7 @@ int EnableShutdownPrivilege() {
   return error == ERROR_SUCCESS;
 }
 
-}  // namespace
-
-int RestartSystem(uint32_t reboot) {
-  UINT flags = reboot ? RestartFlags : ShutdownFlags;
-  if (IsWindowsNT() && !EnableShutdownPrivilege()) return 0;
-  return ExitWindowsEx(flags, 0) ? 1 : 0;
-}
-
+// 1 on the Windows NT platform, else 0.
 int IsWindowsNT() {
   OSVERSIONINFOA version;
   static_assert(sizeof(version) == 148, "the ANSI record's full size");
@@ -46,4 +39,12 @@ int IsWindowsNT() {
   // and where it cannot be had no request is made.
   if (!GetVersionExA(&version)) return 1;
   return version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+}  // namespace
+
+int RestartSystem(uint32_t reboot) {
+  UINT flags = reboot ? RestartFlags : ShutdownFlags;
+  if (IsWindowsNT() && !EnableShutdownPrivilege()) return 0;
+  return ExitWindowsEx(flags, 0) ? 1 : 0;
 }

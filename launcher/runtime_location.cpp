@@ -1,7 +1,7 @@
 // Finding and loading msvcrt.dll and the runtime library cine.dll.
 #include "launcher/runtime_location.h"
-#include "launcher/module_path.h"
-#include "launcher/paths.h"
+#include "base/module_path.h"
+#include "base/paths.h"
 #include "workfolder/work_folder.h"
 
 namespace {
@@ -34,8 +34,8 @@ int GetExecutableFolder(char* path) {
   return 1;
 }
 
-}  // namespace
-
+// Loads `fileName` from `folder` with the current directory set to that folder.
+// The caller restores the current directory.
 HMODULE LoadLibraryInFolder(const char* folder, const char* fileName) {
   char path[PathCapacity];
   // An empty folder (a path without a backslash) or a joined path too long for the
@@ -44,6 +44,8 @@ HMODULE LoadLibraryInFolder(const char* folder, const char* fileName) {
   if (!SetCurrentDirectoryA(folder)) return 0;
   return LoadLibraryA(path);
 }
+
+}  // namespace
 
 LaunchError LocateRuntime(HMODULE* module, RuntimeLocation* location) {
   HMODULE loaded = 0;
@@ -56,7 +58,7 @@ LaunchError LocateRuntime(HMODULE* module, RuntimeLocation* location) {
   }
 
   char path[PathCapacity];
-  if (GetWorkFolder(path, 0)) {
+  if (GetWorkFolder(path)) {
     loaded = LoadLibraryInFolder(path, RuntimeFileName);
     if (loaded != 0) {
       *location = RuntimeInWorkFolder;
@@ -102,7 +104,7 @@ LaunchError EnsureMsvcrt(HMODULE* module) {
   }
 
   char path[PathCapacity];
-  if (GetWorkFolder(path, 0)) {
+  if (GetWorkFolder(path)) {
     loaded = LoadLibraryInFolder(path, MsvcrtFileName);
   }
   if (loaded == 0 && GetExecutableFolder(path)) {

@@ -13,7 +13,3 @@ LaunchError LocateRuntime(HMODULE* module, RuntimeLocation* location);
 // executable's folder or its "Nodix" subfolder. Returns 0, MsvcrtMissing or
 // NoCurrentDirectory.
 LaunchError EnsureMsvcrt(HMODULE* module);
-
-// Loads `fileName` from `folder` with the current directory set to that folder.
-// The caller restores the current directory.
-HMODULE LoadLibraryInFolder(const char* folder, const char* fileName);

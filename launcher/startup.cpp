@@ -1,7 +1,6 @@
 // Process startup without a C runtime: finds WinMain's arguments and exits with its result.
 #include <windows.h>
 #include "launcher/command_line.h"
-#include "launcher/winmain.h"
 
 extern "C" void LauncherStartup() {
   LPSTR arguments = const_cast<LPSTR>(SkipProgramName(GetCommandLineA()));

@@ -1,17 +1,21 @@
-// The launch sequence: splash, payload, libraries, runtime call, cleanup, outcome.
+// The launch sequence: every step the launcher takes, in order, from the splash to the
+// process exit code. The steps themselves live in the subsystems below.
 #include <windows.h>
 #include "launcher/launch_error.h"
+#include "launcher/launch_error_box.h"
 #include "launcher/launch_params.h"
-#include "launcher/launch_ui.h"
+#include "launcher/restart.h"
 #include "launcher/runtime_call.h"
 #include "launcher/runtime_location.h"
-#include "payload/payload_reader.h"
+#include "payload/payload_win32.h"
 #include "splash/splash.h"
+#include "splash/splash_source.h"
 #include "workfolder/work_folder.h"
 
 namespace {
-// The runtime result before the runtime has been called.
-const int RuntimeNotCalled = 3;
+// The release, on every path, in this order: no library is still loaded when its
+// folder goes, and a failure message comes only after the work folder is gone.
+void ReleaseLaunch(HINSTANCE instance, HMODULE runtimeModule, HMODULE msvcrtModule);
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
@@ -23,11 +27,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
   LaunchError outcome = NoLaunchError;
   RuntimeLocation location = RuntimeNowhere;
 
-  DWORD splashThreadId = StartSplash();
+  // Splash: the payload header is read for its splash bits alone, then the bitmap.
+  PayloadDescriptor splashFlags = {0, 0};
+  int recognised = DescribeOwnPayload(instance, &splashFlags);
+  DWORD splashThreadId = StartSplash(PayloadForbidsSplash(recognised, splashFlags.flags2));
 
   // Steps that may fail jump to the release, which runs exactly once on every path.
   do {
-    if (!UnpackPayload(instance, &params.payloadOption)) {
+    // Extraction reads the header again, creates the work folder when the payload lists
+    // files for it (once the table has passed its checks), and writes them.
+    if (!UnpackPayload(instance, CreateWorkFolder, &params.payloadOption)) {
       outcome = ExtractionFailed;
       break;
     }
@@ -53,18 +62,31 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
         CallCinemorphMain(entry, instance, previous, commandLine, showCommand, &params);
   } while (0);
 
-  if (runtimeModule != 0) FreeLibrary(runtimeModule);
-  if (msvcrtModule != 0) FreeLibrary(msvcrtModule);
-  RemovePayloadFiles(instance);
+  ReleaseLaunch(instance, runtimeModule, msvcrtModule);
 
-  if (runtimeResult == 0) {
+  if (runtimeResult == RuntimeReportedFailure) {
     outcome = RuntimeFailed;
-  } else if (runtimeResult == 1) {
+  } else if (runtimeResult == RuntimeAskedRestart) {
     RestartSystem(1);
-  } else if (runtimeResult == 2) {
+  } else if (runtimeResult == RuntimeAskedShutdown) {
     RestartSystem(0);
   }
 
   if (outcome != NoLaunchError) ShowLaunchError(instance, outcome);
-  return runtimeResult == 0 ? 1 : 0;
+  return runtimeResult == RuntimeReportedFailure ? 1 : 0;
 }
+
+namespace {
+
+void ReleaseLaunch(HINSTANCE instance, HMODULE runtimeModule, HMODULE msvcrtModule) {
+  if (runtimeModule != 0) FreeLibrary(runtimeModule);
+  if (msvcrtModule != 0) FreeLibrary(msvcrtModule);
+  // The exit pass reads the payload header afresh: the executable may have changed.
+  DeleteLeadingEntryFilesBesideExecutable(instance);
+  // Closes the lock file and frees the path, so that the cleanup that follows removes
+  // this run's folder with the others that no live run holds.
+  ReleaseWorkFolder();
+  RemoveStaleWorkFolders();
+}
+
+}  // namespace

@@ -1,7 +1,7 @@
 // The appended payload format: slot selection, name rules and the stored/compressed rule.
 #include "payload/payload_format.h"
-#include "launcher/paths.h"
-#include "launcher/text.h"
+#include "base/paths.h"
+#include "base/text.h"
 
 namespace {
 
@@ -140,13 +140,5 @@ int EntryFitsInFile(const PayloadEntry* entry, int32_t fileSize) {
 }
 
 int AppendEntryFileName(char* path, const PayloadEntry* entry, int extracted) {
-  const char* extension = extracted ? entry->extractExtension : entry->extension;
-  uint32_t used = TextLength(path);
-  uint32_t nameLength = TextLength(entry->name);
-  uint32_t extensionLength = TextLength(extension);
-  if (used + nameLength + 1 + extensionLength + 1 > PathCapacity) return 0;
-  TextAppend(path, entry->name, PathCapacity);
-  TextAppend(path, ".", PathCapacity);
-  TextAppend(path, extension, PathCapacity);
-  return 1;
+  return AppendFileName(path, entry->name, extracted ? entry->extractExtension : entry->extension);
 }

@@ -14,7 +14,8 @@ const uint32_t PayloadHeaderSize = 292;
 const uint32_t PayloadOptionFlag = 0x100;      // flags: handed to the runtime
 const uint32_t PayloadExtraFlag = 0x2000;      // flags: extra1 and extra2 hold values
 const uint32_t PayloadBigEndianFlag = 0x2;     // flags2: content words byte-reversed
-const uint32_t PayloadNoSplashMask = 0x3C;     // flags2: no splash bitmap
+const uint32_t PayloadNoSplashMask = 0x3C;     // flags2: any of these bits, no splash
+const uint32_t PayloadNoSplashFlag = 0x4;      // flags2: the one the packer sets
 
 const uint32_t PayloadNameWidth = 33;
 const uint32_t PayloadExtensionWidth = 4;
@@ -107,7 +108,7 @@ int EntryFitsInFile(const PayloadEntry* entry, int32_t fileSize);
 
 // Appends `name`, ".", and the extension (the extract extension when `extracted`) to
 // the folder path already in `path` (PathCapacity bytes). The entry's names must be
-// valid. Returns 0, leaving `path` unchanged, when the result would not fit.
+// valid. Returns 0, leaving `path` empty, when the result would not fit.
 int AppendEntryFileName(char* path, const PayloadEntry* entry, int extracted);
 
 // The payload option handed to the runtime: 1 when `flags` has bit 0x100.

@@ -1,19 +1,54 @@
-// Reads the payload appended to the launcher's own executable and extracts its files.
+// The payload reader: recognising the payload in an executable file, extracting its
+// entries into the work folder, and the exit pass that deletes the leading entries'
+// files. Every file, memory and folder call, the decoder's writes included, goes
+// through a PayloadPlatform: Win32 in the launcher, an in-memory fake in the tests.
 #pragma once
 #include <stdint.h>
-#include <windows.h>
 #include "payload/payload_format.h"
 
-// Extracts the payload's files into the work folder and writes the payload option
-// bit. Returns 1 when the launch may go on (also without a payload), 0 when a
-// recognised payload's extraction failed.
-int UnpackPayload(HINSTANCE instance, uint32_t* payloadOption);
+// A file handle of the 16-bit-era file calls; -1 is their error value.
+typedef int32_t PayloadFile;
+const PayloadFile PayloadFileError = -1;
 
-// Writes the executable's path into `pathBuffer` and reads the payload header into
-// `descriptor` without extracting. Returns nonzero when a payload was recognised.
-int DescribeOwnPayload(HMODULE module, char* pathBuffer, uint32_t pathSize,
-                       PayloadDescriptor* descriptor);
+const uint32_t PayloadBufferSize = 32768;
+const uint32_t FixedMemory = 0;                // GlobalAlloc flags of the extraction blocks
+const uint32_t MoveableZeroedMemory = 0x42;    // GlobalAlloc flags of the copy buffer
 
-// The exit pass: deletes the leading entries' files beside the executable, then
-// releases the work folder. Returns the result of ReleaseWorkFolder.
-int RemovePayloadFiles(HINSTANCE instance);
+struct PayloadPlatform {
+  void* context;  // handed back as the first argument of every call
+  PayloadFile (*openFile)(void* context, const char* path);    // for reading
+  PayloadFile (*createFile)(void* context, const char* path);  // normal file, truncated
+  // Origin 0 from the start, 2 from the end; the new position, or -1.
+  int32_t (*seekFile)(void* context, PayloadFile file, int32_t offset, int32_t origin);
+  // Bytes read or written, or -1.
+  int32_t (*readFile)(void* context, PayloadFile file, void* buffer, int32_t count);
+  int32_t (*writeFile)(void* context, PayloadFile file, const void* buffer, int32_t count);
+  void (*closeFile)(void* context, PayloadFile file);
+  void (*deleteFile)(void* context, const char* path);
+  int (*pathExists)(void* context, const char* path);  // a file or folder of that name
+  // Global heap: a block handle or null; fixed blocks are their own address.
+  void* (*allocateMemory)(void* context, uint32_t flags, uint32_t size);
+  void* (*lockMemory)(void* context, void* block);
+  void (*unlockMemory)(void* context, void* block);
+  void (*freeMemory)(void* context, void* block);
+  uint32_t (*setErrorMode)(void* context, uint32_t mode);  // returns the previous mode
+  // The work folder path (ending in a backslash) into `out`, creating it if needed.
+  int (*getWorkFolder)(void* context, char* out);
+  // The system's double-byte rule, a property of the code page: it takes no context.
+  LeadByteRule isLeadByte;
+};
+
+// Recognises the payload of `exePath` and, when `extract` is set, extracts it. Returns
+// nonzero when a payload was recognised; only then are `extractResult` and
+// `descriptor` (either may be null) written.
+int OpenPayload(const PayloadPlatform* platform, const char* exePath, int extract,
+                uint32_t* extractResult, PayloadDescriptor* descriptor);
+
+// Copies `count` bytes (a count of 0 or less: up to the end of the source) from the
+// current position of `source` to that of `target`. Returns 0 on success, 1 on failure.
+int CopyStoredEntry(const PayloadPlatform* platform, PayloadFile source, PayloadFile target,
+                    int32_t count);
+
+// Deletes, from the folder of `exePath`, the files named after the payload's leading
+// entries. Silent: a missing payload or file is passed over.
+void DeleteLeadingEntryFiles(const PayloadPlatform* platform, const char* exePath);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every libFuzzer target in tests/fuzz/ with ASan and UBSan (clang).
-# Each target names the sources it needs in a line "// fuzz-sources: a.cpp b.cpp".
+# Builds (tests/fuzz/CMakeLists.txt, clang with ASan and UBSan) and runs every libFuzzer
+# target in tests/fuzz/.
 #   scripts/fuzz.sh short        a few seconds each (part of ./run test)
 #   scripts/fuzz.sh long [SECS]  longer runs, default 600 s each
 set -euo pipefail
@@ -10,14 +10,14 @@ mode="${1:-short}"
 seconds=20
 [[ "$mode" == long ]] && seconds="${2:-600}"
 mkdir -p "$out"
+if [[ ! -f "$out/CMakeCache.txt" ]]; then
+  cmake -S "$root/tests/fuzz" -B "$out" -DCMAKE_CXX_COMPILER=clang++ \
+    -DCMAKE_BUILD_TYPE=None >/dev/null
+fi
+cmake --build "$out" -j "${JOBS:-$(nproc)}" >"$out/build.log" 2>&1 || { tail -40 "$out/build.log"; exit 1; }
 shopt -s nullglob
 for target in "$root"/tests/fuzz/*_fuzz.cpp; do
   name=$(basename "$target" .cpp)
-  sources=$(sed -n 's|^// fuzz-sources:||p' "$target")
-  srcs=()
-  for s in $sources; do srcs+=("$root/$s"); done
-  clang++ -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-    -I"$root" "$target" "${srcs[@]}" -o "$out/$name"
   mkdir -p "$out/$name.corpus"
   echo "fuzzing $name for ${seconds}s"
   # Crash inputs go beside the fuzzer's build, never into the source tree.

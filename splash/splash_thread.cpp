@@ -1,8 +1,7 @@
 // The splash screen: its start on a thread of its own and the runtime's close callback.
 #include "splash/splash.h"
-#include "launcher/module_path.h"
-#include "launcher/paths.h"
-#include "payload/payload_reader.h"
+#include "base/module_path.h"
+#include "base/paths.h"
 #include "splash/splash_source.h"
 #include "splash/splash_window.h"
 
@@ -10,7 +9,8 @@ namespace {
 const DWORD SplashStackSize = 0x20000;
 // LR_LOADFROMFILE | LR_CREATEDIBSECTION: read the file as a device-independent section.
 const UINT SplashLoadFlags = 0x2010;
-// Room for the executable's path plus the longest growth of ReplaceExtension.
+// Room for the executable's path plus the extension: a path of 259 bytes keeps its
+// bitmap's name whole.
 const uint32_t SplashPathRoom = PathCapacity + sizeof(SplashExtension) - 1;
 // How long StartSplash waits for the splash thread to be ready for the close request.
 // A window is up in milliseconds; the bound only keeps a stuck window system from
@@ -20,21 +20,21 @@ const DWORD SplashReadyWait = 3000;
 // StartSplash runs once per process; the thread reads this record while StartSplash
 // may already have given up waiting for it, so it lives as long as the process.
 SplashHandOver handOver;
-}  // namespace
 
+// The bitmap beside the executable (its name with ".BMP"), or null when the file
+// cannot be read.
 HBITMAP LoadSplashBitmap() {
   HMODULE module = GetModuleHandleA(0);
   char path[SplashPathRoom];
-  PayloadDescriptor descriptor = {0, 0};
-  int recognised = DescribeOwnPayload(module, path, PathCapacity, &descriptor);
-  if (PayloadForbidsSplash(recognised, descriptor.flags2)) return 0;
   if (!GetModulePath(module, path, PathCapacity)) return 0;
-  ReplaceExtension(path, SplashExtension);
-  return static_cast<HBITMAP>(
-      LoadImageA(module, path, IMAGE_BITMAP, 0, 0, SplashLoadFlags));
+  if (!ReplaceExtension(path, SplashExtension, SplashPathRoom)) return 0;
+  return static_cast<HBITMAP>(LoadImageA(module, path, IMAGE_BITMAP, 0, 0, SplashLoadFlags));
 }
 
-DWORD StartSplash() {
+}  // namespace
+
+DWORD StartSplash(int payloadForbidsSplash) {
+  if (payloadForbidsSplash) return 0;
   HBITMAP bitmap = LoadSplashBitmap();
   if (bitmap == 0) return 0;
   handOver.bitmap = bitmap;

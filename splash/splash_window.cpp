@@ -1,9 +1,32 @@
-// The splash thread's body: its window class, window, message loop, painting and palette.
+// The splash thread's body: its window, message loop, painting and palette.
 #include "splash/splash_window.h"
 #include "splash/splash_geometry.h"
 #include "splash/splash_palette.h"
 
 namespace {
+
+const char SplashClassName[] = "SplashScreenWindowClass";
+const char SplashTitle[] = "Quorvantix Splash Screen";
+// WS_POPUP | WS_DISABLED | WS_BORDER: no caption, a thin border, no input.
+const DWORD SplashStyle = 0x88800000;
+// WS_EX_TOPMOST | WS_EX_TOOLWINDOW: above ordinary windows, no taskbar button.
+const DWORD SplashExStyle = 0x88;
+// The two 32-bit window slots: the bitmap (owned by the thread) and the palette
+// (owned by the window, created when first needed).
+const int SplashSlotBitmap = 0;
+const int SplashSlotPalette = 4;
+const int SplashWindowExtra = 8;
+
+// The window procedure and what it calls, in the order the thread needs them.
+BOOL RegisterSplashClass();
+// Creates, places and shows the window for `bitmap`; null on failure.
+HWND CreateSplashWindow(HBITMAP bitmap);
+LRESULT CALLBACK SplashWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Realises the splash palette as a background palette; true when any entry was mapped.
+BYTE RealizeSplashPalette(HWND window);
+HPALETTE CreateSplashPalette();
+// Copies the update rectangle from the bitmap; 0 when it was drawn, 1 otherwise.
+LRESULT PaintSplash(HWND window);
 
 // The two slots are 32-bit window values, as the handles are.
 HGDIOBJ ReadSlot(HWND window, int slot) {
@@ -60,6 +83,8 @@ DWORD WINAPI SplashThreadProc(LPVOID parameter) {
   DeleteObject(bitmap);
   return static_cast<DWORD>(message.wParam);
 }
+
+namespace {
 
 BOOL RegisterSplashClass() {
   WNDCLASSA splashClass;
@@ -193,3 +218,5 @@ LRESULT PaintSplash(HWND window) {
   EndPaint(window, &paint);
   return result;
 }
+
+}  // namespace

@@ -8,7 +8,7 @@ scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 (cd "$source" && git ls-files --cached --others --exclude-standard -z |
   xargs -0 cp --parents -t "$scratch" 2>/dev/null)
-echo 'int this_does_not_compile = ;' >>"$scratch/launcher/paths.cpp"
+echo 'int this_does_not_compile = ;' >>"$scratch/base/paths.cpp"
 output=$(cd "$scratch" && CINE_BUILD="$scratch/build" timeout 600 ./run test 2>&1)
 status=$?
 fail() { echo "$1"; echo "$output" | tail -20; exit 1; }

@@ -210,7 +210,7 @@ std::string BuildProjector(const BuildOptions& options, std::ostream& progress) 
   memset(&header, 0, sizeof header);
   header.magic = PayloadMagic;
   header.flags = options.option ? PayloadOptionFlag : 0;
-  header.flags2 = (options.noSplash ? 0x4u : 0) | (options.bigEndianContent ? PayloadBigEndianFlag : 0);
+  header.flags2 = (options.noSplash ? PayloadNoSplashFlag : 0) | (options.bigEndianContent ? PayloadBigEndianFlag : 0);
   header.entryCount = static_cast<int32_t>(plan.size());
   header.extractCount = static_cast<int32_t>(options.extracts.size());
   uint64_t at = headerOffset + PayloadHeaderSize;

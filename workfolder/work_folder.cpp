@@ -1,27 +1,43 @@
 // The run's private work folder under the temporary directory, and its lock file.
+#include <windows.h>
 #include "workfolder/work_folder.h"
-#include "launcher/paths.h"
-#include "launcher/text.h"
+#include "base/paths.h"
+#include "base/text.h"
+#include "workfolder/work_folder_name.h"
 
 char* WorkFolder = 0;
-HANDLE WorkFolderLock = INVALID_HANDLE_VALUE;
 
 namespace {
+
+// The open lock file of the work folder; INVALID_HANDLE_VALUE while none is held.
+HANDLE WorkFolderLock = INVALID_HANDLE_VALUE;
 
 void ForgetWorkFolder() {
   GlobalFree(WorkFolder);
   WorkFolder = 0;
 }
 
-}  // namespace
-
-int GetWorkFolder(char* out, uint8_t create) {
-  if (WorkFolder == 0) {
-    if (!create) return 0;
-    if (!CreateWorkFolder() || WorkFolder == 0) return 0;
+// Creates the hidden lock file in `folder` (ending in a backslash), open for writing
+// with no sharing, and keeps its handle in WorkFolderLock. Returns 1 when it is held.
+int CreateLockFile(const char* folder) {
+  char path[PathCapacity];
+  // Always fits after CreateWorkFolder's length check; bounded all the same.
+  if (JoinFolderEntry(path, folder, LockFileName)) {
+    WorkFolderLock =
+        CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, 0);
+  } else {
+    WorkFolderLock = INVALID_HANDLE_VALUE;
   }
-  return TextCopy(out, WorkFolder, PathCapacity);
+  return WorkFolderLock != INVALID_HANDLE_VALUE;
 }
+
+void CloseLockFile() {
+  if (WorkFolderLock == INVALID_HANDLE_VALUE) return;
+  CloseHandle(WorkFolderLock);
+  WorkFolderLock = INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
 
 int CreateWorkFolder() {
   WorkFolder = static_cast<char*>(GlobalAlloc(0, PathCapacity));
@@ -47,31 +63,15 @@ int CreateWorkFolder() {
       return 0;
     }
   }
-  EnsureTrailingBackslash(WorkFolder);
+  // Always fits after the length check in StartWorkFolderPath.
+  EnsureTrailingBackslash(WorkFolder, PathCapacity);
   // A folder without its lock file is still used; it is only never removed.
   CreateLockFile(WorkFolder);
   return 1;
 }
 
-// With a null folder nothing is opened and the answer is about the lock already held.
-int CreateLockFile(const char* folder) {
-  if (folder != 0) {
-    char path[PathCapacity];
-    // Always fits after CreateWorkFolder's length check; bounded all the same.
-    if (JoinFolderEntry(path, folder, LockFileName)) {
-      WorkFolderLock = CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_NEW,
-                                   FILE_ATTRIBUTE_HIDDEN, 0);
-    } else {
-      WorkFolderLock = INVALID_HANDLE_VALUE;
-    }
-  }
-  return WorkFolderLock != INVALID_HANDLE_VALUE;
-}
-
-void CloseLockFile() {
-  if (WorkFolderLock == INVALID_HANDLE_VALUE) return;
-  CloseHandle(WorkFolderLock);
-  WorkFolderLock = INVALID_HANDLE_VALUE;
+int GetWorkFolder(char* out) {
+  return WorkFolder != 0 && TextCopy(out, WorkFolder, PathCapacity);
 }
 
 int ReleaseWorkFolder() {
@@ -79,7 +79,5 @@ int ReleaseWorkFolder() {
     CloseLockFile();
     ForgetWorkFolder();
   }
-  // Also without a folder of its own: earlier runs may have left theirs.
-  RemoveStaleWorkFolders();
   return 1;
 }

@@ -1,6 +1,8 @@
 // Removal of work folders whose runs have ended: those whose lock file can be opened.
+#include <windows.h>
 #include "workfolder/work_folder.h"
-#include "launcher/paths.h"
+#include "base/paths.h"
+#include "workfolder/work_folder_name.h"
 #include "workfolder/work_folder_walk.h"
 
 namespace {
@@ -16,11 +18,12 @@ int IsLockFree(const char* folder) {
   return 1;
 }
 
-// Deletes everything below `folder`, depth first in listing order, stopping at the
-// first failure, then the folder. In a work folder (`inWorkFolder`) the lock file is
-// deleted only once everything else is gone.
+// Deletes everything below `folder` (a writable 260-byte buffer; a backslash is added
+// when missing), depth first in listing order, stopping at the first failure, then the
+// folder; nonzero when the folder is gone. In a work folder (`inWorkFolder`) the lock
+// file is deleted only once everything else is gone.
 int DeleteTree(char* folder, int inWorkFolder) {
-  if (!EnsureTrailingBackslashWithin(folder, PathCapacity)) return 0;
+  if (!EnsureTrailingBackslash(folder, PathCapacity)) return 0;
   char path[PathCapacity];
   WIN32_FIND_DATAA found;
   int lockListed = 0;
@@ -44,7 +47,7 @@ int DeleteTree(char* folder, int inWorkFolder) {
       } else if (action == TreeUnlink) {
         result = RemoveDirectoryA(path);
       } else {
-        result = DeleteFolderTree(path);
+        result = DeleteTree(path, 0);
       }
       if (!result) break;
     } while (FindNextFileA(search, &found));
@@ -63,7 +66,7 @@ int RemoveStaleWorkFolders() {
   DWORD tempLength = GetTempPathA(PathCapacity, tempPath);
   // A path that did not fit was not written: same as an unreadable one.
   if (tempLength == 0 || tempLength >= PathCapacity) return 0;
-  if (!EnsureTrailingBackslashWithin(tempPath, PathCapacity)) return 0;
+  if (!EnsureTrailingBackslash(tempPath, PathCapacity)) return 0;
   char pattern[PathCapacity];
   if (!JoinFolderEntry(pattern, tempPath, WorkFolderPattern)) return 0;
 
@@ -76,12 +79,10 @@ int RemoveStaleWorkFolders() {
     if (!IsWorkFolderCandidate(found.dwFileAttributes)) continue;
     char folder[PathCapacity];
     // A folder whose paths would not fit the buffers was never one of ours: left alone.
-    if (!BuildListedFolderPath(folder, tempPath, found.cFileName)) continue;
+    if (!JoinFolderPath(folder, tempPath, found.cFileName)) continue;
     if (!IsLockFree(folder)) continue;
     removed |= DeleteTree(folder, 1);
   } while (FindNextFileA(search, &found));
   FindClose(search);
   return removed;
 }
-
-int DeleteFolderTree(char* folder) { return DeleteTree(folder, 0); }

@@ -1,7 +1,7 @@
-// Names and paths of work folders: the aaa..zzz suffix odometer and bounded path building.
+// Names of work folders: the aaa..zzz suffix odometer and the first candidate path.
 #include "workfolder/work_folder_name.h"
-#include "launcher/paths.h"
-#include "launcher/text.h"
+#include "base/paths.h"
+#include "base/text.h"
 
 const char WorkFolderPrefix[] = "TempFolder";
 const char WorkFolderPattern[] = "TempFolder.*";
@@ -11,29 +11,13 @@ namespace {
 const char FirstSuffix[] = ".aaa";
 }  // namespace
 
-void EnsureTrailingBackslash(char* path) {
-  uint32_t length = TextLength(path);
-  if (length == 0 || path[length - 1] == '\\') return;
-  path[length] = '\\';
-  path[length + 1] = 0;
-}
-
-int EnsureTrailingBackslashWithin(char* path, uint32_t capacity) {
-  uint32_t length = TextLength(path);
-  if (length == 0) return 0;
-  if (path[length - 1] == '\\') return 1;
-  if (length + 2 > capacity) return 0;
-  EnsureTrailingBackslash(path);
-  return 1;
-}
-
 uint32_t StartWorkFolderPath(char* path) {
   uint32_t length = TextLength(path);
   if (length == 0) return 0;
   uint32_t withBackslash = length + (path[length - 1] == '\\' ? 0 : 1);
   // Checked before anything is appended, so a refused path is never half-built.
   if (withBackslash > MaxTempPathLength) return 0;
-  EnsureTrailingBackslash(path);
+  EnsureTrailingBackslash(path, PathCapacity);
   TextAppend(path, WorkFolderPrefix, PathCapacity);
   TextAppend(path, FirstSuffix, PathCapacity);
   return TextLength(path);
@@ -50,24 +34,6 @@ int AdvanceWorkFolderSuffix(char* path, uint32_t length) {
     if (back < 3) *letter = 'a';
   }
   return 0;
-}
-
-int JoinFolderEntry(char* dest, const char* folder, const char* name) {
-  if (!TextCopy(dest, folder, PathCapacity)) return 0;
-  if (!TextAppend(dest, name, PathCapacity)) {
-    dest[0] = 0;
-    return 0;
-  }
-  return 1;
-}
-
-int BuildListedFolderPath(char* dest, const char* tempPath, const char* name) {
-  if (!JoinFolderEntry(dest, tempPath, name)) return 0;
-  if (!EnsureTrailingBackslashWithin(dest, PathCapacity)) {
-    dest[0] = 0;
-    return 0;
-  }
-  return 1;
 }
 
 int IsDotEntry(const char* name) { return TextEqual(name, ".") || TextEqual(name, ".."); }

@@ -1,4 +1,4 @@
-// Names and paths of work folders: the aaa..zzz suffix odometer and bounded path building.
+// Names of work folders: the aaa..zzz suffix odometer and the first candidate path.
 #pragma once
 #include <stdint.h>
 
@@ -13,14 +13,6 @@ extern const char LockFileName[];
 // buffer for "TempFolder.aaa", a backslash, "Quorvantix.lok" and the terminator.
 const uint32_t MaxTempPathLength = 230;
 
-// Appends a backslash unless the non-empty `path` already ends in one. The caller
-// guarantees room for one more character.
-void EnsureTrailingBackslash(char* path);
-
-// Like EnsureTrailingBackslash, but refuses (returns 0, `path` unchanged) when the
-// result would not fit in `capacity` bytes with its terminator; also 0 for an empty path.
-int EnsureTrailingBackslashWithin(char* path, uint32_t capacity);
-
 // Turns the temporary path in `path` (a 260-byte buffer) into the first candidate work
 // folder path: a backslash when missing, then "TempFolder.aaa". Returns the new length,
 // or 0 when the temporary path is empty or longer than MaxTempPathLength once it ends
@@ -31,14 +23,6 @@ uint32_t StartWorkFolderPath(char* path);
 // last letter fastest: aaa, aab, ..., aaz, aba, ..., zzz. Returns 0 when all three were
 // already 'z': the names are used up.
 int AdvanceWorkFolderSuffix(char* path, uint32_t length);
-
-// `dest` (260 bytes) = `folder` followed by `name`, no separator added. Returns 0 when
-// that would not fit; `dest` is then the empty string.
-int JoinFolderEntry(char* dest, const char* folder, const char* name);
-
-// `dest` (260 bytes) = `tempPath` (ending in a backslash), `name` and a backslash: the
-// path of a folder listed by the stale cleanup. Returns 0 when it would not fit.
-int BuildListedFolderPath(char* dest, const char* tempPath, const char* name);
 
 // Whether a listed name is exactly "." or "..".
 int IsDotEntry(const char* name);

@@ -1,4 +1,3 @@
-// fuzz-sources: launcher/launch_error_text.cpp
 // The browser command built from whatever the registry holds for ".htm": the 520-byte
 // buffer lives on the heap at its exact size, so any write past it is caught, and a
 // command that is made must be a path taken from the value, a space and the address.

@@ -1,4 +1,3 @@
-// fuzz-sources: lzari/lzari_decoder.cpp lzari/lzari_memory_source.cpp lzari/lzari_exit_host.cpp
 // The decoder on arbitrary bytes: it must stay inside its tables, keep its models
 // consistent and end within 59 bytes of the announced size.
 // `./run test` runs it for 20 s; for a longer run, after that, from the build root:

@@ -1,4 +1,3 @@
-// fuzz-sources: lzari/lzari_decoder.cpp lzari/lzari_memory_source.cpp lzari/lzari_exit_host.cpp tests/bench/lzari_classic.cpp
 // The decoder against the classic bit-at-a-time decoder on arbitrary bytes: the same
 // output, the same results, and, through ByteSource and ByteSink, the same calls in the
 // same order; through a buffer, the same bytes in blocks of the buffer's size.

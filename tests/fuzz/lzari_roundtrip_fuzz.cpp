@@ -1,4 +1,3 @@
-// fuzz-sources: lzari/lzari_encoder.cpp lzari/lzari_decoder.cpp lzari/lzari_memory_source.cpp lzari/lzari_exit_host.cpp
 // Our encoder on arbitrary text: the decoder must give the same bytes back.
 #include <cstdint>
 #include <cstdlib>

@@ -1,4 +1,3 @@
-// fuzz-sources: payload/payload_format.cpp payload/payload_extract.cpp payload/payload_signature.cpp launcher/paths.cpp lzari/lzari_decoder.cpp lzari/lzari_memory_source.cpp lzari/lzari_exit_host.cpp
 // Arbitrary headers and entry tables through recognition, extraction and the exit
 // pass, over in-memory files: every header is refused or extracted inside the work
 // folder, nothing is deleted outside the executable's folder, and every file, block
@@ -8,40 +7,26 @@
 #include <cstring>
 #include <string>
 
-#include "launcher/paths.h"
+#include "base/paths.h"
 #include "tests/unit/payload_fake_platform.h"
 
 namespace {
 
 using payload_fake::FakePlatform;
 
-// Announced text sizes reach 4 GiB; stop past one full output buffer.
-const uint32_t OutputLimit = 40000;
+// Announced text sizes reach 4 GiB; a disk that takes no more than this stops the
+// decoder past one full output buffer.
+const int64_t OutputLimit = 40000;
 
-struct LimitedSink {
-  payload_fake::Sink sink;
-  uint32_t produced;
-};
+struct ShortStream {};
 
-int32_t WriteLimitedByte(void* context, int32_t byte) {
-  LimitedSink* s = static_cast<LimitedSink*>(context);
-  if (++s->produced > OutputLimit) return -1;
-  return payload_fake::WriteSinkByte(&s->sink, byte);
-}
+}  // namespace
 
-// The decoder as the launcher calls it, except that a stream too short for its length
-// fails here instead of ending the process (that path has its own tests).
-int DecodeLimited(void* c, LzariDecoder* decoder, uint8_t* output, uint32_t outputSize,
-                  const uint8_t* input, int32_t inputLength, PayloadFile file) {
-  if (inputLength < 4) return 0;
-  FakePlatform* f = static_cast<FakePlatform*>(c);
-  MemorySource source = {input, 0, inputLength};
-  LimitedSink sink = {{f, file, output, 0, outputSize, false}, 0};
-  if (!LzariDecodeStream(decoder, ReadMemoryByte, &source, WriteLimitedByte, &sink)) return 0;
-  if (sink.sink.fill == 0) return 1;
-  return payload_fake::WriteFile(f, file, output, static_cast<int32_t>(sink.sink.fill)) ==
-         static_cast<int32_t>(sink.sink.fill);
-}
+// A stream too short for its length ends the launcher's process; here it unwinds to the
+// fuzz entry instead (that path has its own unit tests).
+void EndProcessOnShortStream() { throw ShortStream(); }
+
+namespace {
 
 // A path made by the reader must be the folder followed by one plain file name.
 void CheckInside(const std::string& path, const std::string& folder) {
@@ -117,14 +102,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     f.errorMode = 0x8001;
     f.workFolder = "C:\\" + std::string(folderLength, 'w') + "\\";
     if (faults & 1) f.largestAllocation = 4096u >> (faults >> 5);
-    if (faults & 2) f.diskSpace = static_cast<int64_t>(spaceKiB) * 1024;
+    f.diskSpace = (faults & 2) ? static_cast<int64_t>(spaceKiB) * 1024 : OutputLimit;
     if (faults & 4) f.workFolderFails = true;
     if (faults & 8) f.uncreatable.insert(f.workFolder + "cine.dll");
     PayloadPlatform calls = f.Calls();
-    calls.decodeEntry = DecodeLimited;
     uint32_t result = 7;
     PayloadDescriptor descriptor = {0, 0};
-    int recognised = OpenPayload(&calls, exe.c_str(), 1, &result, &descriptor);
+    int recognised;
+    try {
+      recognised = OpenPayload(&calls, exe.c_str(), 1, &result, &descriptor);
+    } catch (const ShortStream&) {
+      return 0;  // the process would have ended here, files open and all
+    }
     if (!recognised && result != 7) abort();
     if (recognised && result > 1) abort();
     for (const std::string& line : f.log) {

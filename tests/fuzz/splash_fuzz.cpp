@@ -1,12 +1,11 @@
 // Fuzzes the splash's path and placement arithmetic: any path and extension stay within
 // the caller's room, any rectangles centre without signed overflow.
-// fuzz-sources: splash/splash_source.cpp splash/splash_geometry.cpp
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
+#include "base/paths.h"
 #include "splash/splash_geometry.h"
-#include "splash/splash_source.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size >= 32) {
@@ -31,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<char> path(rest.size() + extensionLength + 1);
   rest.copy(path.data(), rest.size());
   path[rest.size()] = 0;
-  ReplaceExtension(path.data(), extension.c_str());
+  ReplaceExtension(path.data(), extension.c_str(), path.size());
   size_t length = strlen(path.data());
   if (length > rest.size() + extensionLength) __builtin_trap();
   // The extension, whatever it holds, is written whole at the end.

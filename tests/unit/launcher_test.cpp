@@ -4,7 +4,7 @@
 #include <string>
 #include "launcher/command_line.h"
 #include "launcher/launch_error_text.h"
-#include "launcher/paths.h"
+#include "base/paths.h"
 
 namespace {
 

@@ -1,12 +1,15 @@
 // Recognition, extraction and the exit pass of the payload reader, over in-memory files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "lzari/lzari_adapters.h"
 #include "lzari/lzari_encoder.h"
-#include "payload/payload_extract.h"
+#include "payload/payload_reader.h"
 #include "payload/payload_signature.h"
 #include "tests/unit/payload_fake_platform.h"
 
@@ -592,6 +595,145 @@ TEST(PayloadExitPass, DeletesNothingForMissingOrDamagedPayloads) {
     DeleteLeadingEntryFiles(&calls, c.exe.c_str());
     EXPECT_TRUE(fake.log.empty()) << c.what;
     ExpectCleanExit(fake);
+  }
+}
+
+// DecodeEntryToFile writes through the platform's write call; here, the fake's.
+const uint32_t Block = 32768;
+
+// Text with repeats and noise, so the stream holds literals and matches alike.
+std::string Sample(size_t n, uint32_t seed) {
+  std::string s = Bytes(n, seed);
+  for (size_t at = 200; at + 50 < n; at += 97) s.replace(at, 40, s, at - 150, 40);
+  return s;
+}
+
+struct Decoding {
+  FakePlatform fake;
+  LzariDecoder decoder;
+  std::vector<uint8_t> buffer = std::vector<uint8_t>(Block);
+  PayloadFile file = PayloadFileError;
+
+  // Decodes `stream` into "out.bin", created new, or into an existing file opened for
+  // reading only, which refuses every write.
+  int Run(const std::string& stream, bool readOnly = false) {
+    PayloadPlatform calls = fake.Calls();
+    file = readOnly ? calls.openFile(calls.context, "out.bin")
+                    : calls.createFile(calls.context, "out.bin");
+    int result = DecodeEntryToFile(&decoder, buffer.data(), Block,
+                                   reinterpret_cast<const uint8_t*>(stream.data()),
+                                   static_cast<int32_t>(stream.size()),
+                                   FileWriter{calls.context, calls.writeFile, file});
+    calls.closeFile(calls.context, file);
+    return result;
+  }
+};
+
+TEST(DecodeEntryToFile, WritesEveryFullBufferThenTheRest) {
+  struct Case { std::string stream; std::string text; };
+  std::vector<Case> cases;
+  for (size_t n : {size_t(0), size_t(1), size_t(Block - 1), size_t(Block), size_t(2 * Block),
+                   size_t(3 * Block), size_t(Block + 1), size_t(3 * Block + 12345)}) {
+    std::string text = Sample(n, static_cast<uint32_t>(n));
+    cases.push_back({Compress(text), text});
+  }
+  // A size byte 0xFF is a byte like any other: 255 bytes, all from 1-bits.
+  cases.push_back({std::string("\xFF\0\0\0", 4), std::string(255, '\0')});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text.size());
+    Decoding run;
+    EXPECT_EQ(run.Run(c.stream), 1);
+    std::vector<int32_t> expected(c.text.size() / Block, static_cast<int32_t>(Block));
+    if (c.text.size() % Block != 0) expected.push_back(static_cast<int32_t>(c.text.size() % Block));
+    EXPECT_EQ(run.fake.writeSizes, expected);
+    EXPECT_TRUE(run.fake.files["out.bin"] == c.text);
+  }
+}
+
+TEST(DecodeEntryToFile, ShortOrFailedWriteFailsTheEntryAndStopsDecoding) {
+  struct Case { const char* what; size_t size; int shortAt; int failAt; int writes; };
+  const Case cases[] = {
+      {"first full buffer short", 3 * Block + 5, 1, 0, 1},
+      {"second full buffer fails", 3 * Block + 5, 0, 2, 2},
+      {"last full buffer short, no remainder", 2 * Block, 2, 0, 2},
+      {"final write short", Block + 1, 2, 0, 2},
+      {"final write fails", 100, 0, 1, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Decoding run;
+    run.fake.shortWriteAt = c.shortAt;
+    run.fake.failWriteAt = c.failAt;
+    EXPECT_EQ(run.Run(Compress(Sample(c.size, 7))), 0);
+    EXPECT_EQ(run.fake.writeCalls, c.writes);
+  }
+}
+
+TEST(DecodeEntryToFile, TargetThatRefusesWritesFails) {
+  struct Case { size_t size; int result; int writes; };
+  const Case cases[] = {
+      {0, 1, 0},          // nothing to write, nothing can fail
+      {10, 0, 1},         // the final write
+      {5 * Block, 0, 1},  // the first full buffer; decoding stops there
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.size);
+    Decoding run;
+    run.fake.files["out.bin"] = "existing content";
+    EXPECT_EQ(run.Run(Compress(Sample(c.size, 3)), true), c.result);
+    EXPECT_EQ(run.fake.writeCalls, c.writes);
+    EXPECT_EQ(run.fake.files["out.bin"], "existing content");
+  }
+}
+
+TEST(DecodeEntryToFile, MissingArgumentDoesNothing) {
+  std::string stream = Compress(Sample(50000, 5));
+  const uint8_t* input = reinterpret_cast<const uint8_t*>(stream.data());
+  int32_t length = static_cast<int32_t>(stream.size());
+  FakePlatform fake;
+  PayloadPlatform calls = fake.Calls();
+  PayloadFile file = calls.createFile(calls.context, "out.bin");
+  FileWriter writer = {calls.context, calls.writeFile, file};
+  static LzariDecoder decoder;
+  uint8_t buffer[64];
+  struct Case { const char* what; LzariDecoder* decoder; uint8_t* buffer; uint32_t size;
+                const uint8_t* input; FileWriter target; };
+  const Case cases[] = {
+      {"decoder", nullptr, buffer, sizeof buffer, input, writer},
+      {"buffer", &decoder, nullptr, sizeof buffer, input, writer},
+      {"size", &decoder, buffer, 0, input, writer},
+      {"input", &decoder, buffer, sizeof buffer, nullptr, writer},
+      {"file", &decoder, buffer, sizeof buffer, input, FileWriter{calls.context, calls.writeFile, 0}},
+      {"write call", &decoder, buffer, sizeof buffer, input, FileWriter{calls.context, nullptr, file}},
+  };
+  for (const Case& c : cases) {
+    memset(&decoder, 0xA5, sizeof decoder);
+    EXPECT_EQ(DecodeEntryToFile(c.decoder, c.buffer, c.size, c.input, length, c.target), 0) << c.what;
+    EXPECT_EQ(fake.writeCalls, 0) << c.what;
+    const uint8_t* record = reinterpret_cast<const uint8_t*>(&decoder);
+    EXPECT_TRUE(std::all_of(record, record + sizeof decoder, [](uint8_t b) { return b == 0xA5; }))
+        << c.what << ": the decoder record was touched";
+  }
+  calls.closeFile(calls.context, file);
+}
+
+// Any write, or a return from the call, would end the child with another status.
+int32_t WriteAndDie(void*, int32_t, const void*, int32_t) { std::_Exit(3); }
+
+TEST(DecodeEntryToFile, StreamShorterThanItsLengthEndsTheProcessWithStatusOne) {
+  for (size_t length = 0; length < 4; ++length) {
+    std::string stream(length, '\x07');
+    EXPECT_EXIT(
+        {
+          static LzariDecoder decoder;
+          static uint8_t buffer[Block];
+          DecodeEntryToFile(&decoder, buffer, Block,
+                            reinterpret_cast<const uint8_t*>(stream.data()),
+                            static_cast<int32_t>(length), FileWriter{nullptr, WriteAndDie, 5});
+          std::_Exit(2);
+        },
+        testing::ExitedWithCode(1), "")
+        << length;
   }
 }
 

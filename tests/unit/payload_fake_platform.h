@@ -9,9 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "lzari/lzari_decoder.h"
-#include "lzari/lzari_memory_source.h"
-#include "payload/payload_extract.h"
+#include "payload/payload_reader.h"
 
 namespace payload_fake {
 
@@ -43,13 +41,16 @@ struct FakePlatform {
   std::set<std::string> uncreatable;   // createFile fails (held open elsewhere)
   uint32_t largestAllocation = 0xFFFFFFFF;  // larger requests fail
   int64_t diskSpace = -1;              // bytes the disk still takes; -1 unlimited
+  int shortWriteAt = 0;                // the n-th write call (from 1) is one byte short
+  int failWriteAt = 0;                 // the n-th write call answers -1
   bool workFolderFails = false;
   std::string workFolder = "C:\\TEMP\\TempFolder.aaa\\";
   LeadByteRule codePage = SingleByteCodePage;
 
   // What happened.
-  std::vector<std::string> log;        // "create P", "delete P", "decode P"
-  std::vector<int32_t> writeSizes;
+  std::vector<std::string> log;        // "create P", "delete P"
+  std::vector<int32_t> writeSizes;     // every write to a file open for writing
+  int writeCalls = 0;                  // every write call, refused ones included
   std::vector<std::pair<uint32_t, uint32_t>> allocations;  // flags, size
   std::map<void*, Block> blocks;       // live blocks
   uint32_t errorMode = 0;
@@ -109,10 +110,12 @@ inline int32_t ReadFile(void* c, PayloadFile file, void* buffer, int32_t count) 
 
 inline int32_t WriteFile(void* c, PayloadFile file, const void* buffer, int32_t count) {
   FakePlatform* f = Self(c);
+  ++f->writeCalls;
   auto it = f->open.find(file);
   if (it == f->open.end() || !it->second.writable || count < 0) return -1;
   f->writeSizes.push_back(count);
-  int32_t n = count;
+  if (f->writeCalls == f->failWriteAt) return -1;
+  int32_t n = f->writeCalls == f->shortWriteAt && count > 0 ? count - 1 : count;
   if (f->diskSpace >= 0 && n > f->diskSpace) n = static_cast<int32_t>(f->diskSpace);
   if (f->diskSpace >= 0) f->diskSpace -= n;
   std::string& data = f->files[it->second.path];
@@ -182,45 +185,11 @@ inline int GetWorkFolder(void* c, char* out) {
   return 1;
 }
 
-struct Sink {
-  FakePlatform* platform;
-  PayloadFile file;
-  uint8_t* buffer;
-  uint32_t fill;
-  uint32_t capacity;
-  bool shortWrite;
-};
-
-inline int32_t WriteSinkByte(void* context, int32_t byte) {
-  Sink* s = static_cast<Sink*>(context);
-  s->buffer[s->fill++] = static_cast<uint8_t>(byte);
-  if (s->fill < s->capacity) return byte;
-  s->fill = 0;
-  if (WriteFile(s->platform, s->file, s->buffer, s->capacity) != static_cast<int32_t>(s->capacity)) {
-    s->shortWrite = true;
-    return -1;
-  }
-  return byte;
-}
-
-// The decoder through the same buffered sink as the launcher's file adapter.
-inline int DecodeEntry(void* c, LzariDecoder* decoder, uint8_t* output, uint32_t outputSize,
-                       const uint8_t* input, int32_t inputLength, PayloadFile file) {
-  FakePlatform* f = Self(c);
-  f->log.push_back("decode " + f->open[file].path);
-  MemorySource source = {input, 0, inputLength};
-  Sink sink = {f, file, output, 0, outputSize, false};
-  if (!LzariDecodeStream(decoder, ReadMemoryByte, &source, WriteSinkByte, &sink)) return 0;
-  if (sink.fill == 0) return 1;
-  return WriteFile(f, file, output, sink.fill) == static_cast<int32_t>(sink.fill);
-}
-
 inline PayloadPlatform FakePlatform::Calls() {
   return PayloadPlatform{this,         OpenForReading, CreateFile,   SeekFile,
                          ReadFile,     WriteFile,      CloseFile,    DeleteFile,
                          PathExists,   AllocateMemory, LockMemory,   UnlockMemory,
-                         FreeMemory,   SetErrorMode,   GetWorkFolder, DecodeEntry,
-                         codePage};
+                         FreeMemory,   SetErrorMode,   GetWorkFolder, codePage};
 }
 
 // Builds executable images with a payload for the tests.

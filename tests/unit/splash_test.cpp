@@ -4,6 +4,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include "base/paths.h"
 #include "splash/splash_geometry.h"
 #include "splash/splash_palette.h"
 #include "splash/splash_source.h"
@@ -31,7 +32,7 @@ TEST(ReplaceExtension, ReplacesTheFileNamesExtensionOnly) {
   for (const Case& c : cases) {
     char path[64];
     strcpy(path, c.path);
-    EXPECT_EQ(ReplaceExtension(path, c.extension), 1);
+    EXPECT_EQ(ReplaceExtension(path, c.extension, sizeof path), 1);
     EXPECT_STREQ(path, c.result) << c.path << " + " << c.extension;
   }
 }
@@ -44,11 +45,24 @@ TEST(ReplaceExtension, WritesNoFurtherThanTheLongerResult) {
     char buffer[32];
     memset(buffer, '#', sizeof buffer);
     strcpy(buffer, c.path);
-    ReplaceExtension(buffer, SplashExtension);
+    ReplaceExtension(buffer, SplashExtension, sizeof buffer);
     EXPECT_EQ(strlen(buffer), c.resultLength) << c.path;
     for (size_t i = c.resultLength + 1; i < sizeof buffer; ++i) {
       ASSERT_EQ(buffer[i], '#') << c.path << " byte " << i;
     }
+  }
+}
+
+TEST(ReplaceExtension, RefusesAResultOneByteTooLongAndLeavesAnEmptyPath) {
+  // Both results are 14 characters: 15 bytes with the terminator fit, 14 do not.
+  for (const char* path : {"D:\\A\\MOVIE.EXE", "D:\\A\\MOVIE"}) {
+    char buffer[32];
+    strcpy(buffer, path);
+    EXPECT_EQ(ReplaceExtension(buffer, SplashExtension, 15), 1) << path;
+    EXPECT_STREQ(buffer, "D:\\A\\MOVIE.BMP");
+    strcpy(buffer, path);
+    EXPECT_EQ(ReplaceExtension(buffer, SplashExtension, 14), 0) << path;
+    EXPECT_STREQ(buffer, "") << path;
   }
 }
 

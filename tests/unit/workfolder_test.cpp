@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "launcher/paths.h"
+#include "base/paths.h"
 #include "workfolder/work_folder_name.h"
 #include "workfolder/work_folder_walk.h"
 
@@ -40,7 +40,7 @@ TEST(EnsureTrailingBackslash, AddsExactlyOneUnlessPresentOrEmpty) {
   for (const Case& c : cases) {
     char buffer[PathCapacity];
     strcpy(buffer, c.path);
-    EnsureTrailingBackslash(buffer);
+    EnsureTrailingBackslash(buffer, PathCapacity);
     EXPECT_STREQ(buffer, c.result) << '"' << c.path << '"';
   }
 }
@@ -48,22 +48,22 @@ TEST(EnsureTrailingBackslash, AddsExactlyOneUnlessPresentOrEmpty) {
 TEST(EnsureTrailingBackslash, BoundedFormRefusesWhenTheBackslashWouldNotFit) {
   // 258 characters + backslash + terminator = 260: fits exactly.
   GuardedPath fits(std::string(258, 'a'));
-  EXPECT_TRUE(EnsureTrailingBackslashWithin(fits.bytes, PathCapacity));
+  EXPECT_TRUE(EnsureTrailingBackslash(fits.bytes, PathCapacity));
   EXPECT_EQ(strlen(fits.bytes), 259u);
   EXPECT_EQ(fits.bytes[258], '\\');
 
   GuardedPath full(std::string(259, 'a'));
-  EXPECT_FALSE(EnsureTrailingBackslashWithin(full.bytes, PathCapacity));
-  EXPECT_EQ(strlen(full.bytes), 259u) << "a refused path stays as it was";
+  EXPECT_FALSE(EnsureTrailingBackslash(full.bytes, PathCapacity));
+  EXPECT_STREQ(full.bytes, "") << "a refused path is never used half-built";
   EXPECT_TRUE(full.GuardIntact());
 
   // Already ending in a backslash needs no room.
   GuardedPath ends(std::string(258, 'a') + "\\");
-  EXPECT_TRUE(EnsureTrailingBackslashWithin(ends.bytes, PathCapacity));
+  EXPECT_TRUE(EnsureTrailingBackslash(ends.bytes, PathCapacity));
   EXPECT_EQ(strlen(ends.bytes), 259u);
 
   GuardedPath empty("");
-  EXPECT_FALSE(EnsureTrailingBackslashWithin(empty.bytes, PathCapacity));
+  EXPECT_FALSE(EnsureTrailingBackslash(empty.bytes, PathCapacity));
 }
 
 TEST(StartWorkFolderPath, AppendsTheFirstNameAfterOneBackslash) {
@@ -159,7 +159,7 @@ TEST(JoinFolderEntry, JoinsWithinTheBufferOrLeavesAnEmptyString) {
   struct Case {
     std::string folder;
     std::string name;
-    bool listed;          // BuildListedFolderPath: the name is a folder, backslash added
+    bool listed;          // JoinFolderPath: the name is a folder, backslash added
     const char* joined;   // null: refused; "": folder and name as given
   };
   const std::string temp = "C:\\" + std::string(200, 't') + "\\";  // 204 characters
@@ -176,7 +176,7 @@ TEST(JoinFolderEntry, JoinsWithinTheBufferOrLeavesAnEmptyString) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.folder.size() + c.name.size());
     GuardedPath dest("previous");
-    int ok = c.listed ? BuildListedFolderPath(dest.bytes, c.folder.c_str(), c.name.c_str())
+    int ok = c.listed ? JoinFolderPath(dest.bytes, c.folder.c_str(), c.name.c_str())
                       : JoinFolderEntry(dest.bytes, c.folder.c_str(), c.name.c_str());
     EXPECT_TRUE(dest.GuardIntact());
     if (c.joined == nullptr) {

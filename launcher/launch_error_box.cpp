@@ -1,9 +1,17 @@
 // The one report a failed launch makes: a message box from the string table, and for
 // a missing player the offer to open its download page in the browser.
-#include <windows.h>
+#include "launcher/launch_error_box.h"
 #include "launcher/launch_error_text.h"
-#include "launcher/launch_ui.h"
-#include "launcher/text.h"
+#include "base/text.h"
+
+namespace {
+// Writes the shared player's download address, with the segment for the system's
+// default language, into `buffer` of MessageTextCapacity bytes. Returns nonzero.
+int BuildDownloadUrl(char* buffer);
+// Starts the program registered for opening ".htm" files with `address`. Any failure
+// ends it silently.
+void OpenInBrowser(const char* address);
+}  // namespace
 
 void ShowLaunchError(HINSTANCE instance, LaunchError code) {
   LaunchErrorMessage message = ChooseLaunchErrorMessage(code);
@@ -23,11 +31,11 @@ void ShowLaunchError(HINSTANCE instance, LaunchError code) {
   }
 }
 
+namespace {
+
 int BuildDownloadUrl(char* buffer) {
   return ComposeDownloadUrl(buffer, MessageTextCapacity, GetSystemDefaultLangID());
 }
-
-namespace {
 
 // Reads the default value of HKEY_CLASSES_ROOT\`keyName` into `buffer`
 // (BrowserCommandCapacity bytes), which may hold `keyName` itself.
@@ -44,8 +52,6 @@ int ReadClassDefault(const char* keyName, char* buffer) {
   return status == ERROR_SUCCESS;
 }
 
-}  // namespace
-
 void OpenInBrowser(const char* address) {
   char command[BrowserCommandCapacity];
   command[0] = 0;
@@ -56,3 +62,5 @@ void OpenInBrowser(const char* address) {
   if (!ComposeBrowserCommand(command, BrowserCommandCapacity, address)) return;
   WinExec(command, SW_SHOWNORMAL);
 }
+
+}  // namespace
