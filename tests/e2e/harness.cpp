@@ -180,7 +180,7 @@ std::vector<std::string> ProbeRunArgs(const Sandbox& sandbox, const LaunchSpec& 
   args.push_back("--answer");
   args.push_back(spec.answer);
   args.push_back("--timeout");
-  args.push_back(std::to_string(spec.timeoutMs));
+  args.push_back(std::to_string(spec.timeoutMs * TimeFactor()));
   args.push_back(ToWindowsPath(spec.exe));
   return args;
 }
@@ -237,8 +237,14 @@ std::vector<std::string> ListDir(const std::string& path) {
   return names;
 }
 
+int TimeFactor() {
+  static const int factor = std::max(1, atoi(EnvOr("CINE_TIME_FACTOR", "1").c_str()));
+  return factor;
+}
+
 bool WaitForFile(const std::string& path, int timeoutMs) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs) * TimeFactor();
   while (!Exists(path)) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -77,7 +77,12 @@ bool Exists(const std::string& path);
 void MakeDirs(const std::string& path);
 void RemoveTree(const std::string& path);
 std::vector<std::string> ListDir(const std::string& path);  // names, sorted
-// Waits until `path` exists, up to `timeoutMs`; returns whether it does.
+// How many times slower than usual this way of running Wine is (CINE_TIME_FACTOR, 1 by
+// default; the full-system emulator sets more): every timeout and wait of the harness,
+// and the fixed pauses of the tests, are multiplied by it.
+int TimeFactor();
+
+// Waits until `path` exists, up to `timeoutMs` (times TimeFactor); returns whether it does.
 bool WaitForFile(const std::string& path, int timeoutMs);
 
 std::string ToLower(std::string text);

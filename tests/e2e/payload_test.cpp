@@ -424,7 +424,7 @@ TEST(PayloadRun, ThirdOfFourFailingKeepsTheFirstTwoAndNeverTriesTheFourth) {
                           watchOut);
   ASSERT_TRUE(WaitForFile(ready, 30000));
   LaunchResult r = Launch(box, SandboxSpec(box));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300) * TimeFactor());
   WriteFile(until, "");
   std::string events = FinishWine(watcher, watchOut);
 

@@ -59,7 +59,8 @@ int RunIn(const std::string& prefix, const std::string& program,
     execv(program.c_str(), argv.data());
     _exit(127);
   }
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds) * TimeFactor();
   int status = 0;
   while (waitpid(pid, &status, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() > deadline) {

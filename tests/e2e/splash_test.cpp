@@ -183,7 +183,7 @@ std::vector<std::string> WaitForBitmapOnScreen(const std::string& name, int left
   for (int attempt = 0; attempt < 15; ++attempt) {
     mismatches = CompareWithBitmap(CaptureScreen(name), left, top, width, height);
     if (mismatches.empty()) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200) * TimeFactor());
   }
   return mismatches;
 }
@@ -532,7 +532,7 @@ TEST(SplashFailure, StaysOnScreenTopmostWhileTheFailureMessageShows) {
     int covered = -1;
     for (int attempt = 0; attempt < 15 && covered != 0 && text.size() == 4 &&
                           splash.size() == 4; ++attempt) {
-      if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(200) * TimeFactor());
       covered = BitmapPixelsShown(CaptureScreen(std::string("failure_") + c.name), text, splash);
     }
     Inspect({"box", "15000", "cancel"});
