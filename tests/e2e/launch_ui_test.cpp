@@ -62,7 +62,8 @@ TracedRun Start(const UiRun& r) {
                                    "--env", "CINE_REPORT=" + RelayWindowsPath(r.root + "/report.txt"),
                                    "--tmp", RelayWindowsPath(r.tmp.empty() ? r.root + "/tmp" : r.tmp),
                                    "--cwd", RelayWindowsPath(r.cwd.empty() ? r.root : r.cwd),
-                                   "--answer", r.answer, "--timeout", "30000"};
+                                   "--answer", r.answer,
+                                   "--timeout", std::to_string(30000 * TimeFactor())};
   for (const std::string& kv : r.childEnv) {
     args.push_back("--env");
     args.push_back(kv);

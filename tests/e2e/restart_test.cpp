@@ -54,7 +54,8 @@ TEST(RestartSystem, RuntimeResultsReachExitWindowsExWithForcedFlags) {
     CopyFile(TestRuntime(), root + "/app/cine.dll");
     std::string probe = ProbeExe() + " run --env CINE_RESULT=" + c.result +
                         " --env CINE_REPORT=" + RelayWindowsPath(root + "/report.txt") +
-                        " --answer none --timeout 30000 " + RelayWindowsPath(exe);
+                        " --answer none --timeout " + std::to_string(30000 * TimeFactor()) +
+                        " " + RelayWindowsPath(exe);
     std::vector<std::string> args;
     if (c.dropPrivilege) {
       args = {RelayWindowsPath(WinDir() + "/tests/uidriver.exe"), "drop-privilege",
@@ -62,7 +63,7 @@ TEST(RestartSystem, RuntimeResultsReachExitWindowsExWithForcedFlags) {
     } else {
       args = {ProbeExe(), "run", "--env", std::string("CINE_RESULT=") + c.result, "--env",
               "CINE_REPORT=" + RelayWindowsPath(root + "/report.txt"), "--answer", "none",
-              "--timeout", "30000", RelayWindowsPath(exe)};
+              "--timeout", std::to_string(30000 * TimeFactor()), RelayWindowsPath(exe)};
     }
     TracedRun run = RunTraced(args);
     if (c.dropPrivilege) {
