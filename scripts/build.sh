@@ -7,7 +7,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${CINE_BUILD:-$root/build}"
 jobs="${JOBS:-$(nproc)}"
 configure() {  # build dir, extra cmake arguments
-  local dir="$build/$1"; shift
+  local name="$1" dir="$build/$1"; shift
   if [[ ! -f "$dir/CMakeCache.txt" ]]; then
     cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
   fi
@@ -16,7 +16,7 @@ configure() {  # build dir, extra cmake arguments
   # Progress lines are noise; warnings and errors are not.
   grep -vE '^\[ *[0-9]+%\]|^Consolidate|^Scanning|^Built target' "$log" || true
   if ((status != 0)); then
-    echo "build of $1 failed (exit $status)" >&2
+    echo "build of $name failed (exit $status)" >&2
     exit "$status"
   fi
 }

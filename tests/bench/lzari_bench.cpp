@@ -19,6 +19,7 @@
 #include "lzari/lzari_decoder.h"
 #include "lzari/lzari_encoder.h"
 #include "lzari/lzari_memory_source.h"
+#include "tests/bench/buffer_sink.h"
 #include "tests/bench/lzari_classic.h"
 
 namespace fs = std::filesystem;
@@ -100,24 +101,6 @@ std::map<std::string, Corpus>& Corpora() {
     for (auto& [name, c] : Corpora()) std::remove(c.path.c_str());
   });
   return corpora;
-}
-
-// The launcher's sink without the file: a 32768-byte buffer, emptied when full.
-struct BufferSink {
-  uint8_t buffer[32768];
-  uint32_t fill;
-  uint64_t flushed;
-};
-
-int32_t BufferByte(void* context, int32_t byte) {
-  BufferSink* sink = static_cast<BufferSink*>(context);
-  sink->buffer[sink->fill++] = static_cast<uint8_t>(byte);
-  if (sink->fill == sizeof sink->buffer) {
-    benchmark::DoNotOptimize(sink->buffer);
-    sink->flushed += sink->fill;
-    sink->fill = 0;
-  }
-  return byte;
 }
 
 // Output megabytes (10^6) per second, as "MB=.../s".

@@ -7,34 +7,11 @@
 #include <vector>
 
 #include "lzari/lzari_decoder.h"
+#include "lzari/lzari_memory_source.h"
+#include "tests/bench/buffer_sink.h"
 #include "tests/bench/lzari_classic.h"
 
 namespace {
-
-struct Input {
-  const std::vector<uint8_t>* data;
-  size_t at;
-};
-
-int32_t ReadInput(void* context) {
-  Input* in = static_cast<Input*>(context);
-  return in->at < in->data->size() ? (*in->data)[in->at++] : -1;
-}
-
-// The classic decoder's sink: into a buffer as large as the launcher's, flushed nowhere.
-struct Output {
-  uint8_t buffer[32768];
-  uint32_t fill;
-  uint64_t total;
-};
-
-int32_t WriteOutput(void* context, int32_t byte) {
-  Output* out = static_cast<Output*>(context);
-  out->buffer[out->fill++] = static_cast<uint8_t>(byte);
-  if (out->fill == sizeof out->buffer) out->fill = 0;
-  ++out->total;
-  return byte;
-}
 
 int CountBlock(void* context, const uint8_t*, uint32_t count) {
   *static_cast<uint64_t*>(context) += count;
@@ -71,7 +48,7 @@ int main(int argc, char** argv) {
   }
   static LzariDecoder decoder;
   static uint8_t buffer[32768];
-  static Output classic;
+  static BufferSink classic;
   uint64_t decoded = 0;
   LARGE_INTEGER t0, t1, t2;
   QueryPerformanceCounter(&t0);
@@ -83,13 +60,14 @@ int main(int argc, char** argv) {
   }
   QueryPerformanceCounter(&t1);
   for (const std::vector<uint8_t>& s : streams) {
-    Input in = {&s, 0};
-    ClassicLzariDecode(ReadInput, &in, WriteOutput, &classic);
+    MemorySource in = {s.data(), 0, static_cast<int32_t>(s.size())};
+    ClassicLzariDecode(ReadMemoryByte, &in, BufferByte, &classic);
   }
   QueryPerformanceCounter(&t2);
-  if (classic.total != decoded) {
+  uint64_t classicBytes = classic.flushed + classic.fill;
+  if (classicBytes != decoded) {
     fprintf(stderr, "the two decoders disagree: %llu and %llu bytes\n",
-            static_cast<unsigned long long>(decoded), static_cast<unsigned long long>(classic.total));
+            static_cast<unsigned long long>(decoded), static_cast<unsigned long long>(classicBytes));
     return 1;
   }
   printf("bytes=%llu\ndecoder_ms=%.1f\nclassic_ms=%.1f\n", static_cast<unsigned long long>(decoded),

@@ -61,15 +61,12 @@ TEST(LaunchParams, BlockCarriesVersionSizeAndNoSplashNoWorkFolder) {
   Sandbox box = MakeProjector("params");
   CopyFile(TestRuntime(), box.app + "/cine.dll");
   LaunchResult r = Launch(box, SandboxSpec(box));
-  EXPECT_EQ(r.report["version"], "2");
-  EXPECT_EQ(r.report["size"], r.report["sizeof"]);
-  EXPECT_EQ(r.report["closeSplash_set"], "0");
-  EXPECT_EQ(r.report["splashThreadId"], "0");
-  EXPECT_EQ(r.report["workFolder"], "(null)");
-  EXPECT_EQ(r.report["payloadOption"], "0");
-  EXPECT_EQ(r.report["instance_is_exe"], "1");
-  EXPECT_EQ(r.report["previous"], "0");
-  EXPECT_EQ(r.report["msvcrt_loaded"], "1");
+  const std::pair<const char*, const char*> expected[] = {
+      {"version", "2"},         {"size", "28"},           {"closeSplash_set", "0"},
+      {"splashThreadId", "0"},  {"workFolder", "(null)"}, {"payloadOption", "0"},
+      {"instance_is_exe", "1"}, {"previous", "0"},        {"msvcrt_loaded", "1"},
+  };
+  for (const auto& [key, value] : expected) EXPECT_EQ(r.report[key], value) << key;
   // Nothing was written to the temporary folder: no payload, no work folder.
   EXPECT_TRUE(ListDir(box.tmp).empty());
 }
