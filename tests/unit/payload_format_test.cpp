@@ -1,247 +1,182 @@
-// The payload records' byte layout, slot selection, name rules and the stored rule.
+// The payload table's pure rules: slot counts, entry names, entry kinds and bounds, the
+// target path, and where a signed executable's payload ends.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "base/paths.h"
 #include "payload/payload_format.h"
+#include "payload/payload_signature.h"
 #include "tests/unit/payload_fake_platform.h"
 
 namespace {
 
-PayloadEntry Entry(const std::string& name, const std::string& extension,
-                   const std::string& extractExtension) {
+using payload_fake::PutLE;
+
+PayloadEntry Entry(const std::string& name, const std::string& ext, const std::string& extract) {
   PayloadEntry e;
   memset(&e, 0, sizeof e);
   memcpy(e.name, name.data(), std::min(name.size(), sizeof e.name));
-  memcpy(e.extension, extension.data(), std::min(extension.size(), sizeof e.extension));
-  memcpy(e.extractExtension, extractExtension.data(),
-         std::min(extractExtension.size(), sizeof e.extractExtension));
+  memcpy(e.extension, ext.data(), std::min(ext.size(), sizeof e.extension));
+  memcpy(e.extractExtension, extract.data(), std::min(extract.size(), sizeof e.extractExtension));
   return e;
 }
 
-TEST(PayloadLayout, HeaderBytesReadAsLittleEndianFields) {
-  // The example header's first bytes, as they lie in the file.
-  unsigned char bytes[PayloadHeaderSize] = {};
-  const unsigned char start[] = {'1', '0', 'M', 'C',  0x59, 0x11, 0x28, 0x00,
-                                 0x9E, 0x22, 0, 0,    0x41, 0, 0, 0,
-                                 4, 0, 0, 0,          4, 0, 0, 0,
-                                 0x24, 0x41, 0x01, 0, 0, 0x50, 0x02, 0,
-                                 'c', 'i', 'n', 'e'};
-  memcpy(bytes, start, sizeof start);
-  memcpy(bytes + 24 + 41, "dll", 3);
-  memcpy(bytes + 24 + 45, "dll", 3);
-  bytes[284] = 0x40;
-  bytes[285] = 0x1F;
-  PayloadHeader h;
-  memcpy(&h, bytes, sizeof h);
-  EXPECT_EQ(h.magic, PayloadMagic);
-  EXPECT_EQ(h.movieOffset, 0x281159);
-  EXPECT_EQ(h.flags, 0x229Eu);
-  EXPECT_EQ(h.flags2, 0x41u);
-  EXPECT_EQ(h.entryCount, 4);
-  EXPECT_EQ(h.extractCount, 4);
-  EXPECT_EQ(h.entries[0].offset, 0x14124);
-  EXPECT_EQ(h.entries[0].size, 0x25000);
-  EXPECT_STREQ(h.entries[0].name, "cine");
-  EXPECT_STREQ(h.entries[0].extension, "dll");
-  EXPECT_TRUE(IsStoredEntry(&h.entries[0]));
-  EXPECT_EQ(h.extra1, 8000u);
-  PayloadDescriptor d;
-  FillPayloadDescriptor(&h, &d);
-  EXPECT_EQ(d.flags, 0x229Eu);
-  EXPECT_EQ(d.flags2, 0x41u);
-  EXPECT_EQ(PayloadOptionOf(d.flags), 0u);
-  EXPECT_EQ(PayloadOptionOf(0x100), 1u);
-  EXPECT_EQ(PayloadOptionOf(0xFEFF), 0u);
+TEST(PayloadFormat, MagicIsStoredAsTheBytes10MCAndTheOptionIsBit8) {
+  EXPECT_EQ(memcmp(&PayloadMagic, "10MC", 4), 0);
+  for (auto [flags, option] : {std::pair{0x100u, 1u}, {0x229Eu, 0u}, {0xFEFFu, 0u}, {~0u, 1u}})
+    EXPECT_EQ(PayloadOptionOf(flags), option) << std::hex << flags;
 }
 
-TEST(PayloadSlots, CountsSelectExtractedAndLeadingSlotsOrAreRefused) {
-  struct Case {
-    int32_t entryCount, extractCount;
-    bool valid;
-    int32_t extractedFirst, leadingCount;
-  };
+TEST(PayloadFormat, CountsSelectExtractedAndLeadingSlotsOrAreRefused) {
+  struct Case { int32_t entries, extracts; bool valid; int32_t extractedFirst = 0, leading = 0; };
   const Case cases[] = {
-      {4, 4, true, 0, 0},  {5, 2, true, 3, 3},   {3, 0, true, 3, 3},  {0, 0, true, 0, 0},
-      {5, 5, true, 0, 0},  {1, 1, true, 0, 0},
-      {6, 1, false, 5, 5},   // a slot past the table
-      {3, 4, false, -1, 0},  // extracts before slot 0
-      {-1, 0, false, -1, 0}, {2, -1, false, 3, 3}, {INT32_MIN, 0, false, INT32_MIN, 0},
-      {5, INT32_MIN, false, 0, 0},
+      {4, 4, true, 0, 0},   {5, 2, true, 3, 3},    {3, 0, true, 3, 3},
+      {0, 0, true, 0, 0},   {5, 5, true, 0, 0},    {1, 1, true, 0, 0},
+      {6, 1, false},        {3, 4, false},         {-1, 0, false},
+      {2, -1, false},       {INT32_MIN, 0, false}, {5, INT32_MIN, false},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.entryCount << "/" << c.extractCount);
-    PayloadHeader h;
-    memset(&h, 0, sizeof h);
-    h.entryCount = c.entryCount;
-    h.extractCount = c.extractCount;
-    EXPECT_EQ(HasValidSlotCounts(&h) != 0, c.valid);
+    SCOPED_TRACE(testing::Message() << c.entries << "/" << c.extracts);
+    PayloadHeader h = {};
+    h.entryCount = c.entries;
+    h.extractCount = c.extracts;
+    ASSERT_EQ(HasValidSlotCounts(&h) != 0, c.valid);
     if (!c.valid) continue;
-    PayloadSlots extracted = SelectExtractedSlots(&h);
-    PayloadSlots leading = SelectLeadingSlots(&h);
+    PayloadSlots extracted = SelectExtractedSlots(&h), leading = SelectLeadingSlots(&h);
     EXPECT_EQ(extracted.first, c.extractedFirst);
-    EXPECT_EQ(extracted.count, c.extractCount);
+    EXPECT_EQ(extracted.count, c.extracts);
     EXPECT_EQ(leading.first, 0);
-    EXPECT_EQ(leading.count, c.leadingCount);
+    EXPECT_EQ(leading.count, c.leading);
   }
 }
 
-TEST(PayloadNames, OnlyNamesThatStayInTheirFolderAreAccepted) {
-  struct Case {
-    const char* name;
-    const char* extension;
-    const char* extractExtension;
-    bool valid;
-    LeadByteRule codePage = SingleByteCodePage;
-  };
+TEST(PayloadFormat, OnlyTerminatedNamesThatStayInTheirFolderAreAccepted) {
   using payload_fake::CodePage932;
+  struct Case { std::string name, ext, extract; bool valid; LeadByteRule cp = SingleByteCodePage; };
   const Case cases[] = {
-      {"cine", "dll", "dll", true},
-      {"cine", "", "", true},          // "cine." is still a file name
-      {"", "dll", "dll", true},        // ".dll"
-      {".", "dll", "dll", true},       // "..dll" is a plain name
-      {"a.b", "dat", "dat", true},
-      {"com0", "x", "x", true},
-      {"console", "x", "x", true},
-      {"Lumen Reel 10", "htm", "html", true},
-      {"..", "dll", "dll", true},      // "...dll" is a plain name too
-      {"a..b", "dll", "dll", true},
-      {"movie..v2", "dat", "dat", true},
-      // A second byte of 0x5C or 0x7C is part of its character under code page 932,
-      // and a backslash or bar on its own elsewhere.
+      {"cine", "dll", "dll", true},        {"cine", "", "", true},  // "cine."
+      {"", "dll", "dll", true},            {"..", "dll", "dll", true},  // "...dll"
+      {"a..b", "dll", "dll", true},        {"console", "x", "x", true},
+      {"com0", "x", "x", true},            {"Lumen Reel 10", "htm", "html", true},
+      {std::string(32, 'n'), "dll", "dll", true},   // the longest name
+      {std::string(33, 'n'), "dll", "dll", false},  // fills its field, no terminator
+      {"cine", "dlls", "dll", false},      {"cine", "dl_", "abcdefg", false},
+      {"cine", "dl_", "abcdef", true},
+      // A second byte of 0x5C or 0x7C belongs to its character under code page 932.
       {"\x95\x5C", "dll", "dll", true, CodePage932},
       {"\x83\x7C\x83\x5C", "txt", "txt", true, CodePage932},
       {"cine", "\x95\x5C", "\x95\x5C", true, CodePage932},
       {"\x95\x5C", "dll", "dll", false},
       {"\x95\x5C\\evil", "dll", "dll", false, CodePage932},
-      {"\\\x95\x5C", "dll", "dll", false, CodePage932},
-      {"abc\x95", "dll", "dll", false, CodePage932},  // a first byte without its second
-      {"cine", "dll", "d\x95", false, CodePage932},
-      {"..\\..\\evil", "dll", "dll", false},
-      {"sub\\cine", "dll", "dll", false},
-      {"sub/cine", "dll", "dll", false},
-      {"C:cine", "dll", "dll", false},
-      {"cine", "d:l", "dll", false},
-      {"cine", "dll", "d\\l", false},
-      {"cine", ".", ".", false},
-      {"cine", "dll", "dl.l", false},
-      {"cin*", "dll", "dll", false},
-      {"cine?", "dll", "dll", false},
-      {"ci\"ne", "dll", "dll", false},
-      {"ci\tne", "dll", "dll", false},
-      {".", "", "", false},            // ".." is the parent
-      {"", "", "", false},             // "." is the folder itself
-      {" ", " ", " ", false},
-      {"con", "dll", "dll", false},
-      {"CoN", "", "", false},
-      {"nul.x", "dll", "dll", false},
-      {"prn ", "txt", "txt", false},
-      {"aux", "dll", "dll", false},
-      {"COM1", "dll", "dll", false},
-      {"lpt9", "dll", "dll", false},
+      {"abc\x95", "dll", "dll", false, CodePage932},  // a lead byte without its second
+      {"..\\..\\evil", "dll", "dll", false}, {"sub/cine", "dll", "dll", false},
+      {"C:cine", "dll", "dll", false},     {"cine", "d:l", "dll", false},
+      {"cine", "dll", "d\\l", false},      {"cine", "dll", "dl.l", false},
+      {"cin*", "dll", "dll", false},       {"cine?", "dll", "dll", false},
+      {"ci\"ne", "dll", "dll", false},     {"ci\tne", "dll", "dll", false},
+      {".", "", "", false},                {"", "", "", false},  // ".." and "."
+      {" ", " ", " ", false},              {"CoN", "", "", false},
+      {"nul.x", "dll", "dll", false},      {"prn ", "txt", "txt", false},
+      {"COM1", "dll", "dll", false},       {"lpt9", "dll", "dll", false},
       {"conout$", "x", "x", false},
   };
   for (const Case& c : cases) {
-    PayloadEntry e = Entry(c.name, c.extension, c.extractExtension);
-    EXPECT_EQ(HasValidEntryNames(&e, c.codePage) != 0, c.valid)
-        << "'" << c.name << "' '" << c.extension << "' '" << c.extractExtension << "'";
+    PayloadEntry e = Entry(c.name, c.ext, c.extract);
+    EXPECT_EQ(HasValidEntryNames(&e, c.cp) != 0, c.valid)
+        << "'" << c.name << "' '" << c.ext << "' '" << c.extract << "'";
   }
 }
 
-TEST(PayloadNames, FieldsWithoutTerminatorAreRefused) {
-  PayloadEntry e = Entry("cine", "dll", "dll");
-  memset(e.name, 'n', sizeof e.name);  // 33 characters, no NUL
-  EXPECT_FALSE(HasValidEntryNames(&e, SingleByteCodePage));
-  e = Entry(std::string(32, 'n'), "dll", "dll");  // 32 is the most a name holds
-  EXPECT_TRUE(HasValidEntryNames(&e, SingleByteCodePage));
-  e = Entry("cine", "dlls", "dll");  // the extension fills its 4 bytes
-  EXPECT_FALSE(HasValidEntryNames(&e, SingleByteCodePage));
-  e = Entry("cine", "dl_", "abcdefg");  // the extract extension fills its 7 bytes
-  EXPECT_FALSE(HasValidEntryNames(&e, SingleByteCodePage));
-  e = Entry("cine", "dl_", "abcdef");
-  EXPECT_TRUE(HasValidEntryNames(&e, SingleByteCodePage));
-}
-
-TEST(PayloadNames, TableIsValidOnlyWhenEveryUsedSlotIs) {
-  PayloadHeader h;
-  memset(&h, 0, sizeof h);
-  h.entryCount = 3;
-  h.extractCount = 2;
-  h.entries[0] = Entry("lead", "tmp", "tmp");
-  h.entries[1] = Entry("cine", "dll", "dll");
-  h.entries[2] = Entry("movie", "dat", "dat");
-  // Slots from entryCount on are ignored, whatever they hold.
-  memset(&h.entries[3], 'x', sizeof h.entries[3]);
-  EXPECT_TRUE(HasValidEntryTable(&h, SingleByteCodePage));
-  h.entries[0] = Entry("..\\x", "tmp", "tmp");  // a leading slot counts too
-  EXPECT_FALSE(HasValidEntryTable(&h, SingleByteCodePage));
-  h.entries[0] = Entry("lead", "tmp", "tmp");
-  h.entryCount = 4;
-  EXPECT_FALSE(HasValidEntryTable(&h, SingleByteCodePage));
-}
-
-TEST(PayloadEntryKind, StoredExactlyWhenBothExtensionsMatchByteForByte) {
-  struct Case { const char* extension; const char* extractExtension; bool stored; };
-  const Case cases[] = {
-      {"dll", "dll", true}, {"dll", "DLL", false}, {"", "", true},
-      {"dl_", "dll", false}, {"dll", "dllx", false}, {"dl", "dll", false},
-      {"", "x", false},
-  };
+TEST(PayloadFormat, StoredExactlyWhenBothExtensionsMatchUpToTheirTerminators) {
+  struct Case { const char* ext; const char* extract; bool stored; };
+  const Case cases[] = {{"dll", "dll", true}, {"dll", "DLL", false}, {"", "", true},
+                        {"dl_", "dll", false}, {"dll", "dllx", false}, {"", "x", false}};
   for (const Case& c : cases) {
-    PayloadEntry e = Entry("cine", c.extension, c.extractExtension);
-    EXPECT_EQ(IsStoredEntry(&e) != 0, c.stored) << c.extension << " " << c.extractExtension;
+    PayloadEntry e = Entry("cine", c.ext, c.extract);
+    e.extractExtension[5] = 'q';  // garbage after the terminator
+    EXPECT_EQ(IsStoredEntry(&e) != 0, c.stored) << c.ext << " " << c.extract;
   }
-  // Garbage after the terminator is not compared.
-  PayloadEntry e = Entry("cine", "dl", "dl");
-  e.extractExtension[4] = 'q';
-  EXPECT_TRUE(IsStoredEntry(&e));
 }
 
-TEST(PayloadEntryBounds, DataMustLieInsideTheFile) {
+TEST(PayloadFormat, EntryDataMustLieInsideTheFile) {
   struct Case { int32_t offset, size, fileSize; bool fits; };
   const Case cases[] = {
-      {100, 50, 150, true},   {100, 51, 150, false}, {150, 0, 150, true},
-      {151, 0, 150, false},   {0, 0, 0, true},       {-1, 10, 150, false},
-      {10, -1, 150, false},   {INT32_MAX - 4, 16, INT32_MAX, false},
-      {INT32_MAX, 0, INT32_MAX, true}, {0, 10, -1, false},
+      {100, 50, 150, true},  {100, 51, 150, false}, {150, 0, 150, true},
+      {151, 0, 150, false},  {-1, 10, 150, false},  {10, -1, 150, false},
+      {INT32_MAX - 4, 16, INT32_MAX, false},        {INT32_MAX, 0, INT32_MAX, true},
   };
   for (const Case& c : cases) {
     PayloadEntry e = Entry("x", "", "");
     e.offset = c.offset;
     e.size = c.size;
-    EXPECT_EQ(EntryFitsInFile(&e, c.fileSize) != 0, c.fits)
-        << c.offset << "+" << c.size << " in " << c.fileSize;
+    EXPECT_EQ(EntryFitsInFile(&e, c.fileSize) != 0, c.fits) << c.offset << "+" << c.size;
   }
 }
 
-TEST(PayloadEntryNames, TargetIsFolderNameDotExtensionWithinPathCapacity) {
-  PayloadEntry e = Entry("cine", "dl_", "dll");
-  char path[PathCapacity] = "C:\\TEMP\\TempFolder.aaa\\";
-  ASSERT_TRUE(AppendEntryFileName(path, &e, 1));
-  EXPECT_STREQ(path, "C:\\TEMP\\TempFolder.aaa\\cine.dll");
-  strcpy(path, "D:\\GAMES\\");
-  ASSERT_TRUE(AppendEntryFileName(path, &e, 0));
-  EXPECT_STREQ(path, "D:\\GAMES\\cine.dl_");
-  e = Entry("cine", "", "");
-  path[0] = 0;
-  ASSERT_TRUE(AppendEntryFileName(path, &e, 1));
-  EXPECT_STREQ(path, "cine.");
+TEST(PayloadFormat, TargetIsFolderNameDotChosenExtensionWithinPathCapacity) {
+  struct Case { std::string folder; int extracted; const char* name; std::string path; };
+  const Case cases[] = {
+      {"C:\\T\\", 1, "cine", "C:\\T\\cine.dll"},
+      {"D:\\GAMES\\", 0, "cine", "D:\\GAMES\\cine.dl_"},
+      {"", 1, "cine", "cine.dll"},
+      {std::string(251, 'f'), 1, "cine", std::string(251, 'f') + "cine.dll"},  // 259
+      {std::string(252, 'f'), 1, "cine", ""},
+      {std::string(251, 'f'), 1, "cinema", ""},
+  };
+  for (const Case& c : cases) {
+    PayloadEntry e = Entry(c.name, "dl_", "dll");
+    char path[PathCapacity + 8];
+    memset(path, 'Z', sizeof path);
+    strcpy(path, c.folder.c_str());
+    EXPECT_EQ(AppendEntryFileName(path, &e, c.extracted), c.path.empty() ? 0 : 1);
+    EXPECT_EQ(path, c.path);
+    EXPECT_EQ(path[PathCapacity], 'Z') << "written past the path";
+  }
+}
 
-  // "cine.dll" is 8 characters: 251 + 8 = 259 fits with the terminator, 252 does not.
-  e = Entry("cine", "dll", "dll");
-  char big[PathCapacity + 8];
-  memset(big, 'Z', sizeof big);
-  std::string folder(251, 'f');
-  strcpy(big, folder.c_str());
-  EXPECT_TRUE(AppendEntryFileName(big, &e, 1));
-  EXPECT_EQ(strlen(big), 259u);
-  EXPECT_EQ(big[PathCapacity], 'Z');
-  folder += 'f';
-  strcpy(big, folder.c_str());
-  EXPECT_FALSE(AppendEntryFileName(big, &e, 1));
-  EXPECT_STREQ(big, "");
+TEST(PayloadSignature, OnlyATableThatEndsTheFileAfterTheHeadersMovesThePayloadEnd) {
+  const int32_t size = 10000, pe = 0x40, optional = pe + 24;
+  struct Case {
+    const char* what;
+    uint32_t magic, offset, tableSize;
+    std::function<void(std::string&)> damage;
+    int32_t probe, end;
+  };
+  auto none = [](std::string&) {};
+  const Case cases[] = {
+      {"PE32", 0x10B, 9600, 400, none, PeProbeSize, 9600},
+      {"PE32+", 0x20B, 9600, 400, none, PeProbeSize, 9600},
+      {"no directory", 0x10B, 0, 0, none, PeProbeSize, size},
+      {"size 0", 0x10B, 9600, 0, none, PeProbeSize, size},
+      {"past the end", 0x10B, 20000, 400, none, PeProbeSize, size},
+      {"ending before the end", 0x10B, 9600, 200, none, PeProbeSize, size},
+      {"huge size", 0x10B, 9600, 0xFFFFFFFF, none, PeProbeSize, size},
+      {"wrapping to the end", 0x10B, 0xFFFFFF00, 10256, none, PeProbeSize, size},
+      {"overlapping the headers", 0x10B, 0, size, none, PeProbeSize, size},
+      {"inside the section table", 0x10B, 0x150, size - 0x150, none, PeProbeSize, size},
+      {"not 8-byte aligned", 0x10B, 9604, 396, none, PeProbeSize, size},
+      {"unknown optional header", 0x107, 9600, 400, none, PeProbeSize, size},
+      {"no MZ", 0x10B, 9600, 400, [](std::string& s) { s[0] = 'X'; }, PeProbeSize, size},
+      {"no PE", 0x10B, 9600, 400, [](std::string& s) { s[pe + 2] = 'X'; }, PeProbeSize, size},
+      {"PE header past the probe", 0x10B, 9600, 400,
+       [](std::string& s) { PutLE(s, 0x3C, 0xFFFFFFF0u, 4); }, PeProbeSize, size},
+      {"four directories", 0x10B, 9600, 400,
+       [](std::string& s) { PutLE(s, optional + 92, 4, 4); }, PeProbeSize, size},
+      {"optional header too short", 0x10B, 9600, 400,
+       [](std::string& s) { PutLE(s, pe + 20, 128, 2); }, PeProbeSize, size},
+      {"start read short", 0x10B, 9600, 400, none, 200, size},
+      {"start unreadable", 0x10B, 9600, 400, none, -1, size},
+  };
+  for (const Case& c : cases) {
+    std::string start(PeProbeSize, '\0');
+    payload_fake::PutPeHeaders(start, c.magic, c.offset, c.tableSize);
+    c.damage(start);
+    EXPECT_EQ(FindPayloadEnd(reinterpret_cast<const uint8_t*>(start.data()), c.probe, size), c.end)
+        << c.what;
+  }
 }
 
 }  // namespace

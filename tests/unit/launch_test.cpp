@@ -1,0 +1,152 @@
+// The launch's pure choices: the failure message, the player's download address and the
+// browser command, the arguments after the program name, and the splash's veto,
+// placement and palette.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "launcher/command_line.h"
+#include "launcher/launch_error_text.h"
+#include "splash/splash_geometry.h"
+#include "splash/splash_palette.h"
+#include "splash/splash_source.h"
+
+namespace {
+
+TEST(LaunchErrorMessage, OnlyAMissingPlayerOffersTheDownload) {
+  struct Case { LaunchError code; uint32_t textId; };
+  const Case cases[] = {
+      {RuntimeFailed, CannotRunStringId},       {MsvcrtMissing, MsvcrtMissingStringId},
+      {RuntimeNotFound, PlayerMissingStringId}, {EntryPointMissing, CannotRunStringId},
+      {NoCurrentDirectory, CannotRunStringId},  {RuntimeLoadFailed, CannotCreateFilesStringId},
+      {ExtractionFailed, CannotCreateFilesStringId}, {0, CannotRunStringId},
+      {8, CannotRunStringId},                   {0xFFFFFFFFu, CannotRunStringId},
+  };
+  for (const Case& c : cases) {
+    LaunchErrorMessage m = ChooseLaunchErrorMessage(c.code);
+    const int offer = c.code == RuntimeNotFound;
+    EXPECT_EQ(m.textId, c.textId) << c.code;
+    EXPECT_EQ(m.style, offer ? 0x11u : 0x10u) << c.code;  // stop icon; OK and Cancel to offer
+    EXPECT_EQ(m.offersDownload, offer) << c.code;
+  }
+}
+
+const std::string Download = "lumenreel/download/?P1_Prod_Version=LRArchive10.1.0";
+
+TEST(DownloadAddress, LanguageSegmentComesFromThePrimaryLanguageOnly) {
+  struct Case { uint32_t languageId; const char* segment; };
+  const Case cases[] = {
+      {0x0407, "de/"}, {0x0C07, "de/"}, {0xFC07, "de/"}, {0x0007, "de/"}, {0x040C, "fr/"},
+      {0x0C0C, "fr/"}, {0x0411, "jp/"}, {0x0412, "ko/"}, {0x0804, ""},    {0x0409, ""},
+      {0x0410, ""},    {0x0000, ""},
+      {0x0107, ""},  // the primary language is ten bits wide, not eight
+  };
+  for (const Case& c : cases) {
+    char buffer[MessageTextCapacity];
+    EXPECT_EQ(ComposeDownloadUrl(buffer, sizeof buffer, c.languageId), 1);
+    EXPECT_EQ(buffer, "http://www.quorvant.example.com/" + (c.segment + Download)) << std::hex << c.languageId;
+  }
+}
+
+TEST(DownloadAddress, ThatDoesNotFitIsNotHalfBuiltNorWrittenPastItsBuffer) {
+  const uint32_t exact = uint32_t(strlen(DownloadBaseAddress) + 3 + Download.size() + 1);
+  for (uint32_t capacity : {exact, exact - 1}) {
+    char buffer[MessageTextCapacity];
+    memset(buffer, 'X', sizeof buffer);
+    EXPECT_EQ(ComposeDownloadUrl(buffer, capacity, 0x0412), capacity == exact);
+    EXPECT_EQ(strlen(buffer), capacity == exact ? exact - 1 : 0u);
+    EXPECT_EQ(std::string(buffer + exact, buffer + sizeof buffer), std::string(sizeof buffer - exact, 'X'));
+  }
+}
+
+TEST(BrowserCommand, ProgramPathFromTheRegisteredCommandThenTheAddress) {
+  const char url[] = "http://h.example.com/x";
+  const uint32_t fits = BrowserCommandCapacity - uint32_t(strlen(url)) - 2;  // path, space, url, NUL
+  const std::string longest(fits, 'p');
+  struct Case { std::string registered; const char* path; };  // null: nothing to run
+  const Case cases[] = {
+      {"\"D:\\Program Files\\Browser\\browser.exe\" -nohome", "D:\\Program Files\\Browser\\browser.exe"},
+      {"  D:\\Browser\\browser.exe %1", "D:\\Browser\\browser.exe"},
+      {"D:\\Program Files\\b.exe", "D:\\Program"},
+      {"\t \"D:\\B\\b.exe\"", "D:\\B\\b.exe"},
+      {"\"D:\\Program Files\\b.exe\"\"%1\"", "D:\\Program Files\\b.exe"},
+      {"\"D:\\No Close\\b.exe -x", "D:\\No Close\\b.exe -x"},  // missing closing quote
+      {"D:\\Tab\tIn\\b.exe -x", "D:\\Tab\tIn\\b.exe"},          // a tab does not end it
+      {"", nullptr}, {"  \t ", nullptr}, {"\"\" -nohome", nullptr}, {"\"", nullptr},
+      {longest, longest.c_str()}, {"\"" + longest + "\"", longest.c_str()},
+      {longest + "p", nullptr}, {"\"" + longest + "p\"", nullptr},
+      {std::string(BrowserCommandCapacity - 1, 'p'), nullptr},
+  };
+  for (const Case& c : cases) {
+    char command[BrowserCommandCapacity + 8];
+    memset(command, 'X', sizeof command);
+    strcpy(command, c.registered.c_str());
+    EXPECT_EQ(ComposeBrowserCommand(command, BrowserCommandCapacity, url), c.path ? 1 : 0) << c.registered;
+    EXPECT_EQ(command, c.path ? std::string(c.path) + " " + url : "") << c.registered;
+    EXPECT_EQ(std::string(command + BrowserCommandCapacity, 8), std::string(8, 'X')) << c.registered;
+  }
+}
+
+TEST(SkipProgramName, LeavesTheArgumentsByteForByte) {
+  struct Case { const char* commandLine; const char* arguments; };
+  const Case cases[] = {
+      {"MOVIE.EXE", ""}, {"MOVIE.EXE -x", "-x"}, {"\"C:\\My Games\\MOVIE.EXE\" -x  \"a b\" ", "-x  \"a b\" "},
+      {"\"C:\\My Games\\MOVIE.EXE\"-x", "-x"}, {"\"C:\\unterminated", ""}, {"MOVIE.EXE \t  tail", "tail"},
+      {"C:\\Sp\xe9\x63ial\\M.EXE arg", "arg"}, {"\"\" rest", "rest"},
+  };
+  for (const Case& c : cases) EXPECT_STREQ(SkipProgramName(c.commandLine), c.arguments) << c.commandLine;
+}
+
+TEST(Splash, OnlyTheFourNoSplashBitsOfARecognisedPayloadForbidIt) {
+  for (uint32_t bit = 0; bit < 32; ++bit) {
+    EXPECT_EQ(PayloadForbidsSplash(2, 1u << bit) != 0, bit >= 2 && bit <= 5) << bit;
+    EXPECT_EQ(PayloadForbidsSplash(0, 1u << bit), 0) << "no payload, no veto";
+  }
+  EXPECT_EQ(PayloadForbidsSplash(1, 0xFFFFFFC3u), 0);
+}
+
+TEST(Splash, WindowIsCentredRoundingTowardZero) {
+  const SplashRect screen = {0, 0, 1024, 768};
+  struct Case { const char* what; SplashRect frame, desktop; SplashPlacement place; };
+  const Case cases[] = {
+      {"400x300", {-1, -1, 401, 301}, screen, {311, 233, 402, 302}},
+      {"odd size", {-1, -1, 400, 200}, screen, {311, 283, 401, 201}},
+      {"wider than the desktop", {-1, -1, 1102, 51}, screen, {-39, 358, 1103, 52}},  // -79 / 2
+      {"taller", {-1, -1, 101, 901}, screen, {461, -67, 102, 902}},
+      {"desktop left of the origin", {-1, -1, 401, 301}, {-1024, 0, 0, 768}, {-713, 233, 402, 302}},
+      {"desktop not at the origin", {-1, -1, 401, 301}, {100, 50, 1124, 818}, {411, 283, 402, 302}},
+  };
+  for (const Case& c : cases) {
+    SplashPlacement p = CenterSplashWindow(c.frame, c.desktop);
+    EXPECT_EQ(std::vector<int32_t>({p.x, p.y, p.width, p.height}),
+              std::vector<int32_t>({c.place.x, c.place.y, c.place.width, c.place.height})) << c.what;
+  }
+}
+
+// The cube's 216 colours and the greys it lacks: all distinct, on the cube's grid or
+// grey, without flags, and nothing written past the palette.
+TEST(Splash, PaletteHoldsDistinctCubeColoursThenGreysAndStaysInItsArray) {
+  SplashColor entries[SplashPaletteSize + 4];
+  memset(entries, 0xAB, sizeof entries);
+  FillSplashPalette(entries);
+  std::set<uint32_t> colours;
+  for (uint32_t i = 0; i < SplashPaletteSize; ++i) {
+    const SplashColor& c = entries[i];
+    colours.insert(c.red << 16 | c.green << 8 | c.blue);
+    EXPECT_EQ(c.flags, 0) << i;
+    const bool onGrid = c.red % 51 == 0 && c.green % 51 == 0 && c.blue % 51 == 0;
+    if (i < 216) {  // red slowest, blue fastest
+      EXPECT_TRUE(onGrid && c.red / 51 * 36 + c.green / 51 * 6 + c.blue / 51 == int(i)) << i;
+    } else {  // the greys between the cube's, darkest first
+      EXPECT_TRUE(c.red == c.green && c.green == c.blue && !onGrid && c.red % 17 == 0) << i;
+      EXPECT_TRUE(i == 216 || c.red > entries[i - 1].red) << i;
+    }
+  }
+  EXPECT_EQ(colours.size(), SplashPaletteSize);
+  EXPECT_EQ(entries[SplashPaletteSize].red, 0xAB) << "written past the palette";
+}
+
+}  // namespace

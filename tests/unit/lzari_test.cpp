@@ -1,0 +1,271 @@
+// The LZARI decoder: known streams, round trips through the packer's encoder, hostile
+// input, a refusing sink, the buffered path, and the adaptive model against plain counts.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "lzari/lzari_decoder.h"
+#include "lzari/lzari_encoder.h"
+#include "lzari/lzari_memory_source.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Keeps at most `limit` bytes and refuses the next: a size read wrongly fails at once
+// instead of filling memory.
+struct Sink {
+  size_t limit = 64 << 20;
+  int32_t refuseCall = 0;  // a block sink's call (from 1) that is refused
+  Bytes bytes;
+  int32_t calls = 0;
+};
+
+int32_t Keep(void* context, int32_t byte) {
+  Sink* s = static_cast<Sink*>(context);
+  ++s->calls;
+  if (s->bytes.size() >= s->limit) return -1;
+  s->bytes.push_back(uint8_t(byte));
+  return byte;
+}
+
+struct Source {
+  MemorySource memory;
+  int32_t reads = 0;
+};
+
+int32_t Read(void* context) {
+  Source* s = static_cast<Source*>(context);
+  ++s->reads;
+  return ReadMemoryByte(&s->memory);
+}
+
+// Decodes byte by byte through `decoder`; the result, and what the sink and source saw.
+int Decode(LzariDecoder* decoder, const Bytes& stream, Sink* sink, int32_t* reads = nullptr) {
+  Source source = {{stream.data(), 0, int32_t(stream.size())}};
+  int result = LzariDecodeStream(decoder, Read, &source, Keep, sink);
+  if (reads) *reads = source.reads;
+  return result;
+}
+
+Bytes Random(size_t n, uint32_t seed, uint32_t range = 256) {
+  std::mt19937 random(seed);
+  Bytes b(n);
+  for (auto& x : b) x = uint8_t(random() % range);
+  return b;
+}
+
+// Words and line breaks: a skewed alphabet with many repeats.
+Bytes Text(size_t n, uint32_t seed) {
+  static const char* words[] = {"the", "movie", "player", "splash", "frame", "cast", "sprite",
+                                "sound", "on", "end", "if", "then", "repeat", "\r\n"};
+  std::mt19937 random(seed);
+  Bytes b;
+  while (b.size() < n) {
+    const char* w = words[random() % 14];
+    b.insert(b.end(), w, w + strlen(w));
+    b.push_back(' ');
+  }
+  b.resize(n);
+  return b;
+}
+
+// Blocks repeated at distances up to beyond the ring.
+Bytes Repetitive(size_t n, uint32_t seed) {
+  std::mt19937 random(seed);
+  Bytes b = Random(16, seed, 16);
+  while (b.size() < n) {
+    size_t back = 1 + random() % 6000, length = 1 + random() % 200;
+    for (size_t i = 0; i < length; ++i)
+      b.push_back(back > b.size() || random() % 4 == 0 ? uint8_t(random() % 16) : b[b.size() - back]);
+  }
+  b.resize(n);
+  return b;
+}
+
+TEST(LzariDecoder, KnownStreamsDecodeToTheirTextsWithOneRecordWhateverItHeld) {
+  struct Case { const char* name; Bytes stream; std::string text; int32_t reads = -1; };
+  const Case cases[] = {
+      {"three literals", {0x03, 0, 0, 0, 0xB0, 0xA8, 0xC2, 0x00}, "abc"},
+      {"self-overlapping match", {0x0A, 0, 0, 0, 0xB0, 0x3C, 0x6A, 0xC0}, "aaaaaaaaaa"},
+      {"match into the fill", {0x0A, 0, 0, 0, 0x29, 0x93, 0xC0}, "          "},
+      {"literals then a match", {0x09, 0, 0, 0, 0xB0, 0xA8, 0xC1, 0xE1, 0x5A, 0x70}, "abcabcabc"},
+      // With no coded bits every bit reads as 1: the top-ranked code, literal 0.
+      {"size is little-endian 5", {0x05, 0, 0, 0}, std::string(5, '\0')},
+      {"size is little-endian 256", {0x00, 0x01, 0, 0}, std::string(256, '\0')},
+      {"empty text reads only its size", {0, 0, 0, 0, 0x12, 0x34}, "", 4},
+  };
+  auto decoder = std::make_unique<LzariDecoder>();
+  memset(decoder.get(), 0xA5, sizeof *decoder);
+  for (const Case& c : cases) {
+    Sink sink;
+    sink.limit = c.text.size() + 64;
+    int32_t reads = 0;
+    EXPECT_EQ(Decode(decoder.get(), c.stream, &sink, &reads), 1) << c.name;
+    EXPECT_EQ(std::string(sink.bytes.begin(), sink.bytes.end()), c.text) << c.name;
+    if (c.reads >= 0) { EXPECT_EQ(reads, c.reads) << c.name; }
+  }
+}
+
+TEST(LzariDecoder, StopsAtOnceWhenTheSinkRefusesAByte) {
+  const Bytes stream = {0x0A, 0, 0, 0, 0x29, 0x93, 0xC0};  // ten spaces from one match
+  for (size_t refuseAt : {0, 3, 9}) {
+    auto decoder = std::make_unique<LzariDecoder>();
+    Sink sink;
+    sink.limit = refuseAt;
+    EXPECT_EQ(Decode(decoder.get(), stream, &sink), 0) << refuseAt;
+    EXPECT_EQ(sink.calls, int32_t(refuseAt) + 1) << refuseAt;
+  }
+}
+
+TEST(LzariDecoder, ArbitraryBitsAlwaysEndWithinFiftyNineBytesOfTheSize) {
+  std::mt19937 random(7);
+  auto decoder = std::make_unique<LzariDecoder>();
+  for (int round = 0; round < 200; ++round) {
+    uint32_t size = random() % 5000;
+    Bytes stream = Random(4 + random() % 600, round);
+    memcpy(stream.data(), &size, 4);
+    Sink sink;
+    ASSERT_EQ(Decode(decoder.get(), stream, &sink), 1) << round;
+    EXPECT_GE(sink.bytes.size(), size) << round;
+    EXPECT_LE(sink.bytes.size(), size + 59) << round;
+  }
+}
+
+int32_t Count(void* context, int32_t byte) {
+  uint64_t* count = static_cast<uint64_t*>(context);
+  // Well past any right end: a decoder that missed it is stopped, not waited for.
+  if (*count >= (uint64_t(1) << 32) + 1000 || byte != 0) return -1;
+  ++*count;
+  return byte;
+}
+
+// Zeros as 60-byte matches make the longest match the top-ranked code; cut before its
+// flush, the stream goes on in 1-bits, which decode as that match. Announcing 2^32 - 1
+// bytes, the last match carries the count past 2^32: decoding must still end there.
+TEST(LzariDecoder, SizeWithinFiftyNineOf4GiBStillEnds) {
+  Bytes zeros(200000, 0);
+  Bytes stream = LzariEncode(zeros.data(), zeros.size());
+  stream.resize(stream.size() - 3);
+  memset(stream.data(), 0xFF, 4);
+  auto decoder = std::make_unique<LzariDecoder>();
+  MemorySource source = {stream.data(), 0, int32_t(stream.size())};
+  uint64_t count = 0;
+  EXPECT_EQ(LzariDecodeStream(decoder.get(), ReadMemoryByte, &source, Count, &count), 1);
+  EXPECT_GT(count, uint64_t(1) << 32);  // the case that a wrapping count would miss
+  EXPECT_LE(count, 0xFFFFFFFFull + 59);
+}
+
+int KeepBlock(void* context, const uint8_t* block, uint32_t count) {
+  Sink* s = static_cast<Sink*>(context);
+  if (++s->calls == s->refuseCall || s->bytes.size() + count > s->limit) return 0;
+  s->bytes.insert(s->bytes.end(), block, block + count);
+  return 1;
+}
+
+TEST(LzariRoundTrip, EveryKindOfTextComesBackExactlyOnBothPaths) {
+  std::vector<std::pair<const char*, Bytes>> cases = {
+      {"empty", {}}, {"one byte", {0x42}}, {"one zero", {0}}, {"two bytes", {0xFF, 0}},
+      {"spaces, the fill", Bytes(1000, ' ')}, {"zeros", Bytes(1000, 0)},
+      {"all 0xFF", Bytes(70000, 0xFF)}, {"random", Random(300000, 1)},
+      {"text", Text(500000, 2)}, {"long repeats", Repetitive(400000, 3)},
+      {"ring size", Text(4096, 4)}, {"ring size plus one", Random(4097, 5)},
+  };
+  for (size_t n : {32767, 32768, 32769, 98304, 98305}) cases.push_back({"near 32768 * k", Repetitive(n, n)});
+  Bytes every(256);
+  for (int i = 0; i < 256; ++i) every[i] = uint8_t(i);
+  cases.push_back({"every byte value", every});
+  auto decoder = std::make_unique<LzariDecoder>();
+  for (const auto& [name, text] : cases) {
+    SCOPED_TRACE(std::string(name) + ", " + std::to_string(text.size()) + " bytes");
+    const Bytes stream = LzariEncode(text.data(), text.size());
+    Sink bytewise;
+    bytewise.limit = text.size() + 64;
+    EXPECT_EQ(Decode(decoder.get(), stream, &bytewise), 1);
+    EXPECT_TRUE(bytewise.bytes == text);
+    // The launcher's path: straight into a buffer, handed over only when it is full.
+    for (uint32_t capacity : {1u, 61u, 32768u}) {
+      if (text.size() > 100000 && capacity < 61) continue;
+      Bytes buffer(capacity);
+      uint32_t fill = 0;
+      Sink blocks;
+      blocks.limit = text.size();
+      EXPECT_EQ(LzariDecodeBuffered(decoder.get(), stream.data(), stream.size(), buffer.data(), capacity,
+                                    KeepBlock, &blocks, &fill), 1) << capacity;
+      EXPECT_EQ(blocks.bytes.size(), text.size() / capacity * capacity) << capacity;
+      blocks.bytes.insert(blocks.bytes.end(), buffer.begin(), buffer.begin() + fill);
+      EXPECT_TRUE(blocks.bytes == text) << capacity;
+      if (text.size() < 2 * capacity) continue;
+      Sink refusing;
+      refusing.refuseCall = 2;
+      EXPECT_EQ(LzariDecodeBuffered(decoder.get(), stream.data(), stream.size(), buffer.data(), capacity,
+                                    KeepBlock, &refusing, &fill), 0) << capacity;
+      EXPECT_EQ(refusing.calls, 2) << "decoding went on after a refused block";
+    }
+  }
+}
+
+TEST(LzariEncoder, CompressesWhatRepeats) {
+  for (auto [text, most] : {std::pair{Bytes(1 << 20, 'x'), 0.025}, {Text(1 << 20, 12), 0.35},
+                            {Repetitive(1 << 20, 13), 0.5}, {Random(1 << 20, 14), 1.01}})
+    EXPECT_LE(double(LzariEncode(text.data(), text.size()).size()) / double(text.size()), most);
+}
+
+// The adaptive model against plain per-code counts, halved (rounding up) whenever the
+// total reaches 32767 before a code is counted.
+TEST(LzariModel, MatchesPlainCountsThroughManyHalvingsAndSearchesFindTheRangeHoldingX) {
+  auto d = std::make_unique<LzariDecoder>();
+  InitModels(d.get());
+  std::vector<uint32_t> counts(314, 1);
+  std::mt19937 random(11);
+  std::geometric_distribution<int> skewed(0.05);
+  // 'a' 32453 times brings the total to 32767; the 32454th update halves first.
+  std::vector<int> codes(32453, 'a');
+  codes.push_back('b');
+  for (int step = 0; step < 200000; ++step) codes.push_back(skewed(random) % 314);
+  for (size_t step = 0; step < codes.size(); ++step) {
+    uint32_t total = 0;
+    for (uint32_t n : counts) total += n;
+    if (total >= 32767)
+      for (uint32_t& n : counts) n = (n + 1) / 2;
+    ++counts[codes[step]];
+    UpdateSymbolModel(d.get(), d->charToSymbol[codes[step]]);
+    if (step == 32453) { ASSERT_EQ(d->symbolCum[0], 16227u + 2u + 312u) << "halved late or early"; }
+  }
+  for (int code = 0; code < 314; ++code) {
+    ASSERT_EQ(d->symbolToChar[d->charToSymbol[code]], code);
+    ASSERT_EQ(d->symbolFreq[d->charToSymbol[code]], counts[code]) << code;
+  }
+  for (int s = 1; s <= 314; ++s) {
+    ASSERT_LE(d->symbolFreq[s], s > 1 ? d->symbolFreq[s - 1] : ~0u) << "ranks out of order";
+    ASSERT_EQ(d->symbolCum[s - 1], d->symbolCum[s] + d->symbolFreq[s]);
+  }
+  // The rank whose range [cum[s], cum[s - 1]) holds x; the lowest rank above the total.
+  for (uint32_t x = 0; x < d->symbolCum[0] + 50; ++x) {
+    int32_t s = 1;
+    while (s < 314 && d->symbolCum[s] > x) ++s;
+    ASSERT_EQ(FindSymbol(d.get(), x), s) << x;
+  }
+  for (uint32_t x = 0; x < d->positionCum[0] + 50; ++x) {
+    int32_t i = 1;
+    while (i < 4096 && d->positionCum[i] > x) ++i;
+    ASSERT_EQ(FindPosition(d.get(), x), i - 1) << x;
+  }
+}
+
+TEST(MemorySource, HandsOutBytesUnsignedThenEndsForGood) {
+  const uint8_t data[] = {0x00, 0xFF, 0x80};
+  MemorySource source = {data, 0, 3}, negative = {data, 0, -5};
+  for (int32_t expected : {0x00, 0xFF, 0x80, -1, -1}) {
+    EXPECT_EQ(ReadMemoryByte(&source), expected);
+  }
+  EXPECT_EQ(source.position, 3);
+  EXPECT_EQ(ReadMemoryByte(nullptr), -1);
+  EXPECT_EQ(ReadMemoryByte(&negative), -1);
+}
+
+}  // namespace

@@ -1,0 +1,128 @@
+// Path building: the bounded joins and edits, the work folder's name and suffix odometer,
+// and what the stale cleanup's walk does with each entry it lists.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "base/paths.h"
+#include "splash/splash_source.h"
+#include "workfolder/work_folder_name.h"
+#include "workfolder/work_folder_walk.h"
+
+namespace {
+
+// Every builder either leaves a result that fits its buffer or fails; nothing is
+// written past the buffer, and a refused path is never left half-built.
+TEST(PathEdits, FitTheirBufferOrFailLeavingNoHalfBuiltPath) {
+  const std::string f250(250, 'f'), a258(258, 'a'), t229 = "C:" + std::string(227, 't');
+  const std::string temp204 = "C:\\" + std::string(200, 't') + "\\";
+  auto join = [](const char* name) { return [=](char* p) { return JoinPath(p, p, name) != nullptr; }; };
+  auto entry = [](const char* name) { return [=](char* p) { return JoinFolderEntry(p, std::string(p).c_str(), name); }; };
+  auto listed = [](std::string name) { return [=](char* p) { return JoinFolderPath(p, std::string(p).c_str(), name.c_str()); }; };
+  auto backslash = [](char* p) { return EnsureTrailingBackslash(p, PathCapacity); };
+  auto bmp = [](uint32_t capacity) { return [=](char* p) { return ReplaceExtension(p, SplashExtension, capacity); }; };
+  auto start = [](char* p) {
+    uint32_t length = StartWorkFolderPath(p);
+    return int(length != 0 && length == strlen(p));
+  };
+  struct Case { const char* what; std::string before; std::function<int(char*)> edit; std::string after; int ok; uint32_t capacity = PathCapacity; };
+  const Case cases[] = {
+      {"join", "D:\\Games", join("cine.dll"), "D:\\Games\\cine.dll", 1},
+      {"join after a backslash", "D:\\", join("cine.dll"), "D:\\cine.dll", 1},
+      {"join to 259", f250, join("cine.dll"), f250 + "\\cine.dll", 1},
+      {"join to 260", f250, join("cine.dlls"), "", 0},
+      {"subfolder", "D:\\Games", [](char* p) { return AppendSubfolder(p, "Nodix"); }, "D:\\Games\\Nodix", 1},
+      {"subfolder too long", std::string(255, 'g'), [](char* p) { return AppendSubfolder(p, "Nodix"); }, "", 0},
+      {"folder entry to 259", f250, entry("123456789"), f250 + "123456789", 1},
+      {"folder entry to 260", f250, entry("1234567890"), "", 0},
+      {"listed folder", "C:\\T\\", listed("TempFolder.abc"), "C:\\T\\TempFolder.abc\\", 1},
+      {"listed folder to 259", temp204, listed(std::string(54, 'n')), temp204 + std::string(54, 'n') + "\\", 1},
+      {"listed folder, no room for the backslash", temp204, listed(std::string(55, 'n')), "", 0},
+      {"backslash added", "D:\\TEMP", backslash, "D:\\TEMP\\", 1},
+      {"backslash present", "D:\\TEMP\\", backslash, "D:\\TEMP\\", 1},
+      {"backslash after a slash", "D:\\TEMP/", backslash, "D:\\TEMP/\\", 1},
+      {"backslash on nothing", "", backslash, "", 0},
+      {"backslash to 259", a258, backslash, a258 + "\\", 1},
+      {"backslash to 260", a258 + "a", backslash, "", 0},
+      {"backslash present at 259", a258 + "\\", backslash, a258 + "\\", 1},
+      {"extension replaced", "D:\\GAMES\\MOVIE.EXE", bmp(64), "D:\\GAMES\\MOVIE.BMP", 1},
+      {"extension added", "D:\\GAMES\\MOVIE", bmp(64), "D:\\GAMES\\MOVIE.BMP", 1},
+      {"dot in a folder", "D:\\MY.GAMES\\MOVIE", bmp(64), "D:\\MY.GAMES\\MOVIE.BMP", 1},
+      {"last dot only", "D:\\MOVIE.TAR.EXE", bmp(64), "D:\\MOVIE.TAR.BMP", 1},
+      {"trailing dot", "MOVIE.", bmp(64), "MOVIE.BMP", 1},
+      {"longer extension", "D:\\A\\MOVIE.EXEC", bmp(15), "D:\\A\\MOVIE.BMP", 1, 15},
+      {"empty name", "", bmp(64), ".BMP", 1},
+      {"empty extension", "D:\\MOVIE.EXE", [](char* p) { return ReplaceExtension(p, "", 64); }, "D:\\MOVIE.EXE", 1},
+      {"replaced to 14 in 15", "D:\\A\\MOVIE.EXE", bmp(15), "D:\\A\\MOVIE.BMP", 1, 15},
+      {"added to 14 in 15", "D:\\A\\MOVIE", bmp(15), "D:\\A\\MOVIE.BMP", 1, 15},
+      {"replaced to 14 in 14", "D:\\A\\MOVIE.EXE", bmp(14), "", 0, 14},
+      {"added to 14 in 14", "D:\\A\\MOVIE", bmp(14), "", 0, 14},
+      {"strip", "D:\\A.B\\Movie.exe", [](char* p) { StripFileName(p); return 1; }, "D:\\A.B", 1},
+      {"strip a bare name", "Movie.exe", [](char* p) { StripFileName(p); return 1; }, "", 1},
+      {"keep folder", "D:\\A\\Movie.exe", [](char* p) { KeepFolder(p); return 1; }, "D:\\A\\", 1},
+      {"work folder", "D:\\TEMP\\", start, "D:\\TEMP\\TempFolder.aaa", 1},
+      {"work folder, backslash added", "C:", start, "C:\\TempFolder.aaa", 1},
+      {"work folder in 230", t229 + "\\", start, t229 + "\\TempFolder.aaa", 1},
+      {"work folder in 230 once backslashed", t229, start, t229 + "\\TempFolder.aaa", 1},
+      // A temporary path refused is left as it was.
+      {"work folder in 231", t229 + "t\\", start, t229 + "t\\", 0},
+      {"work folder in 231 once backslashed", t229 + "t", start, t229 + "t", 0},
+      {"work folder, 259 characters", std::string(259, 't'), start, std::string(259, 't'), 0},
+      {"work folder, empty", "", start, "", 0},
+  };
+  for (const Case& c : cases) {
+    char buffer[PathCapacity + 32];
+    memset(buffer, '#', sizeof buffer);
+    strcpy(buffer, c.before.c_str());
+    EXPECT_EQ(c.edit(buffer) != 0, c.ok != 0) << c.what;
+    EXPECT_EQ(buffer, c.after) << c.what;
+    const size_t end = std::max<size_t>({c.capacity, c.before.size() + 1, c.after.size() + 1});
+    EXPECT_EQ(std::string(buffer + end, buffer + sizeof buffer), std::string(sizeof buffer - end, '#'))
+        << c.what << ": written past the path";
+  }
+  // The longest work folder path still holds its lock file's path.
+  EXPECT_EQ(t229.size() + 1 + strlen("TempFolder.aaa\\") + strlen(LockFileName) + 1, PathCapacity);
+}
+
+TEST(WorkFolderSuffix, CountsAaaToZzzLastLetterFastestThenStops) {
+  char path[PathCapacity] = "X:\\";
+  const uint32_t length = StartWorkFolderPath(path);
+  std::string previous = path + length - 3;
+  int names = 1;
+  while (AdvanceWorkFolderSuffix(path, length)) {
+    const std::string now = path + length - 3;
+    ASSERT_LT(previous, now) << "names go up alphabetically";
+    ASSERT_TRUE(now.find_first_not_of("abcdefghijklmnopqrstuvwxyz") == std::string::npos) << now;
+    ASSERT_EQ(std::string(path, length - 3), "X:\\TempFolder.") << "the prefix changed";
+    ASSERT_LE(++names, 17576) << "the odometer must end";
+    previous = now;
+  }
+  EXPECT_EQ(names, 17576);  // every name, each once, ending at zzz
+  EXPECT_EQ(previous, "zzz");
+}
+
+// Junctions and symbolic links list with 0x400 (a Unix link under Wine too): never entered.
+TEST(CleanupWalk, LinksAreNeverEnteredAndTheLockFileGoesLast) {
+  const uint32_t folder = 0x10, link = 0x410, file = 0x20, fileLink = 0x420;
+  for (auto [attributes, candidate] : {std::pair{folder, 1}, {folder | 0x2, 1}, {link, 0}, {file, 0}, {fileLink, 0}})
+    EXPECT_EQ(IsWorkFolderCandidate(attributes), candidate) << std::hex << attributes;
+  struct Case { const char* name; uint32_t attributes; int inWorkFolder; TreeAction action; };
+  const Case cases[] = {
+      {".", folder, 1, TreeSkip},           {"..", folder, 0, TreeSkip},
+      {"...", folder, 0, TreeDescend},      {"cine.dll", file, 1, TreeDeleteFile},
+      {"sub", folder, 1, TreeDescend},      {"sub", link, 1, TreeUnlink},
+      {"sub", link, 0, TreeUnlink},         {"cine.dll", fileLink, 0, TreeDeleteFile},
+      {"Quorvantix.lok", file | 0x2, 1, TreeDeleteLast},
+      {"QUORVANTIX.LOK", file, 1, TreeDeleteLast},
+      {"Quorvantix.lok", file, 0, TreeDeleteFile},  // below the work folder: any file
+      {"Quorvantix.lok", folder, 1, TreeDescend},   // a folder of that name is no lock
+      {"Quorvantix.lo", file, 1, TreeDeleteFile},   {"Quorvantix.lokx", file, 1, TreeDeleteFile},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ChooseTreeAction(c.name, c.attributes, c.inWorkFolder), c.action) << c.name << " " << c.inWorkFolder;
+}
+
+}  // namespace
