@@ -18,47 +18,32 @@ namespace {
 
 TEST(LaunchErrorMessage, OnlyAMissingPlayerOffersTheDownload) {
   struct Case { LaunchError code; uint32_t textId; };
-  const Case cases[] = {
-      {RuntimeFailed, CannotRunStringId},       {MsvcrtMissing, MsvcrtMissingStringId},
-      {RuntimeNotFound, PlayerMissingStringId}, {EntryPointMissing, CannotRunStringId},
-      {NoCurrentDirectory, CannotRunStringId},  {RuntimeLoadFailed, CannotCreateFilesStringId},
-      {ExtractionFailed, CannotCreateFilesStringId}, {0, CannotRunStringId},
-      {8, CannotRunStringId},                   {0xFFFFFFFFu, CannotRunStringId},
-  };
-  for (const Case& c : cases) {
-    LaunchErrorMessage m = ChooseLaunchErrorMessage(c.code);
-    const int offer = c.code == RuntimeNotFound;
-    EXPECT_EQ(m.textId, c.textId) << c.code;
-    EXPECT_EQ(m.style, offer ? 0x11u : 0x10u) << c.code;  // stop icon; OK and Cancel to offer
-    EXPECT_EQ(m.offersDownload, offer) << c.code;
+  for (Case c : {Case{RuntimeFailed, CannotRunStringId}, {MsvcrtMissing, MsvcrtMissingStringId},
+                 {RuntimeNotFound, PlayerMissingStringId}, {EntryPointMissing, CannotRunStringId},
+                 {NoCurrentDirectory, CannotRunStringId}, {RuntimeLoadFailed, CannotCreateFilesStringId},
+                 {ExtractionFailed, CannotCreateFilesStringId}, {0, CannotRunStringId}, {8, CannotRunStringId},
+                 {0xFFFFFFFFu, CannotRunStringId}}) {
+    const LaunchErrorMessage m = ChooseLaunchErrorMessage(c.code);
+    const int offer = c.code == RuntimeNotFound;  // stop icon; OK and Cancel to offer
+    EXPECT_EQ(std::vector<uint32_t>({m.textId, m.style, uint32_t(m.offersDownload)}),
+              std::vector<uint32_t>({c.textId, offer ? 0x11u : 0x10u, uint32_t(offer)})) << c.code;
   }
 }
 
-const std::string Download = "lumenreel/download/?P1_Prod_Version=LRArchive10.1.0";
-
-TEST(DownloadAddress, LanguageSegmentComesFromThePrimaryLanguageOnly) {
-  struct Case { uint32_t languageId; const char* segment; };
-  const Case cases[] = {
-      {0x0407, "de/"}, {0x0C07, "de/"}, {0xFC07, "de/"}, {0x0007, "de/"}, {0x040C, "fr/"},
-      {0x0C0C, "fr/"}, {0x0411, "jp/"}, {0x0412, "ko/"}, {0x0804, ""},    {0x0409, ""},
-      {0x0410, ""},    {0x0000, ""},
-      {0x0107, ""},  // the primary language is ten bits wide, not eight
-  };
-  for (const Case& c : cases) {
-    char buffer[MessageTextCapacity];
-    EXPECT_EQ(ComposeDownloadUrl(buffer, sizeof buffer, c.languageId), 1);
-    EXPECT_EQ(buffer, "http://www.quorvant.example.com/" + (c.segment + Download)) << std::hex << c.languageId;
-  }
-}
-
-TEST(DownloadAddress, ThatDoesNotFitIsNotHalfBuiltNorWrittenPastItsBuffer) {
-  const uint32_t exact = uint32_t(strlen(DownloadBaseAddress) + 3 + Download.size() + 1);
-  for (uint32_t capacity : {exact, exact - 1}) {
-    char buffer[MessageTextCapacity];
+// The segment comes from the primary language (ten bits); an address that does not fit
+// is not half-built, nor written past its buffer.
+TEST(DownloadAddress, PerPrimaryLanguageAndWithinItsBuffer) {
+  const std::string path = "lumenreel/download/?P1_Prod_Version=LRArchive10.1.0";
+  const uint32_t exact = uint32_t(strlen(DownloadBaseAddress) + 3 + path.size() + 1);
+  struct Case { uint32_t languageId; const char* segment; uint32_t capacity = MessageTextCapacity; };
+  for (Case c : {Case{0x0407, "de/"}, {0x0C07, "de/"}, {0xFC07, "de/"}, {0x0007, "de/"}, {0x040C, "fr/"},
+                 {0x0C0C, "fr/"}, {0x0411, "jp/"}, {0x0412, "ko/"}, {0x0804, ""}, {0x0409, ""}, {0x0410, ""},
+                 {0x0000, ""}, {0x0107, ""}, {0x0412, "ko/", exact}, {0x0412, nullptr, exact - 1}}) {
+    char buffer[MessageTextCapacity + 1];
     memset(buffer, 'X', sizeof buffer);
-    EXPECT_EQ(ComposeDownloadUrl(buffer, capacity, 0x0412), capacity == exact);
-    EXPECT_EQ(strlen(buffer), capacity == exact ? exact - 1 : 0u);
-    EXPECT_EQ(std::string(buffer + exact, buffer + sizeof buffer), std::string(sizeof buffer - exact, 'X'));
+    EXPECT_EQ(ComposeDownloadUrl(buffer, c.capacity, c.languageId), c.segment ? 1 : 0);
+    EXPECT_EQ(buffer, c.segment ? "http://www.quorvant.example.com/" + (c.segment + path) : "") << std::hex << c.languageId;
+    EXPECT_EQ(buffer[c.capacity], 'X') << "written past the buffer";
   }
 }
 

@@ -1,8 +1,9 @@
-// The LZARI decoder: known streams, round trips through the packer's encoder, hostile
-// input, a refusing sink, the buffered path, and the adaptive model against plain counts.
+// The LZARI decoder: known streams, round trips through the packer's encoder on both
+// paths, a refusing sink, a size near 4 GiB, and the adaptive model against plain counts.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <numeric>
 #include <memory>
 #include <random>
 #include <string>
@@ -17,12 +18,11 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 // Keeps at most `limit` bytes and refuses the next: a size read wrongly fails at once
-// instead of filling memory.
+// instead of filling memory. As a block sink it also refuses its `refuseCall`th call.
 struct Sink {
   size_t limit = 64 << 20;
-  int32_t refuseCall = 0;  // a block sink's call (from 1) that is refused
+  int32_t refuseCall = 0, calls = 0;
   Bytes bytes;
-  int32_t calls = 0;
 };
 
 int32_t Keep(void* context, int32_t byte) {
@@ -33,44 +33,15 @@ int32_t Keep(void* context, int32_t byte) {
   return byte;
 }
 
-struct Source {
-  MemorySource memory;
-  int32_t reads = 0;
-};
-
-int32_t Read(void* context) {
-  Source* s = static_cast<Source*>(context);
-  ++s->reads;
-  return ReadMemoryByte(&s->memory);
-}
-
-// Decodes byte by byte through `decoder`; the result, and what the sink and source saw.
-int Decode(LzariDecoder* decoder, const Bytes& stream, Sink* sink, int32_t* reads = nullptr) {
-  Source source = {{stream.data(), 0, int32_t(stream.size())}};
-  int result = LzariDecodeStream(decoder, Read, &source, Keep, sink);
-  if (reads) *reads = source.reads;
-  return result;
+int Decode(LzariDecoder* decoder, const Bytes& stream, Sink* sink) {
+  MemorySource source = {stream.data(), 0, int32_t(stream.size())};
+  return LzariDecodeStream(decoder, ReadMemoryByte, &source, Keep, sink);
 }
 
 Bytes Random(size_t n, uint32_t seed, uint32_t range = 256) {
   std::mt19937 random(seed);
   Bytes b(n);
   for (auto& x : b) x = uint8_t(random() % range);
-  return b;
-}
-
-// Words and line breaks: a skewed alphabet with many repeats.
-Bytes Text(size_t n, uint32_t seed) {
-  static const char* words[] = {"the", "movie", "player", "splash", "frame", "cast", "sprite",
-                                "sound", "on", "end", "if", "then", "repeat", "\r\n"};
-  std::mt19937 random(seed);
-  Bytes b;
-  while (b.size() < n) {
-    const char* w = words[random() % 14];
-    b.insert(b.end(), w, w + strlen(w));
-    b.push_back(' ');
-  }
-  b.resize(n);
   return b;
 }
 
@@ -88,7 +59,7 @@ Bytes Repetitive(size_t n, uint32_t seed) {
 }
 
 TEST(LzariDecoder, KnownStreamsDecodeToTheirTextsWithOneRecordWhateverItHeld) {
-  struct Case { const char* name; Bytes stream; std::string text; int32_t reads = -1; };
+  struct Case { const char* name; Bytes stream; std::string text; };
   const Case cases[] = {
       {"three literals", {0x03, 0, 0, 0, 0xB0, 0xA8, 0xC2, 0x00}, "abc"},
       {"self-overlapping match", {0x0A, 0, 0, 0, 0xB0, 0x3C, 0x6A, 0xC0}, "aaaaaaaaaa"},
@@ -97,42 +68,27 @@ TEST(LzariDecoder, KnownStreamsDecodeToTheirTextsWithOneRecordWhateverItHeld) {
       // With no coded bits every bit reads as 1: the top-ranked code, literal 0.
       {"size is little-endian 5", {0x05, 0, 0, 0}, std::string(5, '\0')},
       {"size is little-endian 256", {0x00, 0x01, 0, 0}, std::string(256, '\0')},
-      {"empty text reads only its size", {0, 0, 0, 0, 0x12, 0x34}, "", 4},
+      {"0xFF is a byte, not the end", {0xFF, 0, 0, 0}, std::string(255, '\0')},
+      {"empty text", {0, 0, 0, 0, 0x12, 0x34}, ""},
   };
   auto decoder = std::make_unique<LzariDecoder>();
   memset(decoder.get(), 0xA5, sizeof *decoder);
   for (const Case& c : cases) {
     Sink sink;
     sink.limit = c.text.size() + 64;
-    int32_t reads = 0;
-    EXPECT_EQ(Decode(decoder.get(), c.stream, &sink, &reads), 1) << c.name;
+    EXPECT_EQ(Decode(decoder.get(), c.stream, &sink), 1) << c.name;
     EXPECT_EQ(std::string(sink.bytes.begin(), sink.bytes.end()), c.text) << c.name;
-    if (c.reads >= 0) { EXPECT_EQ(reads, c.reads) << c.name; }
   }
 }
 
 TEST(LzariDecoder, StopsAtOnceWhenTheSinkRefusesAByte) {
   const Bytes stream = {0x0A, 0, 0, 0, 0x29, 0x93, 0xC0};  // ten spaces from one match
+  auto decoder = std::make_unique<LzariDecoder>();
   for (size_t refuseAt : {0, 3, 9}) {
-    auto decoder = std::make_unique<LzariDecoder>();
     Sink sink;
     sink.limit = refuseAt;
     EXPECT_EQ(Decode(decoder.get(), stream, &sink), 0) << refuseAt;
     EXPECT_EQ(sink.calls, int32_t(refuseAt) + 1) << refuseAt;
-  }
-}
-
-TEST(LzariDecoder, ArbitraryBitsAlwaysEndWithinFiftyNineBytesOfTheSize) {
-  std::mt19937 random(7);
-  auto decoder = std::make_unique<LzariDecoder>();
-  for (int round = 0; round < 200; ++round) {
-    uint32_t size = random() % 5000;
-    Bytes stream = Random(4 + random() % 600, round);
-    memcpy(stream.data(), &size, 4);
-    Sink sink;
-    ASSERT_EQ(Decode(decoder.get(), stream, &sink), 1) << round;
-    EXPECT_GE(sink.bytes.size(), size) << round;
-    EXPECT_LE(sink.bytes.size(), size + 59) << round;
   }
 }
 
@@ -170,15 +126,12 @@ int KeepBlock(void* context, const uint8_t* block, uint32_t count) {
 TEST(LzariRoundTrip, EveryKindOfTextComesBackExactlyOnBothPaths) {
   std::vector<std::pair<const char*, Bytes>> cases = {
       {"empty", {}}, {"one byte", {0x42}}, {"one zero", {0}}, {"two bytes", {0xFF, 0}},
-      {"spaces, the fill", Bytes(1000, ' ')}, {"zeros", Bytes(1000, 0)},
-      {"all 0xFF", Bytes(70000, 0xFF)}, {"random", Random(300000, 1)},
-      {"text", Text(500000, 2)}, {"long repeats", Repetitive(400000, 3)},
-      {"ring size", Text(4096, 4)}, {"ring size plus one", Random(4097, 5)},
-  };
+      {"spaces, the fill", Bytes(1000, ' ')}, {"zeros", Bytes(1000, 0)}, {"all 0xFF", Bytes(70000, 0xFF)},
+      {"random", Random(300000, 1)}, {"skewed alphabet", Random(500000, 2, 5)},
+      {"long repeats", Repetitive(400000, 3)}, {"ring size", Repetitive(4096, 4)}, {"ring size plus one", Random(4097, 5)},
+      {"every byte value", Bytes(256)}};
+  std::iota(cases.back().second.begin(), cases.back().second.end(), 0);
   for (size_t n : {32767, 32768, 32769, 98304, 98305}) cases.push_back({"near 32768 * k", Repetitive(n, n)});
-  Bytes every(256);
-  for (int i = 0; i < 256; ++i) every[i] = uint8_t(i);
-  cases.push_back({"every byte value", every});
   auto decoder = std::make_unique<LzariDecoder>();
   for (const auto& [name, text] : cases) {
     SCOPED_TRACE(std::string(name) + ", " + std::to_string(text.size()) + " bytes");
@@ -209,12 +162,6 @@ TEST(LzariRoundTrip, EveryKindOfTextComesBackExactlyOnBothPaths) {
   }
 }
 
-TEST(LzariEncoder, CompressesWhatRepeats) {
-  for (auto [text, most] : {std::pair{Bytes(1 << 20, 'x'), 0.025}, {Text(1 << 20, 12), 0.35},
-                            {Repetitive(1 << 20, 13), 0.5}, {Random(1 << 20, 14), 1.01}})
-    EXPECT_LE(double(LzariEncode(text.data(), text.size()).size()) / double(text.size()), most);
-}
-
 // The adaptive model against plain per-code counts, halved (rounding up) whenever the
 // total reaches 32767 before a code is counted.
 TEST(LzariModel, MatchesPlainCountsThroughManyHalvingsAndSearchesFindTheRangeHoldingX) {
@@ -237,12 +184,11 @@ TEST(LzariModel, MatchesPlainCountsThroughManyHalvingsAndSearchesFindTheRangeHol
     if (step == 32453) { ASSERT_EQ(d->symbolCum[0], 16227u + 2u + 312u) << "halved late or early"; }
   }
   for (int code = 0; code < 314; ++code) {
-    ASSERT_EQ(d->symbolToChar[d->charToSymbol[code]], code);
-    ASSERT_EQ(d->symbolFreq[d->charToSymbol[code]], counts[code]) << code;
-  }
-  for (int s = 1; s <= 314; ++s) {
-    ASSERT_LE(d->symbolFreq[s], s > 1 ? d->symbolFreq[s - 1] : ~0u) << "ranks out of order";
-    ASSERT_EQ(d->symbolCum[s - 1], d->symbolCum[s] + d->symbolFreq[s]);
+    const int32_t s = d->charToSymbol[code];
+    ASSERT_EQ(d->symbolToChar[s], code);
+    ASSERT_EQ(d->symbolFreq[s], counts[code]) << code;
+    ASSERT_LE(d->symbolFreq[code + 1], code > 0 ? d->symbolFreq[code] : ~0u) << "ranks out of order";
+    ASSERT_EQ(d->symbolCum[code], d->symbolCum[code + 1] + d->symbolFreq[code + 1]);
   }
   // The rank whose range [cum[s], cum[s - 1]) holds x; the lowest rank above the total.
   for (uint32_t x = 0; x < d->symbolCum[0] + 50; ++x) {
@@ -255,17 +201,6 @@ TEST(LzariModel, MatchesPlainCountsThroughManyHalvingsAndSearchesFindTheRangeHol
     while (i < 4096 && d->positionCum[i] > x) ++i;
     ASSERT_EQ(FindPosition(d.get(), x), i - 1) << x;
   }
-}
-
-TEST(MemorySource, HandsOutBytesUnsignedThenEndsForGood) {
-  const uint8_t data[] = {0x00, 0xFF, 0x80};
-  MemorySource source = {data, 0, 3}, negative = {data, 0, -5};
-  for (int32_t expected : {0x00, 0xFF, 0x80, -1, -1}) {
-    EXPECT_EQ(ReadMemoryByte(&source), expected);
-  }
-  EXPECT_EQ(source.position, 3);
-  EXPECT_EQ(ReadMemoryByte(nullptr), -1);
-  EXPECT_EQ(ReadMemoryByte(&negative), -1);
 }
 
 }  // namespace

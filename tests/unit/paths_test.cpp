@@ -34,43 +34,34 @@ TEST(PathEdits, FitTheirBufferOrFailLeavingNoHalfBuiltPath) {
       {"join after a backslash", "D:\\", join("cine.dll"), "D:\\cine.dll", 1},
       {"join to 259", f250, join("cine.dll"), f250 + "\\cine.dll", 1},
       {"join to 260", f250, join("cine.dlls"), "", 0},
-      {"subfolder", "D:\\Games", [](char* p) { return AppendSubfolder(p, "Nodix"); }, "D:\\Games\\Nodix", 1},
-      {"subfolder too long", std::string(255, 'g'), [](char* p) { return AppendSubfolder(p, "Nodix"); }, "", 0},
+      {"subfolder", "D:\\G", [](char* p) { return AppendSubfolder(p, "Nodix"); }, "D:\\G\\Nodix", 1},
+      {"subfolder to 261", std::string(255, 'g'), [](char* p) { return AppendSubfolder(p, "Nodix"); }, "", 0},
       {"folder entry to 259", f250, entry("123456789"), f250 + "123456789", 1},
       {"folder entry to 260", f250, entry("1234567890"), "", 0},
-      {"listed folder", "C:\\T\\", listed("TempFolder.abc"), "C:\\T\\TempFolder.abc\\", 1},
       {"listed folder to 259", temp204, listed(std::string(54, 'n')), temp204 + std::string(54, 'n') + "\\", 1},
-      {"listed folder, no room for the backslash", temp204, listed(std::string(55, 'n')), "", 0},
+      {"listed folder, no room for its backslash", temp204, listed(std::string(55, 'n')), "", 0},
       {"backslash added", "D:\\TEMP", backslash, "D:\\TEMP\\", 1},
       {"backslash present", "D:\\TEMP\\", backslash, "D:\\TEMP\\", 1},
       {"backslash after a slash", "D:\\TEMP/", backslash, "D:\\TEMP/\\", 1},
       {"backslash on nothing", "", backslash, "", 0},
       {"backslash to 259", a258, backslash, a258 + "\\", 1},
       {"backslash to 260", a258 + "a", backslash, "", 0},
-      {"backslash present at 259", a258 + "\\", backslash, a258 + "\\", 1},
       {"extension replaced", "D:\\GAMES\\MOVIE.EXE", bmp(64), "D:\\GAMES\\MOVIE.BMP", 1},
-      {"extension added", "D:\\GAMES\\MOVIE", bmp(64), "D:\\GAMES\\MOVIE.BMP", 1},
       {"dot in a folder", "D:\\MY.GAMES\\MOVIE", bmp(64), "D:\\MY.GAMES\\MOVIE.BMP", 1},
       {"last dot only", "D:\\MOVIE.TAR.EXE", bmp(64), "D:\\MOVIE.TAR.BMP", 1},
-      {"trailing dot", "MOVIE.", bmp(64), "MOVIE.BMP", 1},
-      {"longer extension", "D:\\A\\MOVIE.EXEC", bmp(15), "D:\\A\\MOVIE.BMP", 1, 15},
-      {"empty name", "", bmp(64), ".BMP", 1},
-      {"empty extension", "D:\\MOVIE.EXE", [](char* p) { return ReplaceExtension(p, "", 64); }, "D:\\MOVIE.EXE", 1},
-      {"replaced to 14 in 15", "D:\\A\\MOVIE.EXE", bmp(15), "D:\\A\\MOVIE.BMP", 1, 15},
+      {"empty extension", "D:\\M.EXE", [](char* p) { return ReplaceExtension(p, "", 64); }, "D:\\M.EXE", 1},
+      {"longer extension replaced to 14 in 15", "D:\\A\\MOVIE.EXEC", bmp(15), "D:\\A\\MOVIE.BMP", 1, 15},
       {"added to 14 in 15", "D:\\A\\MOVIE", bmp(15), "D:\\A\\MOVIE.BMP", 1, 15},
       {"replaced to 14 in 14", "D:\\A\\MOVIE.EXE", bmp(14), "", 0, 14},
       {"added to 14 in 14", "D:\\A\\MOVIE", bmp(14), "", 0, 14},
       {"strip", "D:\\A.B\\Movie.exe", [](char* p) { StripFileName(p); return 1; }, "D:\\A.B", 1},
       {"strip a bare name", "Movie.exe", [](char* p) { StripFileName(p); return 1; }, "", 1},
-      {"keep folder", "D:\\A\\Movie.exe", [](char* p) { KeepFolder(p); return 1; }, "D:\\A\\", 1},
       {"work folder", "D:\\TEMP\\", start, "D:\\TEMP\\TempFolder.aaa", 1},
-      {"work folder, backslash added", "C:", start, "C:\\TempFolder.aaa", 1},
       {"work folder in 230", t229 + "\\", start, t229 + "\\TempFolder.aaa", 1},
       {"work folder in 230 once backslashed", t229, start, t229 + "\\TempFolder.aaa", 1},
       // A temporary path refused is left as it was.
       {"work folder in 231", t229 + "t\\", start, t229 + "t\\", 0},
       {"work folder in 231 once backslashed", t229 + "t", start, t229 + "t", 0},
-      {"work folder, 259 characters", std::string(259, 't'), start, std::string(259, 't'), 0},
       {"work folder, empty", "", start, "", 0},
   };
   for (const Case& c : cases) {
@@ -107,8 +98,9 @@ TEST(WorkFolderSuffix, CountsAaaToZzzLastLetterFastestThenStops) {
 // Junctions and symbolic links list with 0x400 (a Unix link under Wine too): never entered.
 TEST(CleanupWalk, LinksAreNeverEnteredAndTheLockFileGoesLast) {
   const uint32_t folder = 0x10, link = 0x410, file = 0x20, fileLink = 0x420;
-  for (auto [attributes, candidate] : {std::pair{folder, 1}, {folder | 0x2, 1}, {link, 0}, {file, 0}, {fileLink, 0}})
+  for (auto [attributes, candidate] : {std::pair{folder, 1}, {folder | 0x2, 1}, {link, 0}, {file, 0}, {fileLink, 0}}) {
     EXPECT_EQ(IsWorkFolderCandidate(attributes), candidate) << std::hex << attributes;
+  }
   struct Case { const char* name; uint32_t attributes; int inWorkFolder; TreeAction action; };
   const Case cases[] = {
       {".", folder, 1, TreeSkip},           {"..", folder, 0, TreeSkip},

@@ -1,7 +1,7 @@
 // An in-memory stand-in for the payload reader's Win32 calls, with the faults a test
-// injects, and a builder of executable images that carry a payload.
+// injects, and builders of executable images that carry a payload.
 #pragma once
-#include <cstdint>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -18,12 +18,11 @@ inline int CodePage932(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE
 
 struct FakePlatform {
   std::map<std::string, std::string> files;
-  std::set<std::string> folders;
   struct Open { std::string path; int64_t position; bool writable; };
   std::map<int32_t, Open> open;
   int32_t nextHandle = 3;
-  // Faults. The disk is never unlimited: a decoder fault that writes gigabytes is
-  // refused here and fails fast instead of filling memory.
+  // Faults. The disk is never unlimited, so a decoder fault that would write gigabytes
+  // fails fast instead of filling memory.
   std::set<std::string> uncreatable;
   uint32_t largestAllocation = 0xFFFFFFFF;
   int64_t diskSpace = 64 << 20;
@@ -31,92 +30,86 @@ struct FakePlatform {
   std::string workFolder = "C:\\TEMP\\TempFolder.aaa\\";
   LeadByteRule codePage = SingleByteCodePage;
   // What happened.
-  std::vector<std::string> log;  // "create P", "delete P"
-  std::vector<int32_t> writeSizes;
+  std::vector<std::string> log;     // "create P", "delete P"
+  std::vector<int32_t> writeSizes;  // refused writes too
   std::vector<std::pair<uint32_t, uint32_t>> allocations;  // flags, size
-  std::map<void*, uint32_t> blocks;                        // live blocks
+  std::set<void*> blocks;           // live ones
   uint32_t errorMode = 0x8000;
   std::vector<uint32_t> errorModes;
   int workFolderCalls = 0;
 
-  ~FakePlatform() {
-    for (auto& b : blocks) free(b.first);
-  }
+  ~FakePlatform() { std::for_each(blocks.begin(), blocks.end(), free); }
   PayloadPlatform Calls();
 };
 
 inline FakePlatform* F(void* c) { return static_cast<FakePlatform*>(c); }
 
-inline PayloadFile Track(FakePlatform* f, const std::string& path, bool writable) {
-  f->open[f->nextHandle] = {path, 0, writable};
-  return f->nextHandle++;
+inline PayloadFile Track(void* c, const std::string& path, bool writable) {
+  F(c)->open[F(c)->nextHandle] = {path, 0, writable};
+  return F(c)->nextHandle++;
+}
+
+// The open file behind `file` and its data, or null.
+inline FakePlatform::Open* Find(void* c, PayloadFile file, std::string** data) {
+  auto it = F(c)->open.find(file);
+  if (it == F(c)->open.end()) return nullptr;
+  *data = &F(c)->files[it->second.path];
+  return &it->second;
 }
 
 inline PayloadPlatform FakePlatform::Calls() {
   PayloadPlatform p;
   p.context = this;
-  p.openFile = [](void* c, const char* path) {
-    return F(c)->files.count(path) ? Track(F(c), path, false) : PayloadFileError;
-  };
+  p.openFile = [](void* c, const char* path) { return F(c)->files.count(path) ? Track(c, path, 0) : PayloadFileError; };
   p.createFile = [](void* c, const char* path) {
-    FakePlatform* f = F(c);
-    f->log.push_back(std::string("create ") + path);
-    if (f->uncreatable.count(path) || f->folders.count(path)) return PayloadFileError;
-    f->files[path] = "";
-    return Track(f, path, true);
+    F(c)->log.push_back(std::string("create ") + path);
+    if (F(c)->uncreatable.count(path)) return PayloadFileError;
+    F(c)->files[path] = "";
+    return Track(c, path, 1);
   };
   p.seekFile = [](void* c, PayloadFile file, int32_t offset, int32_t origin) -> int32_t {
-    auto it = F(c)->open.find(file);
-    if (it == F(c)->open.end()) return -1;
-    int64_t at = (origin == 2 ? int64_t(F(c)->files[it->second.path].size()) : 0) + offset;
-    if (at < 0 || at > INT32_MAX) return -1;
-    it->second.position = at;  // past the end is allowed, as on Windows
-    return int32_t(at);
+    std::string* data;
+    Open* o = Find(c, file, &data);
+    int64_t at = (origin == 2 && o ? int64_t(data->size()) : 0) + offset;
+    if (!o || at < 0 || at > INT32_MAX) return -1;
+    return int32_t(o->position = at);  // past the end is allowed, as on Windows
   };
   p.readFile = [](void* c, PayloadFile file, void* buffer, int32_t count) -> int32_t {
-    auto it = F(c)->open.find(file);
-    if (it == F(c)->open.end() || count < 0) return -1;
-    const std::string& data = F(c)->files[it->second.path];
-    int64_t n = std::max<int64_t>(0, std::min<int64_t>(count, int64_t(data.size()) - it->second.position));
-    if (n > 0) memcpy(buffer, data.data() + it->second.position, n);
-    it->second.position += n;
-    return int32_t(n);
+    std::string* data;
+    Open* o = Find(c, file, &data);
+    if (!o || count < 0) return -1;
+    int64_t n = std::max<int64_t>(0, std::min<int64_t>(count, int64_t(data->size()) - o->position));
+    memcpy(buffer, data->data() + std::min<int64_t>(o->position, data->size()), n);
+    return int32_t((o->position += n, n));
   };
   p.writeFile = [](void* c, PayloadFile file, const void* buffer, int32_t count) -> int32_t {
-    FakePlatform* f = F(c);
-    auto it = f->open.find(file);
-    if (it == f->open.end()) return -1;
-    f->writeSizes.push_back(count);  // refused ones too
-    if (!it->second.writable || count < 0) return -1;
-    int32_t n = int32_t(std::min<int64_t>(count, f->diskSpace));
-    f->diskSpace -= n;
-    std::string& data = f->files[it->second.path];
-    if (int64_t(data.size()) < it->second.position + n) data.resize(it->second.position + n);
-    if (n > 0) memcpy(&data[it->second.position], buffer, n);
-    it->second.position += n;
-    return n;
+    std::string* data;
+    Open* o = Find(c, file, &data);
+    if (o) F(c)->writeSizes.push_back(count);
+    if (!o || !o->writable || count < 0) return -1;
+    int32_t n = int32_t(std::min<int64_t>(count, F(c)->diskSpace));
+    F(c)->diskSpace -= n;
+    data->resize(std::max<size_t>(data->size(), o->position + n));
+    memcpy(&(*data)[0] + o->position, buffer, n);
+    return int32_t((o->position += n, n));
   };
   p.closeFile = [](void* c, PayloadFile file) { F(c)->open.erase(file); };
   p.deleteFile = [](void* c, const char* path) {
     F(c)->log.push_back(std::string("delete ") + path);
     F(c)->files.erase(path);
   };
-  p.pathExists = [](void* c, const char* path) -> int {
-    return F(c)->files.count(path) || F(c)->folders.count(path);
-  };
+  p.pathExists = [](void* c, const char* path) { return int(F(c)->files.count(path)); };
   p.allocateMemory = [](void* c, uint32_t flags, uint32_t size) -> void* {
-    FakePlatform* f = F(c);
-    f->allocations.push_back({flags, size});
-    if (size > f->largestAllocation) return nullptr;
-    void* memory = malloc(size ? size : 1);
+    F(c)->allocations.push_back({flags, size});
+    if (size > F(c)->largestAllocation) return nullptr;
+    void* memory = malloc(size + 1);
     memset(memory, flags & 0x40 ? 0 : 0xA5, size);  // fixed memory is not cleared
-    f->blocks[memory] = size;
-    return memory;
+    return *F(c)->blocks.insert(memory).first;
   };
   p.lockMemory = [](void* c, void* block) { return F(c)->blocks.count(block) ? block : nullptr; };
   p.unlockMemory = [](void*, void*) {};
   p.freeMemory = [](void* c, void* block) {
-    if (!F(c)->blocks.erase(block)) abort();  // freeing what was never allocated
+    if (!F(c)->blocks.erase(block)) abort();  // never allocated, or freed twice
     free(block);
   };
   p.setErrorMode = [](void* c, uint32_t mode) {
@@ -124,13 +117,10 @@ inline PayloadPlatform FakePlatform::Calls() {
     std::swap(F(c)->errorMode, mode);
     return mode;
   };
-  p.getWorkFolder = [](void* c, char* out) -> int {
-    FakePlatform* f = F(c);
-    ++f->workFolderCalls;
-    if (f->workFolderFails) return 0;
-    f->folders.insert(f->workFolder);
-    strcpy(out, f->workFolder.c_str());
-    return 1;
+  p.getWorkFolder = [](void* c, char* out) {
+    ++F(c)->workFolderCalls;
+    strcpy(out, F(c)->workFolder.c_str());
+    return int(!F(c)->workFolderFails);
   };
   p.isLeadByte = codePage;
   return p;
@@ -148,30 +138,20 @@ const uint32_t HeaderAt = 512;
 // Stub bytes, the header at HeaderAt, the entries' data, a movie, the trailer.
 inline std::string MakeImage(const std::vector<EntrySpec>& entries, int32_t extractCount,
                              uint32_t flags = 0, uint32_t flags2 = 0) {
-  PayloadHeader h;
-  memset(&h, 0, sizeof h);
-  h.magic = PayloadMagic;
-  h.flags = flags;
-  h.flags2 = flags2;
-  h.entryCount = int32_t(entries.size());
-  h.extractCount = extractCount;
+  PayloadHeader h = {PayloadMagic, 0, flags, flags2, int32_t(entries.size()), extractCount, {}, 0, 0};
   std::string data;
   for (size_t i = 0; i < entries.size() && i < 5; ++i) {
     const EntrySpec& e = entries[i];
-    PayloadEntry& slot = h.entries[i];
-    slot.offset = e.offset >= 0 ? e.offset : int32_t(HeaderAt + PayloadHeaderSize + data.size());
-    slot.size = e.size >= 0 ? e.size : int32_t(e.data.size());
-    strncpy(slot.name, e.name.c_str(), sizeof slot.name);
-    strncpy(slot.extension, e.extension.c_str(), sizeof slot.extension);
-    strncpy(slot.extractExtension, e.extractExtension.c_str(), sizeof slot.extractExtension);
+    h.entries[i].offset = e.offset >= 0 ? e.offset : int32_t(HeaderAt + PayloadHeaderSize + data.size());
+    h.entries[i].size = e.size >= 0 ? e.size : int32_t(e.data.size());
+    strncpy(h.entries[i].name, e.name.c_str(), sizeof h.entries[i].name);
+    strncpy(h.entries[i].extension, e.extension.c_str(), 4);
+    strncpy(h.entries[i].extractExtension, e.extractExtension.c_str(), 7);
     data += e.data;
   }
   h.movieOffset = int32_t(HeaderAt + PayloadHeaderSize + data.size());
-  std::string image(HeaderAt, 'M');
-  image.append(reinterpret_cast<const char*>(&h), sizeof h);
-  image += data + "MOVIE";
-  image.append(reinterpret_cast<const char*>(&HeaderAt), 4);
-  return image;
+  return std::string(HeaderAt, 'M') + std::string(reinterpret_cast<const char*>(&h), sizeof h) + data +
+         "MOVIE" + std::string(reinterpret_cast<const char*>(&HeaderAt), 4);
 }
 
 inline void PutLE(std::string& image, size_t at, uint32_t value, int bytes) {
@@ -180,12 +160,11 @@ inline void PutLE(std::string& image, size_t at, uint32_t value, int bytes) {
 
 // PE headers at the start of `image`: one section, an optional header of `magic` with 16
 // directories, and the security directory naming a certificate table.
-inline void PutPeHeaders(std::string& image, uint32_t magic, uint32_t tableOffset,
-                         uint32_t tableSize) {
+inline void PutPeHeaders(std::string& image, uint32_t magic, uint32_t tableOffset, uint32_t tableSize) {
   const size_t pe = 0x40, directories = pe + 24 + (magic == 0x20B ? 112 : 96);
   image.replace(0, 2, "MZ");
-  PutLE(image, 0x3C, pe, 4);
   image.replace(pe, 4, std::string("PE\0\0", 4));
+  PutLE(image, 0x3C, pe, 4);
   PutLE(image, pe + 6, 1, 2);
   PutLE(image, pe + 20, magic == 0x20B ? 240 : 224, 2);
   PutLE(image, pe + 24, magic, 2);
