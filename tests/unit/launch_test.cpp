@@ -49,40 +49,31 @@ TEST(DownloadAddress, PerPrimaryLanguageAndWithinItsBuffer) {
 
 TEST(BrowserCommand, ProgramPathFromTheRegisteredCommandThenTheAddress) {
   const char url[] = "http://h.example.com/x";
-  const uint32_t fits = BrowserCommandCapacity - uint32_t(strlen(url)) - 2;  // path, space, url, NUL
-  const std::string longest(fits, 'p');
+  const std::string longest(BrowserCommandCapacity - strlen(url) - 2, 'p');  // path, space, url, NUL
   struct Case { std::string registered; const char* path; };  // null: nothing to run
-  const Case cases[] = {
-      {"\"D:\\Program Files\\Browser\\browser.exe\" -nohome", "D:\\Program Files\\Browser\\browser.exe"},
-      {"  D:\\Browser\\browser.exe %1", "D:\\Browser\\browser.exe"},
-      {"D:\\Program Files\\b.exe", "D:\\Program"},
-      {"\t \"D:\\B\\b.exe\"", "D:\\B\\b.exe"},
-      {"\"D:\\Program Files\\b.exe\"\"%1\"", "D:\\Program Files\\b.exe"},
-      {"\"D:\\No Close\\b.exe -x", "D:\\No Close\\b.exe -x"},  // missing closing quote
-      {"D:\\Tab\tIn\\b.exe -x", "D:\\Tab\tIn\\b.exe"},          // a tab does not end it
-      {"", nullptr}, {"  \t ", nullptr}, {"\"\" -nohome", nullptr}, {"\"", nullptr},
-      {longest, longest.c_str()}, {"\"" + longest + "\"", longest.c_str()},
-      {longest + "p", nullptr}, {"\"" + longest + "p\"", nullptr},
-      {std::string(BrowserCommandCapacity - 1, 'p'), nullptr},
-  };
-  for (const Case& c : cases) {
+  for (const Case& c : {Case{"\"D:\\Program Files\\b.exe\" -nohome", "D:\\Program Files\\b.exe"},
+                        {"  D:\\Browser\\b.exe %1", "D:\\Browser\\b.exe"}, {"D:\\Program Files\\b.exe", "D:\\Program"},
+                        {"\t \"D:\\B\\b.exe\"", "D:\\B\\b.exe"}, {"\"D:\\P Q\\b.exe\"\"%1\"", "D:\\P Q\\b.exe"},
+                        {"\"D:\\No Close\\b.exe -x", "D:\\No Close\\b.exe -x"},  // missing closing quote
+                        {"D:\\Tab\tIn\\b.exe -x", "D:\\Tab\tIn\\b.exe"},        // a tab does not end it
+                        {"", nullptr}, {"  \t ", nullptr}, {"\"\" -nohome", nullptr}, {"\"", nullptr},
+                        {longest, longest.c_str()}, {"\"" + longest + "\"", longest.c_str()}, {longest + "p", nullptr},
+                        {"\"" + longest + "p\"", nullptr}, {std::string(BrowserCommandCapacity - 1, 'p'), nullptr}}) {
     char command[BrowserCommandCapacity + 8];
     memset(command, 'X', sizeof command);
     strcpy(command, c.registered.c_str());
     EXPECT_EQ(ComposeBrowserCommand(command, BrowserCommandCapacity, url), c.path ? 1 : 0) << c.registered;
     EXPECT_EQ(command, c.path ? std::string(c.path) + " " + url : "") << c.registered;
-    EXPECT_EQ(std::string(command + BrowserCommandCapacity, 8), std::string(8, 'X')) << c.registered;
+    EXPECT_EQ(std::string(command + BrowserCommandCapacity, 8), "XXXXXXXX") << c.registered;
   }
 }
 
 TEST(SkipProgramName, LeavesTheArgumentsByteForByte) {
   struct Case { const char* commandLine; const char* arguments; };
-  const Case cases[] = {
-      {"MOVIE.EXE", ""}, {"MOVIE.EXE -x", "-x"}, {"\"C:\\My Games\\MOVIE.EXE\" -x  \"a b\" ", "-x  \"a b\" "},
-      {"\"C:\\My Games\\MOVIE.EXE\"-x", "-x"}, {"\"C:\\unterminated", ""}, {"MOVIE.EXE \t  tail", "tail"},
-      {"C:\\Sp\xe9\x63ial\\M.EXE arg", "arg"}, {"\"\" rest", "rest"},
-  };
-  for (const Case& c : cases) EXPECT_STREQ(SkipProgramName(c.commandLine), c.arguments) << c.commandLine;
+  for (Case c : {Case{"MOVIE.EXE", ""}, {"MOVIE.EXE -x", "-x"}, {"\"C:\\My Games\\M.EXE\" -x  \"a b\" ", "-x  \"a b\" "},
+                 {"\"C:\\My Games\\M.EXE\"-x", "-x"}, {"\"C:\\unterminated", ""}, {"M.EXE \t  tail", "tail"},
+                 {"C:\\Sp\xe9\x63ial\\M.EXE arg", "arg"}, {"\"\" rest", "rest"}})
+    EXPECT_STREQ(SkipProgramName(c.commandLine), c.arguments) << c.commandLine;
 }
 
 TEST(Splash, OnlyTheFourNoSplashBitsOfARecognisedPayloadForbidIt) {
@@ -95,40 +86,32 @@ TEST(Splash, OnlyTheFourNoSplashBitsOfARecognisedPayloadForbidIt) {
 
 TEST(Splash, WindowIsCentredRoundingTowardZero) {
   const SplashRect screen = {0, 0, 1024, 768};
-  struct Case { const char* what; SplashRect frame, desktop; SplashPlacement place; };
-  const Case cases[] = {
-      {"400x300", {-1, -1, 401, 301}, screen, {311, 233, 402, 302}},
-      {"odd size", {-1, -1, 400, 200}, screen, {311, 283, 401, 201}},
-      {"wider than the desktop", {-1, -1, 1102, 51}, screen, {-39, 358, 1103, 52}},  // -79 / 2
-      {"taller", {-1, -1, 101, 901}, screen, {461, -67, 102, 902}},
-      {"desktop left of the origin", {-1, -1, 401, 301}, {-1024, 0, 0, 768}, {-713, 233, 402, 302}},
-      {"desktop not at the origin", {-1, -1, 401, 301}, {100, 50, 1124, 818}, {411, 283, 402, 302}},
-  };
-  for (const Case& c : cases) {
+  struct Case { SplashRect frame, desktop; SplashPlacement place; };
+  for (Case c : {Case{{-1, -1, 401, 301}, screen, {311, 233, 402, 302}}, {{-1, -1, 400, 200}, screen, {311, 283, 401, 201}},
+                 {{-1, -1, 1102, 51}, screen, {-39, 358, 1103, 52}} /* wider: -79 / 2 */,
+                 {{-1, -1, 101, 901}, screen, {461, -67, 102, 902}} /* taller */,
+                 {{-1, -1, 401, 301}, {-1024, 0, 0, 768}, {-713, 233, 402, 302}} /* left of the origin */,
+                 {{-1, -1, 401, 301}, {100, 50, 1124, 818}, {411, 283, 402, 302}}}) {
     SplashPlacement p = CenterSplashWindow(c.frame, c.desktop);
     EXPECT_EQ(std::vector<int32_t>({p.x, p.y, p.width, p.height}),
-              std::vector<int32_t>({c.place.x, c.place.y, c.place.width, c.place.height})) << c.what;
+              std::vector<int32_t>({c.place.x, c.place.y, c.place.width, c.place.height}));
   }
 }
 
-// The cube's 216 colours and the greys it lacks: all distinct, on the cube's grid or
-// grey, without flags, and nothing written past the palette.
-TEST(Splash, PaletteHoldsDistinctCubeColoursThenGreysAndStaysInItsArray) {
-  SplashColor entries[SplashPaletteSize + 4];
+// The cube's 216 colours, red slowest and blue fastest, then the greys it lacks, darkest
+// first: all distinct, without flags, and nothing written past the palette.
+TEST(Splash, PaletteHoldsTheColourCubeThenTheMissingGreys) {
+  SplashColor entries[SplashPaletteSize + 1];
   memset(entries, 0xAB, sizeof entries);
   FillSplashPalette(entries);
   std::set<uint32_t> colours;
   for (uint32_t i = 0; i < SplashPaletteSize; ++i) {
     const SplashColor& c = entries[i];
     colours.insert(c.red << 16 | c.green << 8 | c.blue);
+    const bool onGrid = c.red % 51 == 0 && c.green % 51 == 0 && c.blue % 51 == 0, grey = c.red == c.green && c.green == c.blue;
+    EXPECT_TRUE(i < 216 ? onGrid && c.red / 51 * 36 + c.green / 51 * 6 + c.blue / 51 == int(i)
+                        : grey && !onGrid && c.red % 17 == 0 && (i == 216 || c.red > entries[i - 1].red)) << i;
     EXPECT_EQ(c.flags, 0) << i;
-    const bool onGrid = c.red % 51 == 0 && c.green % 51 == 0 && c.blue % 51 == 0;
-    if (i < 216) {  // red slowest, blue fastest
-      EXPECT_TRUE(onGrid && c.red / 51 * 36 + c.green / 51 * 6 + c.blue / 51 == int(i)) << i;
-    } else {  // the greys between the cube's, darkest first
-      EXPECT_TRUE(c.red == c.green && c.green == c.blue && !onGrid && c.red % 17 == 0) << i;
-      EXPECT_TRUE(i == 216 || c.red > entries[i - 1].red) << i;
-    }
   }
   EXPECT_EQ(colours.size(), SplashPaletteSize);
   EXPECT_EQ(entries[SplashPaletteSize].red, 0xAB) << "written past the palette";

@@ -3,11 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <numeric>
 #include <memory>
+#include <numeric>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "lzari/lzari_decoder.h"
 #include "lzari/lzari_encoder.h"
@@ -60,20 +58,17 @@ Bytes Repetitive(size_t n, uint32_t seed) {
 
 TEST(LzariDecoder, KnownStreamsDecodeToTheirTextsWithOneRecordWhateverItHeld) {
   struct Case { const char* name; Bytes stream; std::string text; };
-  const Case cases[] = {
-      {"three literals", {0x03, 0, 0, 0, 0xB0, 0xA8, 0xC2, 0x00}, "abc"},
-      {"self-overlapping match", {0x0A, 0, 0, 0, 0xB0, 0x3C, 0x6A, 0xC0}, "aaaaaaaaaa"},
-      {"match into the fill", {0x0A, 0, 0, 0, 0x29, 0x93, 0xC0}, "          "},
-      {"literals then a match", {0x09, 0, 0, 0, 0xB0, 0xA8, 0xC1, 0xE1, 0x5A, 0x70}, "abcabcabc"},
-      // With no coded bits every bit reads as 1: the top-ranked code, literal 0.
-      {"size is little-endian 5", {0x05, 0, 0, 0}, std::string(5, '\0')},
-      {"size is little-endian 256", {0x00, 0x01, 0, 0}, std::string(256, '\0')},
-      {"0xFF is a byte, not the end", {0xFF, 0, 0, 0}, std::string(255, '\0')},
-      {"empty text", {0, 0, 0, 0, 0x12, 0x34}, ""},
-  };
   auto decoder = std::make_unique<LzariDecoder>();
   memset(decoder.get(), 0xA5, sizeof *decoder);
-  for (const Case& c : cases) {
+  // With no coded bits every bit reads as 1: the top-ranked code, literal 0.
+  for (const Case& c : {Case{"three literals", {0x03, 0, 0, 0, 0xB0, 0xA8, 0xC2, 0x00}, "abc"},
+                        {"self-overlapping match", {0x0A, 0, 0, 0, 0xB0, 0x3C, 0x6A, 0xC0}, "aaaaaaaaaa"},
+                        {"match into the fill", {0x0A, 0, 0, 0, 0x29, 0x93, 0xC0}, "          "},
+                        {"literals then a match", {0x09, 0, 0, 0, 0xB0, 0xA8, 0xC1, 0xE1, 0x5A, 0x70}, "abcabcabc"},
+                        {"size is little-endian 5", {0x05, 0, 0, 0}, std::string(5, '\0')},
+                        {"size is little-endian 256", {0x00, 0x01, 0, 0}, std::string(256, '\0')},
+                        {"0xFF is a byte, not the end", {0xFF, 0, 0, 0}, std::string(255, '\0')},
+                        {"empty text", {0, 0, 0, 0, 0x12, 0x34}, ""}}) {
     Sink sink;
     sink.limit = c.text.size() + 64;
     EXPECT_EQ(Decode(decoder.get(), c.stream, &sink), 1) << c.name;

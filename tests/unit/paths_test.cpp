@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
-#include <string>
 
 #include "base/paths.h"
 #include "splash/splash_source.h"
@@ -14,65 +13,49 @@
 
 namespace {
 
-// Every builder either leaves a result that fits its buffer or fails; nothing is
-// written past the buffer, and a refused path is never left half-built.
+// Every builder leaves a result that fits its buffer, or fails; nothing is written past
+// the buffer, and a refused path is never left half-built (a refused temporary path is
+// left as it was).
 TEST(PathEdits, FitTheirBufferOrFailLeavingNoHalfBuiltPath) {
-  const std::string f250(250, 'f'), a258(258, 'a'), t229 = "C:" + std::string(227, 't');
-  const std::string temp204 = "C:\\" + std::string(200, 't') + "\\";
+  const std::string f250(250, 'f'), a258(258, 'a'), t229 = "C:" + std::string(227, 't'), temp204 = "C:\\" + f250.substr(50) + "\\";
   auto join = [](const char* name) { return [=](char* p) { return JoinPath(p, p, name) != nullptr; }; };
   auto entry = [](const char* name) { return [=](char* p) { return JoinFolderEntry(p, std::string(p).c_str(), name); }; };
-  auto listed = [](std::string name) { return [=](char* p) { return JoinFolderPath(p, std::string(p).c_str(), name.c_str()); }; };
+  auto listed = [](size_t n) { return [=](char* p) { return JoinFolderPath(p, std::string(p).c_str(), std::string(n, 'n').c_str()); }; };
+  auto subfolder = [](char* p) { return AppendSubfolder(p, "Nodix"); };
   auto backslash = [](char* p) { return EnsureTrailingBackslash(p, PathCapacity); };
   auto bmp = [](uint32_t capacity) { return [=](char* p) { return ReplaceExtension(p, SplashExtension, capacity); }; };
+  auto strip = [](char* p) { return StripFileName(p), 1; };
   auto start = [](char* p) {
     uint32_t length = StartWorkFolderPath(p);
     return int(length != 0 && length == strlen(p));
   };
-  struct Case { const char* what; std::string before; std::function<int(char*)> edit; std::string after; int ok; uint32_t capacity = PathCapacity; };
+  struct Case { std::string before; std::function<int(char*)> edit; std::string after; int ok; uint32_t capacity = PathCapacity; };
   const Case cases[] = {
-      {"join", "D:\\Games", join("cine.dll"), "D:\\Games\\cine.dll", 1},
-      {"join after a backslash", "D:\\", join("cine.dll"), "D:\\cine.dll", 1},
-      {"join to 259", f250, join("cine.dll"), f250 + "\\cine.dll", 1},
-      {"join to 260", f250, join("cine.dlls"), "", 0},
-      {"subfolder", "D:\\G", [](char* p) { return AppendSubfolder(p, "Nodix"); }, "D:\\G\\Nodix", 1},
-      {"subfolder to 261", std::string(255, 'g'), [](char* p) { return AppendSubfolder(p, "Nodix"); }, "", 0},
-      {"folder entry to 259", f250, entry("123456789"), f250 + "123456789", 1},
-      {"folder entry to 260", f250, entry("1234567890"), "", 0},
-      {"listed folder to 259", temp204, listed(std::string(54, 'n')), temp204 + std::string(54, 'n') + "\\", 1},
-      {"listed folder, no room for its backslash", temp204, listed(std::string(55, 'n')), "", 0},
-      {"backslash added", "D:\\TEMP", backslash, "D:\\TEMP\\", 1},
-      {"backslash present", "D:\\TEMP\\", backslash, "D:\\TEMP\\", 1},
-      {"backslash after a slash", "D:\\TEMP/", backslash, "D:\\TEMP/\\", 1},
-      {"backslash on nothing", "", backslash, "", 0},
-      {"backslash to 259", a258, backslash, a258 + "\\", 1},
-      {"backslash to 260", a258 + "a", backslash, "", 0},
-      {"extension replaced", "D:\\GAMES\\MOVIE.EXE", bmp(64), "D:\\GAMES\\MOVIE.BMP", 1},
-      {"dot in a folder", "D:\\MY.GAMES\\MOVIE", bmp(64), "D:\\MY.GAMES\\MOVIE.BMP", 1},
-      {"last dot only", "D:\\MOVIE.TAR.EXE", bmp(64), "D:\\MOVIE.TAR.BMP", 1},
-      {"empty extension", "D:\\M.EXE", [](char* p) { return ReplaceExtension(p, "", 64); }, "D:\\M.EXE", 1},
-      {"longer extension replaced to 14 in 15", "D:\\A\\MOVIE.EXEC", bmp(15), "D:\\A\\MOVIE.BMP", 1, 15},
-      {"added to 14 in 15", "D:\\A\\MOVIE", bmp(15), "D:\\A\\MOVIE.BMP", 1, 15},
-      {"replaced to 14 in 14", "D:\\A\\MOVIE.EXE", bmp(14), "", 0, 14},
-      {"added to 14 in 14", "D:\\A\\MOVIE", bmp(14), "", 0, 14},
-      {"strip", "D:\\A.B\\Movie.exe", [](char* p) { StripFileName(p); return 1; }, "D:\\A.B", 1},
-      {"strip a bare name", "Movie.exe", [](char* p) { StripFileName(p); return 1; }, "", 1},
-      {"work folder", "D:\\TEMP\\", start, "D:\\TEMP\\TempFolder.aaa", 1},
-      {"work folder in 230", t229 + "\\", start, t229 + "\\TempFolder.aaa", 1},
-      {"work folder in 230 once backslashed", t229, start, t229 + "\\TempFolder.aaa", 1},
-      // A temporary path refused is left as it was.
-      {"work folder in 231", t229 + "t\\", start, t229 + "t\\", 0},
-      {"work folder in 231 once backslashed", t229 + "t", start, t229 + "t", 0},
-      {"work folder, empty", "", start, "", 0},
+      {"D:\\Games", join("cine.dll"), "D:\\Games\\cine.dll", 1}, {"D:\\", join("cine.dll"), "D:\\cine.dll", 1},
+      {f250, join("cine.dll"), f250 + "\\cine.dll", 1} /* 259 */, {f250, join("cine.dlls"), "", 0},
+      {"D:\\G", subfolder, "D:\\G\\Nodix", 1}, {std::string(255, 'g'), subfolder, "", 0},
+      {f250, entry("123456789"), f250 + "123456789", 1}, {f250, entry("1234567890"), "", 0},
+      {temp204, listed(54), temp204 + std::string(54, 'n') + "\\", 1}, {temp204, listed(55), "", 0},
+      {"D:\\TEMP", backslash, "D:\\TEMP\\", 1}, {"D:\\TEMP\\", backslash, "D:\\TEMP\\", 1},
+      {"D:\\TEMP/", backslash, "D:\\TEMP/\\", 1}, {"", backslash, "", 0},
+      {a258, backslash, a258 + "\\", 1}, {a258 + "a", backslash, "", 0},
+      {"D:\\GAMES\\MOVIE.EXE", bmp(64), "D:\\GAMES\\MOVIE.BMP", 1}, {"D:\\MY.GAMES\\MOVIE", bmp(64), "D:\\MY.GAMES\\MOVIE.BMP", 1},
+      {"D:\\MOVIE.TAR.EXE", bmp(64), "D:\\MOVIE.TAR.BMP", 1}, {"M.EXE", [](char* p) { return ReplaceExtension(p, "", 9); }, "M.EXE", 1},
+      {"D:\\A\\MOVIE.EXEC", bmp(15), "D:\\A\\MOVIE.BMP", 1, 15}, {"D:\\A\\MOVIE", bmp(15), "D:\\A\\MOVIE.BMP", 1, 15},
+      {"D:\\A\\MOVIE.EXE", bmp(14), "", 0, 14}, {"D:\\A\\MOVIE", bmp(14), "", 0, 14},
+      {"D:\\A.B\\Movie.exe", strip, "D:\\A.B", 1}, {"Movie.exe", strip, "", 1},
+      {"D:\\TEMP\\", start, "D:\\TEMP\\TempFolder.aaa", 1}, {"", start, "", 0},
+      {t229 + "\\", start, t229 + "\\TempFolder.aaa", 1}, {t229, start, t229 + "\\TempFolder.aaa", 1},
+      {t229 + "t\\", start, t229 + "t\\", 0}, {t229 + "t", start, t229 + "t", 0},
   };
   for (const Case& c : cases) {
     char buffer[PathCapacity + 32];
     memset(buffer, '#', sizeof buffer);
     strcpy(buffer, c.before.c_str());
-    EXPECT_EQ(c.edit(buffer) != 0, c.ok != 0) << c.what;
-    EXPECT_EQ(buffer, c.after) << c.what;
+    EXPECT_EQ(c.edit(buffer) != 0, c.ok != 0) << c.before << " -> " << c.after;
+    EXPECT_EQ(buffer, c.after) << c.before;
     const size_t end = std::max<size_t>({c.capacity, c.before.size() + 1, c.after.size() + 1});
-    EXPECT_EQ(std::string(buffer + end, buffer + sizeof buffer), std::string(sizeof buffer - end, '#'))
-        << c.what << ": written past the path";
+    EXPECT_EQ(std::string(buffer + end, buffer + sizeof buffer), std::string(sizeof buffer - end, '#')) << c.before;
   }
   // The longest work folder path still holds its lock file's path.
   EXPECT_EQ(t229.size() + 1 + strlen("TempFolder.aaa\\") + strlen(LockFileName) + 1, PathCapacity);
@@ -102,18 +85,13 @@ TEST(CleanupWalk, LinksAreNeverEnteredAndTheLockFileGoesLast) {
     EXPECT_EQ(IsWorkFolderCandidate(attributes), candidate) << std::hex << attributes;
   }
   struct Case { const char* name; uint32_t attributes; int inWorkFolder; TreeAction action; };
-  const Case cases[] = {
-      {".", folder, 1, TreeSkip},           {"..", folder, 0, TreeSkip},
-      {"...", folder, 0, TreeDescend},      {"cine.dll", file, 1, TreeDeleteFile},
-      {"sub", folder, 1, TreeDescend},      {"sub", link, 1, TreeUnlink},
-      {"sub", link, 0, TreeUnlink},         {"cine.dll", fileLink, 0, TreeDeleteFile},
-      {"Quorvantix.lok", file | 0x2, 1, TreeDeleteLast},
-      {"QUORVANTIX.LOK", file, 1, TreeDeleteLast},
-      {"Quorvantix.lok", file, 0, TreeDeleteFile},  // below the work folder: any file
-      {"Quorvantix.lok", folder, 1, TreeDescend},   // a folder of that name is no lock
-      {"Quorvantix.lo", file, 1, TreeDeleteFile},   {"Quorvantix.lokx", file, 1, TreeDeleteFile},
-  };
-  for (const Case& c : cases)
+  for (Case c : {Case{".", folder, 1, TreeSkip}, {"..", folder, 0, TreeSkip}, {"...", folder, 0, TreeDescend},
+                 {"cine.dll", file, 1, TreeDeleteFile}, {"sub", folder, 1, TreeDescend}, {"sub", link, 1, TreeUnlink},
+                 {"sub", link, 0, TreeUnlink}, {"cine.dll", fileLink, 0, TreeDeleteFile},
+                 {"Quorvantix.lok", file | 0x2, 1, TreeDeleteLast}, {"QUORVANTIX.LOK", file, 1, TreeDeleteLast},
+                 {"Quorvantix.lok", file, 0, TreeDeleteFile} /* below the work folder: any file */,
+                 {"Quorvantix.lok", folder, 1, TreeDescend} /* a folder of that name is no lock */,
+                 {"Quorvantix.lo", file, 1, TreeDeleteFile}, {"Quorvantix.lokx", file, 1, TreeDeleteFile}})
     EXPECT_EQ(ChooseTreeAction(c.name, c.attributes, c.inWorkFolder), c.action) << c.name << " " << c.inWorkFolder;
 }
 

@@ -2,11 +2,11 @@
 // injects, and builders of executable images that carry a payload.
 #pragma once
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "payload/payload_reader.h"
@@ -18,9 +18,8 @@ inline int CodePage932(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE
 
 struct FakePlatform {
   std::map<std::string, std::string> files;
-  struct Open { std::string path; int64_t position; bool writable; };
+  struct Open { std::string* data; int64_t position; bool writable; };
   std::map<int32_t, Open> open;
-  int32_t nextHandle = 3;
   // Faults. The disk is never unlimited, so a decoder fault that would write gigabytes
   // fails fast instead of filling memory.
   std::set<std::string> uncreatable;
@@ -33,28 +32,22 @@ struct FakePlatform {
   std::vector<std::string> log;     // "create P", "delete P"
   std::vector<int32_t> writeSizes;  // refused writes too
   std::vector<std::pair<uint32_t, uint32_t>> allocations;  // flags, size
-  std::set<void*> blocks;           // live ones
+  std::map<void*, std::vector<char>> blocks;                // live ones
   uint32_t errorMode = 0x8000;
   std::vector<uint32_t> errorModes;
   int workFolderCalls = 0;
-
-  ~FakePlatform() { std::for_each(blocks.begin(), blocks.end(), free); }
   PayloadPlatform Calls();
 };
 
 inline FakePlatform* F(void* c) { return static_cast<FakePlatform*>(c); }
-
-inline PayloadFile Track(void* c, const std::string& path, bool writable) {
-  F(c)->open[F(c)->nextHandle] = {path, 0, writable};
-  return F(c)->nextHandle++;
+inline FakePlatform::Open* Opened(void* c, PayloadFile file) {
+  return F(c)->open.count(file) ? &F(c)->open[file] : nullptr;
 }
 
-// The open file behind `file` and its data, or null.
-inline FakePlatform::Open* Find(void* c, PayloadFile file, std::string** data) {
-  auto it = F(c)->open.find(file);
-  if (it == F(c)->open.end()) return nullptr;
-  *data = &F(c)->files[it->second.path];
-  return &it->second;
+inline PayloadFile Track(void* c, const char* path, bool writable) {
+  const PayloadFile handle = 3 + (F(c)->open.empty() ? 0 : F(c)->open.rbegin()->first);
+  F(c)->open[handle] = {&F(c)->files[path], 0, writable};
+  return handle;
 }
 
 inline PayloadPlatform FakePlatform::Calls() {
@@ -68,29 +61,25 @@ inline PayloadPlatform FakePlatform::Calls() {
     return Track(c, path, 1);
   };
   p.seekFile = [](void* c, PayloadFile file, int32_t offset, int32_t origin) -> int32_t {
-    std::string* data;
-    Open* o = Find(c, file, &data);
-    int64_t at = (origin == 2 && o ? int64_t(data->size()) : 0) + offset;
-    if (!o || at < 0 || at > INT32_MAX) return -1;
-    return int32_t(o->position = at);  // past the end is allowed, as on Windows
+    FakePlatform::Open* o = Opened(c, file);
+    int64_t at = (o && origin == 2 ? int64_t(o->data->size()) : 0) + offset;
+    return o && at >= 0 && at <= INT32_MAX ? int32_t(o->position = at) : -1;  // past the end is allowed
   };
   p.readFile = [](void* c, PayloadFile file, void* buffer, int32_t count) -> int32_t {
-    std::string* data;
-    Open* o = Find(c, file, &data);
+    FakePlatform::Open* o = Opened(c, file);
     if (!o || count < 0) return -1;
-    int64_t n = std::max<int64_t>(0, std::min<int64_t>(count, int64_t(data->size()) - o->position));
-    memcpy(buffer, data->data() + std::min<int64_t>(o->position, data->size()), n);
+    int64_t n = std::max<int64_t>(0, std::min<int64_t>(count, int64_t(o->data->size()) - o->position));
+    if (n > 0) memcpy(buffer, o->data->data() + o->position, n);
     return int32_t((o->position += n, n));
   };
   p.writeFile = [](void* c, PayloadFile file, const void* buffer, int32_t count) -> int32_t {
-    std::string* data;
-    Open* o = Find(c, file, &data);
+    FakePlatform::Open* o = Opened(c, file);
     if (o) F(c)->writeSizes.push_back(count);
     if (!o || !o->writable || count < 0) return -1;
     int32_t n = int32_t(std::min<int64_t>(count, F(c)->diskSpace));
     F(c)->diskSpace -= n;
-    data->resize(std::max<size_t>(data->size(), o->position + n));
-    memcpy(&(*data)[0] + o->position, buffer, n);
+    o->data->resize(std::max<size_t>(o->data->size(), o->position + n));
+    memcpy(&(*o->data)[0] + o->position, buffer, n);
     return int32_t((o->position += n, n));
   };
   p.closeFile = [](void* c, PayloadFile file) { F(c)->open.erase(file); };
@@ -102,15 +91,15 @@ inline PayloadPlatform FakePlatform::Calls() {
   p.allocateMemory = [](void* c, uint32_t flags, uint32_t size) -> void* {
     F(c)->allocations.push_back({flags, size});
     if (size > F(c)->largestAllocation) return nullptr;
-    void* memory = malloc(size + 1);
-    memset(memory, flags & 0x40 ? 0 : 0xA5, size);  // fixed memory is not cleared
-    return *F(c)->blocks.insert(memory).first;
+    std::vector<char> memory(size + 1, flags & 0x40 ? 0 : 0xA5);  // fixed memory is not cleared
+    void* address = memory.data();
+    F(c)->blocks[address] = std::move(memory);
+    return address;
   };
   p.lockMemory = [](void* c, void* block) { return F(c)->blocks.count(block) ? block : nullptr; };
   p.unlockMemory = [](void*, void*) {};
   p.freeMemory = [](void* c, void* block) {
     if (!F(c)->blocks.erase(block)) abort();  // never allocated, or freed twice
-    free(block);
   };
   p.setErrorMode = [](void* c, uint32_t mode) {
     F(c)->errorModes.push_back(mode);
@@ -136,8 +125,8 @@ struct EntrySpec {
 const uint32_t HeaderAt = 512;
 
 // Stub bytes, the header at HeaderAt, the entries' data, a movie, the trailer.
-inline std::string MakeImage(const std::vector<EntrySpec>& entries, int32_t extractCount,
-                             uint32_t flags = 0, uint32_t flags2 = 0) {
+inline std::string MakeImage(const std::vector<EntrySpec>& entries, int32_t extractCount, uint32_t flags = 0,
+                             uint32_t flags2 = 0) {
   PayloadHeader h = {PayloadMagic, 0, flags, flags2, int32_t(entries.size()), extractCount, {}, 0, 0};
   std::string data;
   for (size_t i = 0; i < entries.size() && i < 5; ++i) {
@@ -150,8 +139,8 @@ inline std::string MakeImage(const std::vector<EntrySpec>& entries, int32_t extr
     data += e.data;
   }
   h.movieOffset = int32_t(HeaderAt + PayloadHeaderSize + data.size());
-  return std::string(HeaderAt, 'M') + std::string(reinterpret_cast<const char*>(&h), sizeof h) + data +
-         "MOVIE" + std::string(reinterpret_cast<const char*>(&HeaderAt), 4);
+  return std::string(HeaderAt, 'M') + std::string(reinterpret_cast<const char*>(&h), sizeof h) + data + "MOVIE" +
+         std::string(reinterpret_cast<const char*>(&HeaderAt), 4);
 }
 
 inline void PutLE(std::string& image, size_t at, uint32_t value, int bytes) {
@@ -164,13 +153,11 @@ inline void PutPeHeaders(std::string& image, uint32_t magic, uint32_t tableOffse
   const size_t pe = 0x40, directories = pe + 24 + (magic == 0x20B ? 112 : 96);
   image.replace(0, 2, "MZ");
   image.replace(pe, 4, std::string("PE\0\0", 4));
-  PutLE(image, 0x3C, pe, 4);
-  PutLE(image, pe + 6, 1, 2);
-  PutLE(image, pe + 20, magic == 0x20B ? 240 : 224, 2);
-  PutLE(image, pe + 24, magic, 2);
-  PutLE(image, directories - 4, 16, 4);
-  PutLE(image, directories + 32, tableOffset, 4);
-  PutLE(image, directories + 36, tableSize, 4);
+  for (auto [at, value, bytes] : {std::tuple{size_t(0x3C), uint32_t(pe), 4}, {pe + 6, 1, 2},
+                                  {pe + 20, magic == 0x20B ? 240u : 224u, 2}, {pe + 24, magic, 2},
+                                  {directories - 4, 16, 4}, {directories + 32, tableOffset, 4},
+                                  {directories + 36, tableSize, 4}})
+    PutLE(image, at, value, bytes);
 }
 
 }  // namespace payload_fake
