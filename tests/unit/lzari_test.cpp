@@ -43,16 +43,11 @@ Bytes Random(size_t n, uint32_t seed, uint32_t range = 256) {
   return b;
 }
 
-// Blocks repeated at distances up to beyond the ring.
+// Runs copied from up to 5000 bytes back (beyond the ring too), with noise between.
 Bytes Repetitive(size_t n, uint32_t seed) {
-  std::mt19937 random(seed);
-  Bytes b = Random(16, seed, 16);
-  while (b.size() < n) {
-    size_t back = 1 + random() % 6000, length = 1 + random() % 200;
-    for (size_t i = 0; i < length; ++i)
-      b.push_back(back > b.size() || random() % 4 == 0 ? uint8_t(random() % 16) : b[b.size() - back]);
-  }
-  b.resize(n);
+  Bytes b = Random(n, seed, 16);
+  for (size_t i = 1; i < n; ++i)
+    if (i % 300 > 20) b[i] = b[i - 1 - (i / 300 * 2654435761u) % std::min<size_t>(i, 5000)];
   return b;
 }
 
@@ -77,22 +72,19 @@ TEST(LzariDecoder, KnownStreamsDecodeToTheirTextsWithOneRecordWhateverItHeld) {
 }
 
 TEST(LzariDecoder, StopsAtOnceWhenTheSinkRefusesAByte) {
-  const Bytes stream = {0x0A, 0, 0, 0, 0x29, 0x93, 0xC0};  // ten spaces from one match
   auto decoder = std::make_unique<LzariDecoder>();
   for (size_t refuseAt : {0, 3, 9}) {
     Sink sink;
     sink.limit = refuseAt;
-    EXPECT_EQ(Decode(decoder.get(), stream, &sink), 0) << refuseAt;
+    EXPECT_EQ(Decode(decoder.get(), {0x0A, 0, 0, 0, 0x29, 0x93, 0xC0}, &sink), 0) << refuseAt;  // ten spaces, one match
     EXPECT_EQ(sink.calls, int32_t(refuseAt) + 1) << refuseAt;
   }
 }
 
+// Counts zeros; well past any right end a decoder that missed it is stopped, not waited for.
 int32_t Count(void* context, int32_t byte) {
   uint64_t* count = static_cast<uint64_t*>(context);
-  // Well past any right end: a decoder that missed it is stopped, not waited for.
-  if (*count >= (uint64_t(1) << 32) + 1000 || byte != 0) return -1;
-  ++*count;
-  return byte;
+  return *count >= (uint64_t(1) << 32) + 1000 || byte != 0 ? -1 : (++*count, byte);
 }
 
 // Zeros as 60-byte matches make the longest match the top-ranked code; cut before its
@@ -159,7 +151,7 @@ TEST(LzariRoundTrip, EveryKindOfTextComesBackExactlyOnBothPaths) {
 
 // The adaptive model against plain per-code counts, halved (rounding up) whenever the
 // total reaches 32767 before a code is counted.
-TEST(LzariModel, MatchesPlainCountsThroughManyHalvingsAndSearchesFindTheRangeHoldingX) {
+TEST(LzariModel, MatchesPlainCountsThroughManyHalvings) {
   auto d = std::make_unique<LzariDecoder>();
   InitModels(d.get());
   std::vector<uint32_t> counts(314, 1);
@@ -184,17 +176,6 @@ TEST(LzariModel, MatchesPlainCountsThroughManyHalvingsAndSearchesFindTheRangeHol
     ASSERT_EQ(d->symbolFreq[s], counts[code]) << code;
     ASSERT_LE(d->symbolFreq[code + 1], code > 0 ? d->symbolFreq[code] : ~0u) << "ranks out of order";
     ASSERT_EQ(d->symbolCum[code], d->symbolCum[code + 1] + d->symbolFreq[code + 1]);
-  }
-  // The rank whose range [cum[s], cum[s - 1]) holds x; the lowest rank above the total.
-  for (uint32_t x = 0; x < d->symbolCum[0] + 50; ++x) {
-    int32_t s = 1;
-    while (s < 314 && d->symbolCum[s] > x) ++s;
-    ASSERT_EQ(FindSymbol(d.get(), x), s) << x;
-  }
-  for (uint32_t x = 0; x < d->positionCum[0] + 50; ++x) {
-    int32_t i = 1;
-    while (i < 4096 && d->positionCum[i] > x) ++i;
-    ASSERT_EQ(FindPosition(d.get(), x), i - 1) << x;
   }
 }
 
