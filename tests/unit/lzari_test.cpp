@@ -51,33 +51,27 @@ Bytes Repetitive(size_t n, uint32_t seed) {
   return b;
 }
 
+// With no coded bits every bit reads as 1: the top-ranked code, literal 0. A sink that
+// refuses a byte (here inside a match) stops the decoding at once.
 TEST(LzariDecoder, KnownStreamsDecodeToTheirTextsWithOneRecordWhateverItHeld) {
-  struct Case { const char* name; Bytes stream; std::string text; };
+  struct Case { const char* name; Bytes stream; std::string text; size_t refuseAt = std::string::npos; };
+  const Bytes spaces = {0x0A, 0, 0, 0, 0x29, 0x93, 0xC0};
   auto decoder = std::make_unique<LzariDecoder>();
   memset(decoder.get(), 0xA5, sizeof *decoder);
-  // With no coded bits every bit reads as 1: the top-ranked code, literal 0.
   for (const Case& c : {Case{"three literals", {0x03, 0, 0, 0, 0xB0, 0xA8, 0xC2, 0x00}, "abc"},
                         {"self-overlapping match", {0x0A, 0, 0, 0, 0xB0, 0x3C, 0x6A, 0xC0}, "aaaaaaaaaa"},
-                        {"match into the fill", {0x0A, 0, 0, 0, 0x29, 0x93, 0xC0}, "          "},
+                        {"match into the fill", spaces, "          "},
                         {"literals then a match", {0x09, 0, 0, 0, 0xB0, 0xA8, 0xC1, 0xE1, 0x5A, 0x70}, "abcabcabc"},
                         {"size is little-endian 5", {0x05, 0, 0, 0}, std::string(5, '\0')},
                         {"size is little-endian 256", {0x00, 0x01, 0, 0}, std::string(256, '\0')},
                         {"0xFF is a byte, not the end", {0xFF, 0, 0, 0}, std::string(255, '\0')},
-                        {"empty text", {0, 0, 0, 0, 0x12, 0x34}, ""}}) {
+                        {"empty text", {0, 0, 0, 0, 0x12, 0x34}, ""}, {"first byte refused", spaces, "", 0},
+                        {"fourth byte refused", spaces, "   ", 3}, {"last byte refused", spaces, "         ", 9}}) {
     Sink sink;
-    sink.limit = c.text.size() + 64;
-    EXPECT_EQ(Decode(decoder.get(), c.stream, &sink), 1) << c.name;
+    sink.limit = std::min(c.refuseAt, c.text.size() + 64);
+    EXPECT_EQ(Decode(decoder.get(), c.stream, &sink), c.refuseAt == std::string::npos) << c.name;
     EXPECT_EQ(std::string(sink.bytes.begin(), sink.bytes.end()), c.text) << c.name;
-  }
-}
-
-TEST(LzariDecoder, StopsAtOnceWhenTheSinkRefusesAByte) {
-  auto decoder = std::make_unique<LzariDecoder>();
-  for (size_t refuseAt : {0, 3, 9}) {
-    Sink sink;
-    sink.limit = refuseAt;
-    EXPECT_EQ(Decode(decoder.get(), {0x0A, 0, 0, 0, 0x29, 0x93, 0xC0}, &sink), 0) << refuseAt;  // ten spaces, one match
-    EXPECT_EQ(sink.calls, int32_t(refuseAt) + 1) << refuseAt;
+    EXPECT_EQ(sink.calls, int32_t(c.refuseAt == std::string::npos ? c.text.size() : c.refuseAt + 1)) << c.name;
   }
 }
 

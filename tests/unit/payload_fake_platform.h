@@ -40,9 +40,7 @@ struct FakePlatform {
 };
 
 inline FakePlatform* F(void* c) { return static_cast<FakePlatform*>(c); }
-inline FakePlatform::Open* Opened(void* c, PayloadFile file) {
-  return F(c)->open.count(file) ? &F(c)->open[file] : nullptr;
-}
+inline FakePlatform::Open* Opened(void* c, PayloadFile f) { return F(c)->open.count(f) ? &F(c)->open[f] : nullptr; }
 
 inline PayloadFile Track(void* c, const char* path, bool writable) {
   const PayloadFile handle = 3 + (F(c)->open.empty() ? 0 : F(c)->open.rbegin()->first);
@@ -92,15 +90,11 @@ inline PayloadPlatform FakePlatform::Calls() {
     F(c)->allocations.push_back({flags, size});
     if (size > F(c)->largestAllocation) return nullptr;
     std::vector<char> memory(size + 1, flags & 0x40 ? 0 : 0xA5);  // fixed memory is not cleared
-    void* address = memory.data();
-    F(c)->blocks[address] = std::move(memory);
-    return address;
+    return F(c)->blocks.emplace(memory.data(), std::move(memory)).first->first;
   };
   p.lockMemory = [](void* c, void* block) { return F(c)->blocks.count(block) ? block : nullptr; };
   p.unlockMemory = [](void*, void*) {};
-  p.freeMemory = [](void* c, void* block) {
-    if (!F(c)->blocks.erase(block)) abort();  // never allocated, or freed twice
-  };
+  p.freeMemory = [](void* c, void* block) { F(c)->blocks.erase(block) || (abort(), 0); };  // never allocated, or freed twice
   p.setErrorMode = [](void* c, uint32_t mode) {
     F(c)->errorModes.push_back(mode);
     std::swap(F(c)->errorMode, mode);
@@ -113,6 +107,15 @@ inline PayloadPlatform FakePlatform::Calls() {
   };
   p.isLeadByte = codePage;
   return p;
+}
+
+// A slot with its text fields filled as far as they hold (no terminator when full).
+inline PayloadEntry Entry(const std::string& name, const std::string& ext, const std::string& extract) {
+  PayloadEntry e = {};
+  memcpy(e.name, name.data(), std::min(name.size(), sizeof e.name));
+  memcpy(e.extension, ext.data(), std::min(ext.size(), sizeof e.extension));
+  memcpy(e.extractExtension, extract.data(), std::min(extract.size(), sizeof e.extractExtension));
+  return e;
 }
 
 struct EntrySpec {
@@ -131,11 +134,9 @@ inline std::string MakeImage(const std::vector<EntrySpec>& entries, int32_t extr
   std::string data;
   for (size_t i = 0; i < entries.size() && i < 5; ++i) {
     const EntrySpec& e = entries[i];
+    h.entries[i] = Entry(e.name, e.extension, e.extractExtension);
     h.entries[i].offset = e.offset >= 0 ? e.offset : int32_t(HeaderAt + PayloadHeaderSize + data.size());
     h.entries[i].size = e.size >= 0 ? e.size : int32_t(e.data.size());
-    strncpy(h.entries[i].name, e.name.c_str(), sizeof h.entries[i].name);
-    strncpy(h.entries[i].extension, e.extension.c_str(), 4);
-    strncpy(h.entries[i].extractExtension, e.extractExtension.c_str(), 7);
     data += e.data;
   }
   h.movieOffset = int32_t(HeaderAt + PayloadHeaderSize + data.size());

@@ -12,6 +12,7 @@
 
 namespace {
 
+using payload_fake::Entry;
 using payload_fake::EntrySpec;
 using payload_fake::FakePlatform;
 using payload_fake::HeaderAt;
@@ -56,14 +57,6 @@ Outcome Unpack(FakePlatform& fake, const std::string& image) {
   return run;
 }
 
-PayloadEntry Entry(const std::string& name, const std::string& ext, const std::string& extract) {
-  PayloadEntry e = {};
-  memcpy(e.name, name.data(), std::min(name.size(), sizeof e.name));
-  memcpy(e.extension, ext.data(), std::min(ext.size(), sizeof e.extension));
-  memcpy(e.extractExtension, extract.data(), std::min(extract.size(), sizeof e.extractExtension));
-  return e;
-}
-
 TEST(PayloadFormat, MagicIsStoredAsTheBytes10MCAndTheOptionIsBit8) {
   EXPECT_EQ(memcmp(&PayloadMagic, "10MC", 4), 0);
   for (auto [flags, option] : {std::pair{0x100u, 1u}, {0x229Eu, 0u}, {0xFEFFu, 0u}, {~0u, 1u}})
@@ -74,9 +67,7 @@ TEST(PayloadFormat, CountsSelectExtractedAndLeadingSlotsOrAreRefused) {
   struct Case { int32_t entries, extracts; bool valid; int32_t extractedFirst = 0, leading = 0; };
   for (Case c : {Case{4, 4, true, 0, 0}, {5, 2, true, 3, 3}, {3, 0, true, 3, 3}, {0, 0, true, 0, 0}, {5, 5, true},
                  {6, 1, false}, {3, 4, false}, {-1, 0, false}, {2, -1, false}, {5, INT32_MIN, false}}) {
-    PayloadHeader h = {};
-    h.entryCount = c.entries;
-    h.extractCount = c.extracts;
+    const PayloadHeader h = {PayloadMagic, 0, 0, 0, c.entries, c.extracts, {}, 0, 0};
     ASSERT_EQ(HasValidSlotCounts(&h) != 0, c.valid) << c.entries << "/" << c.extracts;
     if (c.valid) {
       PayloadSlots extracted = SelectExtractedSlots(&h), leading = SelectLeadingSlots(&h);
@@ -125,9 +116,7 @@ TEST(PayloadFormat, EntryKindBoundsAndTargetPath) {
   struct Bounds { int32_t offset, size, fileSize; bool fits; };
   for (Bounds c : {Bounds{100, 50, 150, true}, {100, 51, 150, false}, {150, 0, 150, true}, {151, 0, 150, false},
                    {-1, 10, 150, false}, {10, -1, 150, false}, {INT32_MAX - 4, 16, INT32_MAX, false}}) {
-    PayloadEntry e = Entry("x", "", "");
-    e.offset = c.offset;
-    e.size = c.size;
+    const PayloadEntry e = {c.offset, c.size, {}, {}, {}};
     EXPECT_EQ(EntryFitsInFile(&e, c.fileSize) != 0, c.fits) << c.offset << "+" << c.size;
   }
   struct Target { std::string folder; int extracted; const char* name; std::string path; };
