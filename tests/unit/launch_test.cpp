@@ -192,9 +192,8 @@ TEST(Splash, PaletteHoldsTheColourCubeThenTheMissingGreys) {
     const SplashColor& c = entries[i];
     colours.insert(c.red << 16 | c.green << 8 | c.blue);
     const bool onGrid = c.red % 51 == 0 && c.green % 51 == 0 && c.blue % 51 == 0, grey = c.red == c.green && c.green == c.blue;
-    EXPECT_TRUE(i < 216 ? onGrid && c.red / 51 * 36 + c.green / 51 * 6 + c.blue / 51 == int(i)
-                        : grey && !onGrid && c.red % 17 == 0 && (i == 216 || c.red > entries[i - 1].red)) << i;
-    EXPECT_EQ(c.flags, 0) << i;
+    EXPECT_TRUE(c.flags == 0 && (i < 216 ? onGrid && c.red / 51 * 36 + c.green / 51 * 6 + c.blue / 51 == int(i)
+                                         : grey && !onGrid && c.red % 17 == 0 && (i == 216 || c.red > entries[i - 1].red))) << i;
   }
   EXPECT_EQ(colours.size(), SplashPaletteSize);
   EXPECT_EQ(entries[SplashPaletteSize].red, 0xAB) << "written past the palette";

@@ -20,15 +20,13 @@ using Bytes = std::vector<uint8_t>;
 struct Sink {
   size_t limit = 64 << 20;
   int32_t refuseCall = 0, calls = 0;
-  Bytes bytes;
+  Bytes bytes = {};
 };
 
 int32_t Keep(void* context, int32_t byte) {
   Sink* s = static_cast<Sink*>(context);
   ++s->calls;
-  if (s->bytes.size() >= s->limit) return -1;
-  s->bytes.push_back(uint8_t(byte));
-  return byte;
+  return s->bytes.size() >= s->limit ? -1 : (s->bytes.push_back(uint8_t(byte)), byte);
 }
 
 int Decode(LzariDecoder* decoder, const Bytes& stream, Sink* sink) {
@@ -67,8 +65,7 @@ TEST(LzariDecoder, KnownStreamsDecodeToTheirTextsWithOneRecordWhateverItHeld) {
                         {"0xFF is a byte, not the end", {0xFF, 0, 0, 0}, std::string(255, '\0')},
                         {"empty text", {0, 0, 0, 0, 0x12, 0x34}, ""}, {"first byte refused", spaces, "", 0},
                         {"fourth byte refused", spaces, "   ", 3}, {"last byte refused", spaces, "         ", 9}}) {
-    Sink sink;
-    sink.limit = std::min(c.refuseAt, c.text.size() + 64);
+    Sink sink{std::min(c.refuseAt, c.text.size() + 64)};
     EXPECT_EQ(Decode(decoder.get(), c.stream, &sink), c.refuseAt == std::string::npos) << c.name;
     EXPECT_EQ(std::string(sink.bytes.begin(), sink.bytes.end()), c.text) << c.name;
     EXPECT_EQ(sink.calls, int32_t(c.refuseAt == std::string::npos ? c.text.size() : c.refuseAt + 1)) << c.name;
@@ -117,8 +114,7 @@ TEST(LzariRoundTrip, EveryKindOfTextComesBackExactlyOnBothPaths) {
   for (const auto& [name, text] : cases) {
     SCOPED_TRACE(std::string(name) + ", " + std::to_string(text.size()) + " bytes");
     const Bytes stream = LzariEncode(text.data(), text.size());
-    Sink bytewise;
-    bytewise.limit = text.size() + 64;
+    Sink bytewise{text.size() + 64};
     EXPECT_EQ(Decode(decoder.get(), stream, &bytewise), 1);
     EXPECT_TRUE(bytewise.bytes == text);
     // The launcher's path: straight into a buffer, handed over only when it is full.
@@ -126,16 +122,14 @@ TEST(LzariRoundTrip, EveryKindOfTextComesBackExactlyOnBothPaths) {
       if (text.size() > 100000 && capacity < 61) continue;
       Bytes buffer(capacity);
       uint32_t fill = 0;
-      Sink blocks;
-      blocks.limit = text.size();
+      Sink blocks{text.size()};
       EXPECT_EQ(LzariDecodeBuffered(decoder.get(), stream.data(), stream.size(), buffer.data(), capacity,
                                     KeepBlock, &blocks, &fill), 1) << capacity;
       EXPECT_EQ(blocks.bytes.size(), text.size() / capacity * capacity) << capacity;
       blocks.bytes.insert(blocks.bytes.end(), buffer.begin(), buffer.begin() + fill);
       EXPECT_TRUE(blocks.bytes == text) << capacity;
       if (text.size() < 2 * capacity) continue;
-      Sink refusing;
-      refusing.refuseCall = 2;
+      Sink refusing{64 << 20, 2};
       EXPECT_EQ(LzariDecodeBuffered(decoder.get(), stream.data(), stream.size(), buffer.data(), capacity,
                                     KeepBlock, &refusing, &fill), 0) << capacity;
       EXPECT_EQ(refusing.calls, 2) << "decoding went on after a refused block";
