@@ -15,11 +15,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Read(const fs::path& path) {
-  std::ostringstream s;
-  s << std::ifstream(path, std::ios::binary).rdbuf();
-  return s.str();
-}
+std::string Read(const fs::path& path) { return (std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str(); }
 
 void Write(const fs::path& path, const std::string& content) { std::ofstream(path, std::ios::binary) << content; }
 
@@ -40,10 +36,7 @@ struct Scratch {
   }
   ~Scratch() { fs::remove_all(dir); }
   std::string File(const char* name) const { return (dir / name).string(); }
-  std::string Build(const BuildOptions& o) const {
-    std::ostringstream progress;
-    return BuildProjector(o, progress);
-  }
+  std::string Build(const BuildOptions& o) const { std::ostringstream progress; return BuildProjector(o, progress); }
 };
 
 // A file's name gives the slot's fields ("NAME|EXTENSION|EXTRACT"), or a refusal.

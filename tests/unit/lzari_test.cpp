@@ -150,9 +150,7 @@ TEST(LzariModel, MatchesPlainCountsThroughManyHalvings) {
   codes.push_back('b');
   for (int step = 0; step < 200000; ++step) codes.push_back(skewed(random) % 314);
   for (size_t step = 0; step < codes.size(); ++step) {
-    uint32_t total = 0;
-    for (uint32_t n : counts) total += n;
-    if (total >= 32767)
+    if (std::accumulate(counts.begin(), counts.end(), 0u) >= 32767)
       for (uint32_t& n : counts) n = (n + 1) / 2;
     ++counts[codes[step]];
     UpdateSymbolModel(d.get(), d->charToSymbol[codes[step]]);

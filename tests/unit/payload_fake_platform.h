@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "payload/payload_reader.h"
@@ -81,10 +82,7 @@ inline PayloadPlatform FakePlatform::Calls() {
     return int32_t((o->position += n, n));
   };
   p.closeFile = [](void* c, PayloadFile file) { F(c)->open.erase(file); };
-  p.deleteFile = [](void* c, const char* path) {
-    F(c)->log.push_back(std::string("delete ") + path);
-    F(c)->files.erase(path);
-  };
+  p.deleteFile = [](void* c, const char* path) { F(c)->log.push_back(std::string("delete ") + path), F(c)->files.erase(path); };
   p.pathExists = [](void* c, const char* path) { return int(F(c)->files.count(path)); };
   p.allocateMemory = [](void* c, uint32_t flags, uint32_t size) -> void* {
     F(c)->allocations.push_back({flags, size});
@@ -95,15 +93,9 @@ inline PayloadPlatform FakePlatform::Calls() {
   p.lockMemory = [](void* c, void* block) { return F(c)->blocks.count(block) ? block : nullptr; };
   p.unlockMemory = [](void*, void*) {};
   p.freeMemory = [](void* c, void* block) { F(c)->blocks.erase(block) || (abort(), 0); };  // never allocated, or freed twice
-  p.setErrorMode = [](void* c, uint32_t mode) {
-    F(c)->errorModes.push_back(mode);
-    std::swap(F(c)->errorMode, mode);
-    return mode;
-  };
+  p.setErrorMode = [](void* c, uint32_t mode) { return F(c)->errorModes.push_back(mode), std::exchange(F(c)->errorMode, mode); };
   p.getWorkFolder = [](void* c, char* out) {
-    ++F(c)->workFolderCalls;
-    strcpy(out, F(c)->workFolder.c_str());
-    return int(!F(c)->workFolderFails);
+    return ++F(c)->workFolderCalls, strcpy(out, F(c)->workFolder.c_str()), int(!F(c)->workFolderFails);
   };
   p.isLeadByte = codePage;
   return p;
