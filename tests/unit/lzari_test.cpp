@@ -82,8 +82,7 @@ int32_t Count(void* context, int32_t byte) {
 // flush, the stream goes on in 1-bits, which decode as that match. Announcing 2^32 - 1
 // bytes, the last match carries the count past 2^32: decoding must still end there.
 TEST(LzariDecoder, SizeWithinFiftyNineOf4GiBStillEnds) {
-  Bytes zeros(200000, 0);
-  Bytes stream = LzariEncode(zeros.data(), zeros.size());
+  Bytes stream = LzariEncode(Bytes(200000, 0).data(), 200000);
   stream.resize(stream.size() - 3);
   memset(stream.data(), 0xFF, 4);
   auto decoder = std::make_unique<LzariDecoder>();

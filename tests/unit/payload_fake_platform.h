@@ -29,8 +29,7 @@ struct FakePlatform {
   bool workFolderFails = false;
   std::string workFolder = "C:\\TEMP\\TempFolder.aaa\\";
   LeadByteRule codePage = SingleByteCodePage;
-  // What happened.
-  std::vector<std::string> log;     // "create P", "delete P"
+  std::vector<std::string> log;     // what happened: "create P", "delete P"
   std::vector<int32_t> writeSizes;  // refused writes too
   std::vector<std::pair<uint32_t, uint32_t>> allocations;  // flags, size
   std::map<void*, std::vector<char>> blocks;                // live ones

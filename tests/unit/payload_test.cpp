@@ -54,8 +54,8 @@ Outcome Unpack(FakePlatform& fake, const std::string& image) {
 
 TEST(PayloadFormat, MagicIsStoredAsTheBytes10MCAndTheOptionIsBit8) {
   EXPECT_EQ(memcmp(&PayloadMagic, "10MC", 4), 0);
-  for (auto [flags, option] : {std::pair{0x100u, 1u}, {0x229Eu, 0u}, {0xFEFFu, 0u}, {~0u, 1u}})
-    EXPECT_EQ(PayloadOptionOf(flags), option) << std::hex << flags;
+  EXPECT_EQ(std::vector<uint32_t>({PayloadOptionOf(0x100), PayloadOptionOf(0x229E), PayloadOptionOf(0xFEFF), PayloadOptionOf(~0u)}),
+            std::vector<uint32_t>({1, 0, 0, 1}));
 }
 
 TEST(PayloadFormat, CountsSelectExtractedAndLeadingSlotsOrAreRefused) {
@@ -173,6 +173,7 @@ TEST(PayloadReader, DamagedMissingOrEmptyPayloadsWriteNothing) {
       {"movie offset far past the end", patched(MakeImage({}, 0, 0x100, 0x44), HeaderAt + 4, 0x7FFFFF00), 1, 1},
       {"counts outside the table", patched(good, HeaderAt + 16, 6), 1, 0},
       {"bad name in a leading slot", MakeImage({Stored("..\\x", "t", ""), Stored("c", "d", "")}, 1, 0x100, 0x44), 1, 0},
+      {"bad name in the last slot", MakeImage({Stored("c", "d", ""), Stored("..\\x", "t", "")}, 1, 0x100, 0x44), 1, 0},
       {"nothing to extract, bad leading name", MakeImage({Stored("..\\x", "t", "")}, 0, 0x100, 0x44), 1, 1},
       {"work folder fails", good, 1, 0, true},
   };
@@ -217,10 +218,8 @@ TEST(PayloadReader, SignedExecutableIsReadBeforeItsCertificateTable) {
 // double-byte code page (the platform's rule, not a single-byte one).
 TEST(PayloadExtraction, EveryKindOfEntryIsWrittenByteForByte) {
   const std::string text = Sample(3 * Block + 12345, 2), name = "\x95\x5C";  // a backslash alone in one byte
-  EntrySpec rest = Stored(name, "dat", Sample(100000, 1)), past = Stored("past", "dat", "");
-  rest.size = 0x7FFFFFF0;  // copied up to the end of the file
-  past.offset = 0x100000;  // an empty file
-  past.size = 10;
+  const EntrySpec rest = {name, "dat", "dat", Sample(100000, 1), -1, 0x7FFFFFF0};  // copied up to the end of the file
+  const EntrySpec past = {"past", "dat", "dat", "", 0x100000, 10};                 // starts past it: an empty file
   FakePlatform fake;
   fake.codePage = payload_fake::CodePage932;
   const std::string image =
