@@ -2,11 +2,11 @@
 // injects, and builders of executable images that carry a payload.
 #pragma once
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <set>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -145,11 +145,9 @@ inline void PutPeHeaders(std::string& image, uint32_t magic, uint32_t tableOffse
   const size_t pe = 0x40, directories = pe + 24 + (magic == 0x20B ? 112 : 96);
   image.replace(0, 2, "MZ");
   image.replace(pe, 4, std::string("PE\0\0", 4));
-  for (auto [at, value, bytes] : {std::tuple{size_t(0x3C), uint32_t(pe), 4}, {pe + 6, 1, 2},
-                                  {pe + 20, magic == 0x20B ? 240u : 224u, 2}, {pe + 24, magic, 2},
-                                  {directories - 4, 16, 4}, {directories + 32, tableOffset, 4},
-                                  {directories + 36, tableSize, 4}})
-    PutLE(image, at, value, bytes);
+  PutLE(image, 0x3C, pe, 4), PutLE(image, pe + 6, 1, 2), PutLE(image, pe + 20, magic == 0x20B ? 240 : 224, 2);
+  PutLE(image, pe + 24, magic, 2), PutLE(image, directories - 4, 16, 4);
+  PutLE(image, directories + 32, tableOffset, 4), PutLE(image, directories + 36, tableSize, 4);
 }
 
 }  // namespace payload_fake
