@@ -1,245 +1,153 @@
-// An in-memory stand-in for the Win32 calls of the payload reader: files, the global
-// heap, the error mode and the work folder, with the faults a test needs to inject.
+// An in-memory stand-in for the payload reader's Win32 calls, with the faults a test
+// injects, and builders of executable images that carry a payload.
 #pragma once
-#include <cstdint>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "payload/payload_reader.h"
 
 namespace payload_fake {
 
-struct OpenFile {
-  std::string path;
-  int64_t position = 0;
-  bool writable = false;
-};
-
-struct Block {
-  uint32_t flags;
-  uint32_t size;
-  void* memory;
-  int locks = 0;
-};
-
 // Code page 932's lead bytes: their second byte may be 0x5C, a backslash on its own.
-inline int CodePage932(uint8_t byte) {
-  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
+inline int CodePage932(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 
 struct FakePlatform {
   std::map<std::string, std::string> files;
-  std::set<std::string> folders;
-  std::map<int32_t, OpenFile> open;
-  int32_t nextHandle = 3;
-
-  // Faults.
-  std::set<std::string> uncreatable;   // createFile fails (held open elsewhere)
-  uint32_t largestAllocation = 0xFFFFFFFF;  // larger requests fail
-  int64_t diskSpace = -1;              // bytes the disk still takes; -1 unlimited
-  int shortWriteAt = 0;                // the n-th write call (from 1) is one byte short
-  int failWriteAt = 0;                 // the n-th write call answers -1
+  struct Open { std::string* data; int64_t position; bool writable; };
+  std::map<int32_t, Open> open;
+  // Faults. The disk is never unlimited, so a decoder fault that would write gigabytes
+  // fails fast instead of filling memory.
+  std::set<std::string> uncreatable;
+  uint32_t largestAllocation = 0xFFFFFFFF;
+  int64_t diskSpace = 64 << 20;
   bool workFolderFails = false;
   std::string workFolder = "C:\\TEMP\\TempFolder.aaa\\";
   LeadByteRule codePage = SingleByteCodePage;
-
-  // What happened.
-  std::vector<std::string> log;        // "create P", "delete P"
-  std::vector<int32_t> writeSizes;     // every write to a file open for writing
-  int writeCalls = 0;                  // every write call, refused ones included
+  std::vector<std::string> log;     // what happened: "create P", "delete P"
+  std::vector<int32_t> writeSizes;  // refused writes too
   std::vector<std::pair<uint32_t, uint32_t>> allocations;  // flags, size
-  std::map<void*, Block> blocks;       // live blocks
-  uint32_t errorMode = 0;
-  std::vector<uint32_t> errorModes;    // every mode set
+  std::map<void*, std::vector<char>> blocks;                // live ones
+  uint32_t errorMode = 0x8000;
+  std::vector<uint32_t> errorModes;
   int workFolderCalls = 0;
-
-  ~FakePlatform() {
-    for (auto& b : blocks) free(b.second.memory);
-  }
-
   PayloadPlatform Calls();
 };
 
-inline FakePlatform* Self(void* context) { return static_cast<FakePlatform*>(context); }
+inline FakePlatform* F(void* c) { return static_cast<FakePlatform*>(c); }
+inline FakePlatform::Open* Opened(void* c, PayloadFile f) { return F(c)->open.count(f) ? &F(c)->open[f] : nullptr; }
 
-inline PayloadFile OpenForReading(void* c, const char* path) {
-  FakePlatform* f = Self(c);
-  if (!f->files.count(path)) return PayloadFileError;
-  int32_t handle = f->nextHandle++;
-  f->open[handle] = OpenFile{path, 0, false};
+inline PayloadFile Track(void* c, const char* path, bool writable) {
+  const PayloadFile handle = 3 + (F(c)->open.empty() ? 0 : F(c)->open.rbegin()->first);
+  F(c)->open[handle] = {&F(c)->files[path], 0, writable};
   return handle;
-}
-
-inline PayloadFile CreateFile(void* c, const char* path) {
-  FakePlatform* f = Self(c);
-  f->log.push_back(std::string("create ") + path);
-  if (f->uncreatable.count(path) || f->folders.count(path)) return PayloadFileError;
-  f->files[path] = "";
-  int32_t handle = f->nextHandle++;
-  f->open[handle] = OpenFile{path, 0, true};
-  return handle;
-}
-
-inline int32_t SeekFile(void* c, PayloadFile file, int32_t offset, int32_t origin) {
-  FakePlatform* f = Self(c);
-  auto it = f->open.find(file);
-  if (it == f->open.end()) return -1;
-  int64_t base = origin == 2 ? static_cast<int64_t>(f->files[it->second.path].size()) : 0;
-  int64_t position = base + offset;
-  if (position < 0 || position > INT32_MAX) return -1;
-  it->second.position = position;  // past the end is allowed, as on Windows
-  return static_cast<int32_t>(position);
-}
-
-inline int32_t ReadFile(void* c, PayloadFile file, void* buffer, int32_t count) {
-  FakePlatform* f = Self(c);
-  auto it = f->open.find(file);
-  if (it == f->open.end() || count < 0) return -1;
-  const std::string& data = f->files[it->second.path];
-  int64_t available = static_cast<int64_t>(data.size()) - it->second.position;
-  if (available < 0) available = 0;
-  int32_t n = static_cast<int32_t>(available < count ? available : count);
-  if (n > 0) memcpy(buffer, data.data() + it->second.position, n);
-  it->second.position += n;
-  return n;
-}
-
-inline int32_t WriteFile(void* c, PayloadFile file, const void* buffer, int32_t count) {
-  FakePlatform* f = Self(c);
-  ++f->writeCalls;
-  auto it = f->open.find(file);
-  if (it == f->open.end() || !it->second.writable || count < 0) return -1;
-  f->writeSizes.push_back(count);
-  if (f->writeCalls == f->failWriteAt) return -1;
-  int32_t n = f->writeCalls == f->shortWriteAt && count > 0 ? count - 1 : count;
-  if (f->diskSpace >= 0 && n > f->diskSpace) n = static_cast<int32_t>(f->diskSpace);
-  if (f->diskSpace >= 0) f->diskSpace -= n;
-  std::string& data = f->files[it->second.path];
-  if (static_cast<int64_t>(data.size()) < it->second.position + n) {
-    data.resize(it->second.position + n);
-  }
-  if (n > 0) memcpy(&data[it->second.position], buffer, n);
-  it->second.position += n;
-  return n;
-}
-
-inline void CloseFile(void* c, PayloadFile file) { Self(c)->open.erase(file); }
-
-inline void DeleteFile(void* c, const char* path) {
-  FakePlatform* f = Self(c);
-  f->log.push_back(std::string("delete ") + path);
-  f->files.erase(path);
-}
-
-inline int PathExists(void* c, const char* path) {
-  FakePlatform* f = Self(c);
-  return f->files.count(path) || f->folders.count(path);
-}
-
-inline void* AllocateMemory(void* c, uint32_t flags, uint32_t size) {
-  FakePlatform* f = Self(c);
-  f->allocations.push_back({flags, size});
-  if (size > f->largestAllocation) return nullptr;
-  void* memory = flags & 0x40 ? calloc(size ? size : 1, 1) : malloc(size ? size : 1);
-  if (!(flags & 0x40)) memset(memory, 0xA5, size);  // fixed memory is not cleared
-  f->blocks[memory] = Block{flags, size, memory, 0};
-  return memory;
-}
-
-inline void* LockMemory(void* c, void* block) {
-  FakePlatform* f = Self(c);
-  auto it = f->blocks.find(block);
-  if (it == f->blocks.end()) return nullptr;
-  ++it->second.locks;
-  return block;
-}
-
-inline void UnlockMemory(void* c, void* block) { --Self(c)->blocks.at(block).locks; }
-
-inline void FreeMemory(void* c, void* block) {
-  FakePlatform* f = Self(c);
-  auto it = f->blocks.find(block);
-  if (it == f->blocks.end()) abort();  // freeing what was never allocated
-  free(it->second.memory);
-  f->blocks.erase(it);
-}
-
-inline uint32_t SetErrorMode(void* c, uint32_t mode) {
-  FakePlatform* f = Self(c);
-  uint32_t previous = f->errorMode;
-  f->errorMode = mode;
-  f->errorModes.push_back(mode);
-  return previous;
-}
-
-inline int GetWorkFolder(void* c, char* out) {
-  FakePlatform* f = Self(c);
-  ++f->workFolderCalls;
-  if (f->workFolderFails) return 0;
-  f->folders.insert(f->workFolder);
-  strcpy(out, f->workFolder.c_str());
-  return 1;
 }
 
 inline PayloadPlatform FakePlatform::Calls() {
-  return PayloadPlatform{this,         OpenForReading, CreateFile,   SeekFile,
-                         ReadFile,     WriteFile,      CloseFile,    DeleteFile,
-                         PathExists,   AllocateMemory, LockMemory,   UnlockMemory,
-                         FreeMemory,   SetErrorMode,   GetWorkFolder, codePage};
+  PayloadPlatform p;
+  p.context = this;
+  p.openFile = [](void* c, const char* path) { return F(c)->files.count(path) ? Track(c, path, 0) : PayloadFileError; };
+  p.createFile = [](void* c, const char* path) {
+    F(c)->log.push_back(std::string("create ") + path);
+    if (F(c)->uncreatable.count(path)) return PayloadFileError;
+    F(c)->files[path] = "";
+    return Track(c, path, 1);
+  };
+  p.seekFile = [](void* c, PayloadFile file, int32_t offset, int32_t origin) -> int32_t {
+    FakePlatform::Open* o = Opened(c, file);
+    int64_t at = (o && origin == 2 ? int64_t(o->data->size()) : 0) + offset;
+    return o && at >= 0 && at <= INT32_MAX ? int32_t(o->position = at) : -1;  // past the end is allowed
+  };
+  p.readFile = [](void* c, PayloadFile file, void* buffer, int32_t count) -> int32_t {
+    FakePlatform::Open* o = Opened(c, file);
+    if (!o || count < 0) return -1;
+    int64_t n = std::max<int64_t>(0, std::min<int64_t>(count, int64_t(o->data->size()) - o->position));
+    if (n > 0) memcpy(buffer, o->data->data() + o->position, n);
+    return int32_t((o->position += n, n));
+  };
+  p.writeFile = [](void* c, PayloadFile file, const void* buffer, int32_t count) -> int32_t {
+    FakePlatform::Open* o = Opened(c, file);
+    if (o) F(c)->writeSizes.push_back(count);
+    if (!o || !o->writable || count < 0) return -1;
+    int32_t n = int32_t(std::min<int64_t>(count, F(c)->diskSpace));
+    F(c)->diskSpace -= n;
+    o->data->resize(std::max<size_t>(o->data->size(), o->position + n));
+    memcpy(&(*o->data)[0] + o->position, buffer, n);
+    return int32_t((o->position += n, n));
+  };
+  p.closeFile = [](void* c, PayloadFile file) { F(c)->open.erase(file); };
+  p.deleteFile = [](void* c, const char* path) { F(c)->log.push_back(std::string("delete ") + path), F(c)->files.erase(path); };
+  p.pathExists = [](void* c, const char* path) { return int(F(c)->files.count(path)); };
+  p.allocateMemory = [](void* c, uint32_t flags, uint32_t size) -> void* {
+    F(c)->allocations.push_back({flags, size});
+    if (size > F(c)->largestAllocation) return nullptr;
+    std::vector<char> memory(size + 1, flags & 0x40 ? 0 : 0xA5);  // fixed memory is not cleared
+    return F(c)->blocks.emplace(memory.data(), std::move(memory)).first->first;
+  };
+  p.lockMemory = [](void* c, void* block) { return F(c)->blocks.count(block) ? block : nullptr; };
+  p.unlockMemory = [](void*, void*) {};
+  p.freeMemory = [](void* c, void* block) { F(c)->blocks.erase(block) || (abort(), 0); };  // never allocated, or freed twice
+  p.setErrorMode = [](void* c, uint32_t mode) { return F(c)->errorModes.push_back(mode), std::exchange(F(c)->errorMode, mode); };
+  p.getWorkFolder = [](void* c, char* out) {
+    return ++F(c)->workFolderCalls, strcpy(out, F(c)->workFolder.c_str()), int(!F(c)->workFolderFails);
+  };
+  p.isLeadByte = codePage;
+  return p;
 }
 
-// Builds executable images with a payload for the tests.
+// A slot with its text fields filled as far as they hold (no terminator when full).
+inline PayloadEntry Entry(const std::string& name, const std::string& ext, const std::string& extract) {
+  PayloadEntry e = {};
+  memcpy(e.name, name.data(), std::min(name.size(), sizeof e.name));
+  memcpy(e.extension, ext.data(), std::min(ext.size(), sizeof e.extension));
+  memcpy(e.extractExtension, extract.data(), std::min(extract.size(), sizeof e.extractExtension));
+  return e;
+}
+
 struct EntrySpec {
-  std::string name;
-  std::string extension;
-  std::string extractExtension;
-  std::string data;          // what lies in the file at the entry's offset
-  int32_t offset = -1;       // -1: where the data is placed
-  int32_t size = -1;         // -1: the data's length
+  std::string name, extension, extractExtension;
+  std::string data;     // what lies in the file at the entry's offset
+  int32_t offset = -1;  // -1: where the data is placed
+  int32_t size = -1;    // -1: the data's length
 };
 
-inline void PutText(char* field, size_t width, const std::string& text) {
-  memset(field, 0, width);
-  memcpy(field, text.data(), text.size() < width ? text.size() : width);
-}
+const uint32_t HeaderAt = 512;
 
-// Stub bytes, the header at `headerOffset`, entry data after it, a movie, the trailer.
-inline std::string MakeImage(const std::vector<EntrySpec>& entries, int32_t extractCount,
-                             uint32_t flags = 0, uint32_t flags2 = 0,
-                             PayloadHeader* headerOut = nullptr) {
-  const uint32_t headerOffset = 512;
-  std::string image(headerOffset, 'M');
-  PayloadHeader header;
-  memset(&header, 0, sizeof header);
-  header.magic = PayloadMagic;
-  header.flags = flags;
-  header.flags2 = flags2;
-  header.entryCount = static_cast<int32_t>(entries.size());
-  header.extractCount = extractCount;
+// Stub bytes, the header at HeaderAt, the entries' data, a movie, the trailer.
+inline std::string MakeImage(const std::vector<EntrySpec>& entries, int32_t extractCount, uint32_t flags = 0,
+                             uint32_t flags2 = 0) {
+  PayloadHeader h = {PayloadMagic, 0, flags, flags2, int32_t(entries.size()), extractCount, {}, 0, 0};
   std::string data;
-  int32_t at = headerOffset + PayloadHeaderSize;
   for (size_t i = 0; i < entries.size() && i < 5; ++i) {
     const EntrySpec& e = entries[i];
-    PayloadEntry& slot = header.entries[i];
-    slot.offset = e.offset >= 0 ? e.offset : at;
-    slot.size = e.size >= 0 ? e.size : static_cast<int32_t>(e.data.size());
-    PutText(slot.name, sizeof slot.name, e.name);
-    PutText(slot.extension, sizeof slot.extension, e.extension);
-    PutText(slot.extractExtension, sizeof slot.extractExtension, e.extractExtension);
+    h.entries[i] = Entry(e.name, e.extension, e.extractExtension);
+    h.entries[i].offset = e.offset >= 0 ? e.offset : int32_t(HeaderAt + PayloadHeaderSize + data.size());
+    h.entries[i].size = e.size >= 0 ? e.size : int32_t(e.data.size());
     data += e.data;
-    at += static_cast<int32_t>(e.data.size());
   }
-  header.movieOffset = at;
-  image.append(reinterpret_cast<const char*>(&header), sizeof header);
-  image += data;
-  image += "MOVIE";
-  image.append(reinterpret_cast<const char*>(&headerOffset), 4);
-  if (headerOut) *headerOut = header;
-  return image;
+  h.movieOffset = int32_t(HeaderAt + PayloadHeaderSize + data.size());
+  return std::string(HeaderAt, 'M') + std::string(reinterpret_cast<const char*>(&h), sizeof h) + data + "MOVIE" +
+         std::string(reinterpret_cast<const char*>(&HeaderAt), 4);
+}
+
+inline void PutLE(std::string& image, size_t at, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) image[at + i] = char(value >> (8 * i));
+}
+
+// PE headers at the start of `image`: one section, an optional header of `magic` with 16
+// directories, and the security directory naming a certificate table.
+inline void PutPeHeaders(std::string& image, uint32_t magic, uint32_t tableOffset, uint32_t tableSize) {
+  const size_t pe = 0x40, directories = pe + 24 + (magic == 0x20B ? 112 : 96);
+  image.replace(0, 2, "MZ");
+  image.replace(pe, 4, std::string("PE\0\0", 4));
+  PutLE(image, 0x3C, pe, 4), PutLE(image, pe + 6, 1, 2), PutLE(image, pe + 20, magic == 0x20B ? 240 : 224, 2);
+  PutLE(image, pe + 24, magic, 2), PutLE(image, directories - 4, 16, 4);
+  PutLE(image, directories + 32, tableOffset, 4), PutLE(image, directories + 36, tableSize, 4);
 }
 
 }  // namespace payload_fake
