@@ -1,123 +1,139 @@
-// The runtime's restart and shutdown requests, seen in the real calls the launcher
-// makes (Wine's relay trace, in a prefix of their own: a forced restart under Wine
-// ends every process of the prefix).
+// The calls that end a launch, seen in Wine's relay trace: the restart and shutdown
+// requests with the shutdown privilege, and the failure message's style. They run in a
+// prefix of their own, since a forced restart under Wine ends every process of its prefix.
+#include <fnmatch.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
 
 #include "tests/e2e/harness.h"
-#include "tests/e2e/relay_trace.h"
 
 namespace e2e {
 namespace {
 
-std::string ProbeExe() { return RelayWindowsPath(WinDir() + "/tests/probe.exe"); }
+namespace fs = std::filesystem;
 
-// The calls from the platform query on: the restart path and the exit.
-std::vector<TracedCall> FromVersionQuery(const std::vector<TracedCall>& calls) {
-  for (size_t i = 0; i < calls.size(); ++i) {
-    if (calls[i].function == "GetVersionExA") {
-      return std::vector<TracedCall>(calls.begin() + i, calls.end());
-    }
-  }
-  return {};
+// A path as the relay prefix sees it: its C: is not the shared prefix's.
+std::string Z(const std::string& unixPath) {
+  std::string path = "Z:" + fs::absolute(unixPath).lexically_normal().string();
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
 }
 
-bool AnyExitWindowsEx(const TracedRun& run) {
-  for (const std::string& line : run.lines) {
-    if (line.find("ExitWindowsEx") != std::string::npos) return true;
+// Runs Wine in the relay prefix with `debug` as WINEDEBUG; returns stdout, stderr in `trace`.
+std::string RunInRelayPrefix(const std::string& prefix, const std::vector<std::string>& args,
+                             const char* debug, std::string* trace = nullptr) {
+  std::string out = prefix + ".out", err = prefix + ".err";
+  std::vector<char*> argv;
+  std::string wine = WineCommand();
+  argv.push_back(wine.data());
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    setenv("WINEPREFIX", prefix.c_str(), 1);
+    setenv("WINEDEBUG", debug, 1);
+    freopen(out.c_str(), "w", stdout);
+    freopen(err.c_str(), "w", stderr);
+    execv(argv[0], argv.data());
+    _exit(127);
   }
-  return false;
+  waitpid(pid, nullptr, 0);
+  if (trace) *trace = ReadFile(err);
+  return ReadFile(out);
 }
 
-TEST(RestartSystem, RuntimeResultsReachExitWindowsExWithForcedFlags) {
-  struct Case {
-    const char* name;
-    const char* exeName;     // WIN98.EXE is told by Wine that it runs on Windows 98
-    const char* result;      // what the runtime returns
-    bool dropPrivilege;      // started with a token without SeShutdownPrivilege
-    const char* flags;       // ExitWindowsEx's flags, or null for no request
-    bool tokenCalls;         // the privilege is asked for
-    const char* lastError;   // what AdjustTokenPrivileges left
-  };
-  const Case cases[] = {
-      {"restart", "MOVIE.EXE", "1", false, "00000006", true, "00000000"},
-      {"shutdown", "MOVIE.EXE", "2", false, "00000005", true, "00000000"},
-      {"no_privilege", "MOVIE.EXE", "1", true, nullptr, true, "00000514"},
-      {"not_nt", "WIN98.EXE", "1", false, "00000006", false, nullptr},
-      {"not_nt_shutdown", "WIN98.EXE", "2", false, "00000005", false, nullptr},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    RelaySession session;  // ends with the prefix's wineserver, whatever the request did
-    std::string root = MakeRelaySandbox(std::string("restart_") + c.name);
-    std::string exe = root + "/app/" + c.exeName;
-    CopyFile(Launcher(), exe);
-    CopyFile(TestRuntime(), root + "/app/cine.dll");
-    std::string probe = ProbeExe() + " run --env CINE_RESULT=" + c.result +
-                        " --env CINE_REPORT=" + RelayWindowsPath(root + "/report.txt") +
-                        " --answer none --timeout " + std::to_string(30000 * TimeFactor()) +
-                        " " + RelayWindowsPath(exe);
-    std::vector<std::string> args;
-    if (c.dropPrivilege) {
-      args = {RelayWindowsPath(WinDir() + "/tests/uidriver.exe"), "drop-privilege",
-              "SeShutdownPrivilege", probe};
-    } else {
-      args = {ProbeExe(), "run", "--env", std::string("CINE_RESULT=") + c.result, "--env",
-              "CINE_REPORT=" + RelayWindowsPath(root + "/report.txt"), "--answer", "none",
-              "--timeout", std::to_string(30000 * TimeFactor()), RelayWindowsPath(exe)};
-    }
-    TracedRun run = RunTraced(args);
-    if (c.dropPrivilege) {
-      ASSERT_EQ(OutputValue(run.output, "token_has_privilege"), "0") << run.output;
-    }
-    std::string pidText = OutputValue(run.output, "pid");
-    ASSERT_FALSE(pidText.empty()) << run.output;
-    std::string report = ReadFile(root + "/report.txt");
-    EXPECT_NE(report.find(std::string("result=") + c.result), std::string::npos) << report;
-
-    std::vector<TracedCall> calls = FromVersionQuery(CallsOf(run, std::stoi(pidText)));
-    std::vector<std::string> expected = {"GetVersionExA"};
-    if (c.tokenCalls) {
-      expected.insert(expected.end(), {"OpenProcessToken", "LookupPrivilegeValueA",
-                                       "AdjustTokenPrivileges", "GetLastError", "CloseHandle"});
-    }
-    if (c.flags) expected.push_back("ExitWindowsEx");
-    expected.push_back("ExitProcess");
-    std::string names;
-    for (const std::string& e : expected) names += (names.empty() ? "" : ",") + e;
-    ASSERT_EQ(Describe(calls), names);
-
-    size_t at = 1;
-    if (c.tokenCalls) {
-      // The current process's token, opened for adjusting and querying (0x28).
-      EXPECT_EQ(calls[1].args.at(1), "00000028");
-      EXPECT_EQ(calls[1].result, "00000001");
-      EXPECT_NE(calls[2].args.at(1).find("\"SeShutdownPrivilege\""), std::string::npos);
-      const TracedCall& adjust = calls[3];
-      EXPECT_EQ(adjust.args.at(1), "00000000");  // not "disable all"
-      EXPECT_EQ(adjust.args.at(3), "00000000");  // no previous state asked for
-      EXPECT_EQ(adjust.args.at(4), "00000000");
-      EXPECT_EQ(adjust.args.at(5), "00000000");
-      EXPECT_EQ(calls[4].result, c.lastError);
-      // The handle closed is the token that was adjusted.
-      EXPECT_EQ(calls[5].args.at(0), adjust.args.at(0));
-      at = 6;
-    }
-    if (c.flags) {
-      EXPECT_EQ(calls[at].args.at(0), c.flags);
-      EXPECT_EQ(calls[at].args.at(1), "00000000");
-      EXPECT_EQ(calls[at].result, "00000001") << "Wine accepted the request";
-      ++at;
-    } else {
-      EXPECT_FALSE(AnyExitWindowsEx(run)) << "no process may ask for a restart";
-    }
-    // Exit code 0, and no message box on the way.
-    EXPECT_EQ(calls[at].args.at(0), "00000000");
-    for (const std::string& line : run.lines) {
-      EXPECT_EQ(line.find("MessageBoxA"), std::string::npos) << line;
-    }
-    EXPECT_EQ(OutputValue(run.output, "box.caption"), "");
+// The prefix, booted on first use, tracing only the calls watched here; a program
+// named WIN98.EXE is told that it runs on a platform other than NT.
+std::string RelayPrefix(const Sandbox& box) {
+  std::string prefix = fs::path(box.root).parent_path().parent_path() / "cine-relay/prefix";
+  if (!fs::exists(prefix + "/system.reg")) {
+    fs::create_directories(prefix);
+    RunInRelayPrefix(prefix, {"wineboot", "-i"}, "-all");
   }
+  WriteFile(prefix + ".reg",
+            "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Debug]\r\n\"RelayInclude\"=\"user32.MessageBoxA;"
+            "user32.ExitWindowsEx;kernel32.ExitProcess;kernel32.GetVersionExA;advapi32.OpenProcessToken;"
+            "advapi32.LookupPrivilegeValueA;advapi32.AdjustTokenPrivileges;kernel32.GetLastError\"\r\n\r\n"
+            "[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\WIN98.EXE]\r\n\"Version\"=\"win98\"\r\n");
+  RunInRelayPrefix(prefix, {"reg", "import", Z(prefix + ".reg")}, "-all");
+  return prefix;
 }
+
+// The launcher's own traced calls, one a line: "Name(arguments)" and "Name=result".
+std::string LauncherCalls(const std::string& trace, const std::string& pid) {
+  char prefix[16];
+  snprintf(prefix, sizeof prefix, "%04lx:", std::stoul(pid));
+  std::istringstream in(trace);
+  std::string calls;
+  for (std::string line; std::getline(in, line);) {
+    size_t call = line.find(":Call "), ret = line.find(":Ret  ");
+    if (line.rfind(prefix, 0) != 0 || (call == std::string::npos && ret == std::string::npos)) continue;
+    size_t at = std::min(call, ret) + 6;
+    std::string name = line.substr(at, line.find('(', at) - at);
+    name = name.substr(name.find('.') + 1);
+    if (call != std::string::npos) calls += name + line.substr(line.find('('), line.rfind(" ret=") - line.find('(')) + "\n";
+    else calls += name + "=" + line.substr(line.find("retval=") + 7, 8) + "\n";
+  }
+  return calls;
+}
+
+struct Ending {
+  const char* name;
+  const char* exe;     // WIN98.EXE: not NT
+  const char* result;  // the runtime's
+  bool dropPrivilege;  // started with a token without SeShutdownPrivilege
+  const char* answer;
+  const char* seen;    // glob over the launcher's calls, in order
+  const char* unseen;  // glob that must not match them
+};
+
+#define TOKEN "OpenProcessToken(*,00000028,*)*LookupPrivilegeValueA(00000000,*SeShutdownPrivilege*" \
+              "AdjustTokenPrivileges(*,00000000,*,00000000,00000000,00000000)*GetLastError="
+const Ending Endings[] = {
+    {"restart", "MOVIE.EXE", "1", false, "none", "*" TOKEN "00000000*ExitWindowsEx(00000006,00000000)*ExitProcess(00000000)*", "*MessageBoxA*"},
+    {"shutdown", "MOVIE.EXE", "2", false, "none", "*" TOKEN "00000000*ExitWindowsEx(00000005,00000000)*ExitProcess(00000000)*", "*MessageBoxA*"},
+    {"no_privilege", "MOVIE.EXE", "1", true, "none", "*" TOKEN "00000514*ExitProcess(00000000)*", "*ExitWindowsEx*"},
+    {"not_nt", "WIN98.EXE", "1", false, "none", "*GetVersionExA(*ExitWindowsEx(00000006,00000000)*", "*OpenProcessToken*"},
+    {"failed_box", "MOVIE.EXE", "0", false, "ok", "*MessageBoxA(00000000,*,*,00041010)*ExitProcess(00000001)*", "*ExitWindowsEx*"},
+    {"not_found_box", "MOVIE.EXE", "", false, "cancel", "*MessageBoxA(00000000,*,*,00041011)*ExitProcess(00000000)*", "*ExitWindowsEx*"},
+};
+
+void PrintTo(const Ending& e, std::ostream* out) { *out << e.name; }
+
+class EndingCalls : public testing::TestWithParam<Ending> {};
+
+TEST_P(EndingCalls, AreTheExpectedOnes) {
+  const Ending& e = GetParam();
+  Sandbox box = MakeSandbox(std::string("ending_") + e.name);
+  std::string prefix = RelayPrefix(box), exe = box.app + "/" + e.exe;
+  CopyFile(Launcher(), exe);
+  if (*e.result) CopyFile(TestRuntime(), box.app + "/cine.dll");
+  std::string probe = Z(WinDir() + "/tests/probe.exe");
+  std::vector<std::string> args = {probe, "run", "--env", std::string("CINE_RESULT=") + e.result, "--answer", e.answer,
+                                   "--timeout", std::to_string(30000 * TimeFactor()), Z(exe)};
+  if (e.dropPrivilege) {
+    std::string line;
+    for (const std::string& a : args) line += (line.empty() ? "" : " ") + a;
+    args = {Z(WinDir() + "/tests/uidriver.exe"), "drop-privilege", "SeShutdownPrivilege", line};
+  }
+  std::string trace;
+  std::string output = RunInRelayPrefix(prefix, args, "+relay,+pid", &trace);
+  RunInRelayPrefix(prefix, {"--server", "-k"}, "-all");  // whatever the request left running
+  ASSERT_EQ(output.find("token_has_privilege=1"), std::string::npos) << "the privilege was not dropped";
+  std::map<std::string, std::string> probed = ParseKeyValues(output);
+  ASSERT_FALSE(probed["pid"].empty()) << output;
+  std::string calls = LauncherCalls(trace, probed["pid"]);
+  EXPECT_EQ(fnmatch(e.seen, calls.c_str(), 0), 0) << calls;
+  EXPECT_NE(fnmatch(e.unseen, calls.c_str(), 0), 0) << calls;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, EndingCalls, testing::ValuesIn(Endings),
+                         [](const testing::TestParamInfo<Ending>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace e2e
