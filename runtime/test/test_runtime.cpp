@@ -34,6 +34,12 @@ void WriteNumber(const char* key, long long value) {
   WriteLine(key, text);
 }
 
+int ParseInteger(const char* text) {
+  int value = 0;
+  for (const char* c = text + (*text == '-'); *c >= '0' && *c <= '9'; ++c) value = value * 10 + (*c - '0');
+  return *text == '-' ? -value : value;
+}
+
 int ReadVariable(const char* name, char* value) {
   DWORD length = GetEnvironmentVariableA(name, value, MAX_PATH);
   return length > 0 && length < MAX_PATH;
@@ -155,13 +161,7 @@ extern "C"
   if (params->workFolder) ReportWorkFolder(params->workFolder);
   if (ReadVariable("CINE_CLOSE_SPLASH", value) && params->closeSplash) CloseSplash(params);
 
-  int result = 7;
-  if (ReadVariable("CINE_RESULT", value)) {
-    int sign = value[0] == '-' ? -1 : 1;
-    result = 0;
-    for (const char* c = value + (sign < 0); *c >= '0' && *c <= '9'; ++c) result = result * 10 + (*c - '0');
-    result *= sign;
-  }
+  int result = ReadVariable("CINE_RESULT", value) ? ParseInteger(value) : 7;
   WriteNumber("result", result);
   if (report != INVALID_HANDLE_VALUE) CloseHandle(report);
   if (ReadVariable("CINE_READY", value)) {

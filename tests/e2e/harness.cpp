@@ -2,6 +2,7 @@
 #include "tests/e2e/harness.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -28,18 +30,17 @@ std::string PrefixDir() {
   return EnvOr("WINEPREFIX", fs::weakly_canonical(std::string(CINE_BUILD_ROOT) + "/wine/prefix"));
 }
 
-// The Wine environment, set once per test process; boots the prefix if it is new.
+// The Wine environment, set once per test process; a new prefix is booted first.
 void PrepareWine() {
-  static bool ready = false;
-  if (ready) return;
-  setenv("WINEPREFIX", PrefixDir().c_str(), 1);
-  setenv("WINEDEBUG", "-all", 1);
-  setenv("WINEDLLOVERRIDES", EnvOr("WINEDLLOVERRIDES", "mscoree,mshtml=").c_str(), 1);
-  if (!fs::exists(PrefixDir() + "/system.reg")) {
+  static const bool ready = [] {
+    setenv("WINEPREFIX", PrefixDir().c_str(), 1);
+    setenv("WINEDEBUG", "-all", 1);
+    setenv("WINEDLLOVERRIDES", EnvOr("WINEDLLOVERRIDES", "mscoree,mshtml=").c_str(), 1);
     fs::create_directories(PrefixDir());
-    (void)system((WineCommand() + " wineboot -i >/dev/null 2>&1").c_str());
-  }
-  ready = true;
+    std::string boot = WineCommand() + " wineboot -i >/dev/null 2>&1";
+    return fs::exists(PrefixDir() + "/system.reg") || system(boot.c_str()) == 0;
+  }();
+  if (!ready) throw std::runtime_error("the Wine prefix could not be booted");
 }
 
 }  // namespace
@@ -60,10 +61,9 @@ std::string ToWindowsPath(const std::string& unixPath) {
 
 Sandbox MakeSandbox(const std::string& name) {
   PrepareWine();
-  Sandbox box{PrefixDir() + "/drive_c/t/" + name, "", ""};
+  std::string root = PrefixDir() + "/drive_c/t/" + name;
+  Sandbox box{root, root + "/tmp", root + "/app"};
   fs::remove_all(box.root);
-  box.tmp = box.root + "/tmp";
-  box.app = box.root + "/app";
   fs::create_directories(box.tmp);
   fs::create_directories(box.app);
   return box;
@@ -85,7 +85,11 @@ int StartWine(const std::vector<std::string>& args, const std::string& outputFil
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   pid_t pid = fork();
-  if (pid == 0) {
+  if (pid == 0) {  // the child: stdout to the file, stderr (Wine's chatter) nowhere
+    // A launcher that writes without end (a length decoded wrongly, say) dies at 256 MiB
+    // a file instead of filling the disk.
+    rlimit fileSize = {256 << 20, 256 << 20};
+    setrlimit(RLIMIT_FSIZE, &fileSize);
     dup2(open(outputFile.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644), 1);
     dup2(open("/dev/null", O_WRONLY), 2);
     execv(argv[0], argv.data());

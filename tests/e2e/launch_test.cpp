@@ -20,34 +20,115 @@ namespace fs = std::filesystem;
 
 struct Scenario {
   const char* name;
-  // The projector: app/MOVIE.EXE made by cinepack from the launcher ("twin": its test
-  // twin, which takes "cinecrt.dll" for msvcrt.dll) with these options, "{src}" the
-  // sandbox's src/; or, with no options, the bare executable.
-  const char* exe;
-  const char* pack;
-  // "path=what" under the sandbox ("shared/" is the shared player folder); what is a
-  // library (test, cdecl, noexport, crt), random:N or text:N bytes, abandoned (a work
-  // folder its run left, lock and all), link:PATH, readonly:TEXT, taken:N (N lockless
-  // folders TempFolder.aaa on), or the file's text.
-  std::vector<const char*> files;
-  std::vector<const char*> env;  // for the runtime: CINE_RESULT=...
-  const char* start;  // command line (raw, "{exe}" the program), or null for "{exe}"
-  int show;           // STARTF_USESHOWWINDOW, or -1
-  const char* where;  // tmp=missing|N (a TMP N characters long), cwd=N, or null
-  const char* answer;
-  const char* htm;    // the ".htm" type's open command ("" none), or null: untouched
-  // Expected:
+  // app/MOVIE.EXE is the bare launcher ("twin": its test twin, which takes "cinecrt.dll"
+  // for msvcrt.dll), or made by cinepack with "pack:OPTIONS" ({src}: the sandbox's src/).
+  // "env:K=V" for the runtime (LC_ALL: for Wine); "start:" the raw command line ({exe}:
+  // the program); "show:N"; "answer:cancel"; "tmp:missing|N" (TMP N characters long);
+  // "cwd:N"; "htm:COMMAND" (the ".htm" type's open command, "" none); "cut": the first
+  // entry's size cut to 3. Else "path=what" under the sandbox ("shared/": the shared
+  // player folder), what a library (test, cdecl, noexport, crt), random:N or text:N
+  // bytes, abandoned (a dead run's work folder), link:PATH, readonly:TEXT, taken:N (N
+  // lockless folders from TempFolder.aaa on), or the file's text.
+  std::vector<const char*> given;
   int exitCode;
-  const char* box;                 // message text, or null for no box
-  std::vector<const char*> report; // key=value the runtime received; none: not called
-  std::vector<const char*> after;  // paths that exist afterwards, "!path" that do not
-  const char* browser;             // what the registered program got, "" not started
+  const char* box;  // the message's text, or null for no box
+  // "key=value" the runtime received (none: it was not called), "+path" and "!path"
+  // that exist and do not afterwards, "browser:" what the registered program got.
+  std::vector<const char*> expect;
 };
+void PrintTo(const Scenario& s, std::ostream* out) { *out << s.name; }
 
 const char Lock[] = "Quorvantix.lok";
+const char* const Twin = "twin";
 
-std::string Address(const std::string& segment) {
-  return DownloadBaseAddress + segment + "lumenreel/download/?P1_Prod_Version=LRArchive10.1.0";
+const Scenario Scenarios[] = {
+    // Where cine.dll is found, and all it is handed; the current directory is restored.
+    {"beside", {"app/cine.dll=test"}, 0, nullptr,
+     {"runtimeLocation=1", "runtime_path={app}\\cine.dll", "cwd={root}", "version=2", "size=28",
+      "closeSplash_set=0", "splashThreadId=0", "workFolder=(null)", "payloadOption=0", "instance_is_exe=1",
+      "previous=0", "show=10", "cmdline="}},
+    {"nodix", {"app/Nodix/cine.dll=test"}, 0, nullptr,
+     {"runtimeLocation=3", "runtime_path={app}\\Nodix\\cine.dll", "cwd={root}"}},
+    {"beside_before_nodix", {"app/cine.dll=test", "app/Nodix/cine.dll=test"}, 0, nullptr, {"runtimeLocation=1"}},
+    {"shared", {"shared/cine.dll=test"}, 0, nullptr,
+     {"runtimeLocation=4", "runtime_path=C:\\windows\\system32\\Quorvant\\Lumenreel 10\\cine.dll", "cwd={root}"}},
+    {"nodix_before_shared", {"app/Nodix/cine.dll=test", "shared/cine.dll=test"}, 0, nullptr, {"runtimeLocation=3"}},
+    // The command line after the program's name, byte for byte, and the show state.
+    {"command_line", {"app/cine.dll=test", "start:\"{exe}\"  \t -play  \"two words\" 'x' ", "show:0"}, 0, nullptr,
+     {"cmdline=-play  \"two words\" 'x' ", "show=0"}},
+    // The runtime's result: 0 is a failure, with exit code 1; any other a normal end.
+    {"runtime_failed", {"app/cine.dll=test", "env:CINE_RESULT=0"}, 1, CannotRunText, {"result=0"}},
+    {"runtime_minus_one", {"app/cine.dll=test", "env:CINE_RESULT=-1"}, 0, nullptr, {"result=-1"}},
+    {"entry_point_missing", {"app/cine.dll=noexport"}, 0, CannotRunText, {}},
+    {"no_current_directory", {"app/cine.dll=test", "cwd:257"}, 0, CannotRunText, {}},
+    // msvcrt.dll: the standard search, then the work folder, beside, Nodix; not shared.
+    {"msvcrt_missing", {Twin, "app/cine.dll=test", "shared/cinecrt.dll=crt"}, 0, MsvcrtMissingText, {}},
+    {"msvcrt_nodix", {Twin, "app/cine.dll=test", "app/Nodix/cinecrt.dll=crt"}, 0, nullptr,
+     {"crt_path={app}\\Nodix\\cinecrt.dll", "runtimeLocation=1", "cwd={root}"}},
+    {"msvcrt_work_folder_first", {Twin, "pack:--extract {src}/cine.dll --extract {src}/cinecrt.dll",
+     "src/cine.dll=test", "src/cinecrt.dll=crt", "app/Nodix/cinecrt.dll=crt"}, 0, nullptr,
+     {"crt_path={wf}cinecrt.dll", "runtimeLocation=2", "payloadOption=0", "cwd={root}"}},
+    // The payload: its entries byte for byte in TempFolder.aaa, cine.dll loaded from there.
+    {"payload", {"pack:--option --extract {src}/cine.dll:compress --extract {src}/big.bin --extract "
+     "{src}/notes.txt:compress --extract {src}/exact.dat:compress --extract {src}/empty.ini", "src/cine.dll=test",
+     "src/big.bin=random:100000", "src/notes.txt=text:150000", "src/exact.dat=random:32768", "src/empty.ini=",
+     "app/cine.dll=noexport"}, 0, nullptr,
+     {"workFolder={wf}", "runtimeLocation=2", "runtime_path={wf}cine.dll", "payloadOption=1", "cwd={root}"}},
+    {"cdecl_runtime", {"pack:--extract {src}/cine.dll:compress", "src/cine.dll=cdecl", "env:CINE_RESULT=0"}, 1,
+     CannotRunText, {"runtimeLocation=2", "result=0"}},
+    {"runtime_load_failed", {"pack:--extract {src}/README.TXT", "src/README.TXT=read me", "app/cine.dll=test",
+     "app/Nodix/cine.dll=test"}, 0, CannotCreateText, {}},
+    {"nothing_to_extract", {"pack:--option --leading save.dat", "app/cine.dll=test"}, 0, nullptr,
+     {"workFolder=(null)", "runtimeLocation=1", "payloadOption=1"}},
+    {"leading_entries", {"pack:--leading save.dat --leading prefs.ini --extract {src}/cine.dll", "src/cine.dll=test",
+     "app/save.dat=x", "app/prefs.ini=x", "app/other.dat=x", "app/save.ini=x", "save.dat=x", "app/Nodix/save.dat=x"},
+     0, nullptr, {"runtimeLocation=2", "!app/save.dat", "!app/prefs.ini", "+app/other.dat", "+app/save.ini",
+     "+save.dat", "+app/Nodix/save.dat"}},
+    // A target that cannot be created (the run's own lock file) counts as written when
+    // stored, and fails the extraction when compressed.
+    {"held_target_stored", {"pack:--extract {src}/Quorvantix.lok --extract {src}/cine.dll",
+     "src/Quorvantix.lok=not a lock", "src/cine.dll=test"}, 0, nullptr, {"runtimeLocation=2"}},
+    {"held_target_compressed", {"pack:--extract {src}/Quorvantix.lok:compress --extract {src}/cine.dll",
+     "src/Quorvantix.lok=not a lock", "src/cine.dll=test"}, 0, CannotCreateText, {}},
+    // A compressed stream too short for its length ends the process with status 1 on the
+    // spot, the work folder left to a later run's cleanup.
+    {"short_stream", {"pack:--extract {src}/tiny.dat:compress --extract {src}/cine.dll", "cut", "src/tiny.dat=",
+     "src/cine.dll=test"}, 1, nullptr, {"+tmp/TempFolder.aaa/Quorvantix.lok"}},
+    // Work folder names: taken ones are skipped and, lockless, never removed; TMP may be
+    // 230 characters long, not more; without a work folder there is no launch.
+    {"names_taken", {"pack:--extract {src}/cine.dll", "src/cine.dll=test", "tmp=taken:26"}, 0, nullptr,
+     {"workFolder={tmp}\\TempFolder.aba\\", "+tmp/TempFolder.aaa/mine.txt", "+tmp/TempFolder.aaz/mine.txt"}},
+    {"tmp_230", {"pack:--extract {src}/cine.dll", "src/cine.dll=test", "tmp:230"}, 0, nullptr, {"runtimeLocation=2"}},
+    {"tmp_231", {"pack:--extract {src}/cine.dll", "src/cine.dll=test", "tmp:231"}, 0, CannotCreateText, {}},
+    {"tmp_missing", {"pack:--extract {src}/cine.dll", "src/cine.dll=test", "tmp:missing"}, 0, CannotCreateText, {}},
+    // The exit cleanup removes every unheld work folder, also in a run without a folder
+    // of its own; lockless folders, files, other names and what links point to stay.
+    {"stale_cleanup", {"app/cine.dll=test", "tmp/TempFolder.abc=abandoned", "tmp/TempFolder.zzz=abandoned",
+     "tmp/TempFolder.xyz/cine.dll=no lock", "tmp/TempFolder.txt=a file", "tmp/TempFolder.lok/Quorvantix.lok/x=dir",
+     "tmp/Other.abc=abandoned"}, 0, nullptr,
+     {"workFolder=(null)", "!tmp/TempFolder.abc", "!tmp/TempFolder.zzz", "+tmp/TempFolder.xyz/cine.dll",
+      "+tmp/TempFolder.txt", "+tmp/TempFolder.lok/Quorvantix.lok/x", "+tmp/Other.abc/cine.dll"}},
+    {"links_not_followed", {"app/cine.dll=test", "out=abandoned", "tmp/TempFolder.lnk=link:out",
+     "tmp/TempFolder.abc/a=link:out", "tmp/TempFolder.abc/z=link:out", "tmp/TempFolder.abc/Quorvantix.lok="}, 0,
+     nullptr, {"called=1", "+out/Quorvantix.lok", "+out/cine.dll", "+out/Xtras/one/deep.x32", "+tmp/TempFolder.lnk"}},
+    // A file that cannot be deleted stops its folder, whose lock file stays for the next
+    // try; the next folder is still removed.
+    {"blocked_file", {"app/cine.dll=test", "tmp/TempFolder.abc=abandoned", "tmp/TempFolder.abc/b.dat=readonly:b",
+     "tmp/TempFolder.abd=abandoned"}, 0, nullptr,
+     {"called=1", "+tmp/TempFolder.abc/b.dat", "+tmp/TempFolder.abc/Quorvantix.lok", "!tmp/TempFolder.abd"}},
+    // The player download: the registered program gets its path and the address, which
+    // carries the system's language; Cancel, or no usable command, starts nothing.
+    {"download", {"htm:\"{root}\\Browser\\browser.exe\" -nohome"}, 0, PlayerMissingText,
+     {"browser:cmdline={root}\\Browser\\browser.exe {addr}\nshow=1\n"}},
+    {"download_french", {"htm:{root}\\Browser\\browser.exe %1", "env:LC_ALL=fr_CA.UTF-8"}, 0, PlayerMissingText,
+     {"browser:cmdline={root}\\Browser\\browser.exe {addr-fr}\nshow=1\n"}},
+    {"download_cancelled", {"htm:{root}\\Browser\\browser.exe", "answer:cancel"}, 0, PlayerMissingText, {"browser:"}},
+    {"download_no_command", {"htm:"}, 0, PlayerMissingText, {"browser:"}},
+};
+
+// The rest of `token` after `prefix`, or null.
+const char* After(const char* token, const char* prefix) {
+  return strncmp(token, prefix, strlen(prefix)) == 0 ? token + strlen(prefix) : nullptr;
 }
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
@@ -57,15 +138,16 @@ std::string Replace(std::string text, const std::string& from, const std::string
   return text;
 }
 
+std::string Address(const std::string& segment) {
+  return DownloadBaseAddress + segment + "lumenreel/download/?P1_Prod_Version=LRArchive10.1.0";
+}
+
 std::string Expand(std::string text, const Sandbox& box) {
   text = Replace(text, "{wf}", ToWindowsPath(box.tmp) + "\\TempFolder.aaa\\");
   text = Replace(text, "{exe}", ToWindowsPath(box.app + "/MOVIE.EXE"));
   text = Replace(Replace(text, "{addr}", Address("")), "{addr-fr}", Address("fr/"));
-  for (const char* key : {"root", "app", "tmp"}) {
-    std::string unix = key == std::string("root") ? box.root : key == std::string("app") ? box.app : box.tmp;
-    text = Replace(text, std::string("{") + key + "}", ToWindowsPath(unix));
-  }
-  return text;
+  text = Replace(Replace(text, "{app}", ToWindowsPath(box.app)), "{tmp}", ToWindowsPath(box.tmp));
+  return Replace(text, "{root}", ToWindowsPath(box.root));
 }
 
 // A folder under `root` whose Windows path is exactly `length` characters long.
@@ -77,294 +159,187 @@ std::string FolderOfLength(const std::string& root, size_t length) {
   return path;
 }
 
-std::string Content(const std::string& what, unsigned seed) {
-  size_t colon = what.find(':');
-  size_t size = colon == std::string::npos ? 0 : std::stoul(what.substr(colon + 1));
-  std::string out;
-  std::mt19937 random(seed);
-  while (what.rfind("random:", 0) == 0 && out.size() < size) out += static_cast<char>(random());
-  for (int line = 0; what.rfind("text:", 0) == 0 && out.size() < size; ++line) {
-    out += "line " + std::to_string(line) + ": the quick brown fox jumps over the lazy dog\r\n";
-  }
-  return size ? out.substr(0, size) : what;
+std::string SharedFolder(const Sandbox& box) {
+  return fs::path(box.root).parent_path().parent_path() / "windows/system32/Quorvant/Lumenreel 10";
 }
 
 void Place(const Sandbox& box, const std::string& file, unsigned seed) {
-  size_t eq = file.find('=');
-  std::string what = file.substr(eq + 1), path = box.root + "/" + file.substr(0, eq);
-  if (file.rfind("shared/", 0) == 0) {
-    path = fs::path(box.root).parent_path().parent_path() / "windows/system32/Quorvant/Lumenreel 10" /
-           file.substr(7, eq - 7);
-  }
+  size_t eq = file.find('='), colon = file.find(':', eq);
+  std::string path = file.rfind("shared/", 0) == 0 ? SharedFolder(box) + file.substr(6, eq - 6)
+                                                   : box.root + "/" + file.substr(0, eq);
+  std::string kind = file.substr(eq + 1, colon - eq - 1);
+  std::string arg = colon == std::string::npos ? "" : file.substr(colon + 1);
   const std::map<std::string, std::string> libraries = {
       {"test", TestRuntime()}, {"cdecl", CdeclRuntime()}, {"noexport", NoExportRuntime()}, {"crt", FakeMsvcrt()}};
-  if (libraries.count(what)) return CopyFile(libraries.at(what), path);
-  if (what == "abandoned") {
-    for (const char* f : {Lock, "cine.dll", "Xtras/one/deep.x32", "Xtras/two.x32"}) WriteFile(path + "/" + f, f);
-    return MakeDirs(path + "/empty");
+  if (libraries.count(kind)) return CopyFile(libraries.at(kind), path);
+  if (kind == "link") {
+    return MakeDirs(fs::path(path).parent_path()), fs::create_directory_symlink(box.root + "/" + arg, path);
   }
-  if (what.rfind("link:", 0) == 0) {
-    MakeDirs(fs::path(path).parent_path());
-    return fs::create_directory_symlink(box.root + "/" + what.substr(5), path);
+  for (const char* f : {Lock, "cine.dll", "Xtras/one/deep.x32", "Xtras/two.x32"}) {
+    if (kind == "abandoned") WriteFile(path + "/" + f, f), MakeDirs(path + "/empty");
   }
-  if (what.rfind("taken:", 0) == 0) {
-    for (int i = 0; i < std::stoi(what.substr(6)); ++i) {
-      std::string name = {char('a' + i / 676), char('a' + i / 26 % 26), char('a' + i % 26)};
-      WriteFile(path + "/TempFolder." + name + "/mine.txt", name);
-    }
-    return;
+  size_t size = atoi(arg.c_str());
+  std::string content;
+  std::mt19937 random(seed);
+  for (size_t i = 0; kind == "taken" && i < size; ++i) {
+    std::string name = {char('a' + i / 676), char('a' + i / 26 % 26), char('a' + i % 26)};
+    WriteFile(path + "/TempFolder." + name + "/mine.txt", name);
   }
-  bool readonly = what.rfind("readonly:", 0) == 0;
-  WriteFile(path, readonly ? what.substr(9) : Content(what, seed));
-  // Wine shows a file without write permission as read-only.
-  if (readonly) chmod(path.c_str(), 0444);
+  while (kind == "random" && content.size() < size) content += static_cast<char>(random());
+  for (int line = 0; kind == "text" && content.size() < size; ++line) {
+    content += "line " + std::to_string(line) + ": the quick brown fox jumps over the lazy dog\r\n";
+  }
+  if (kind == "taken" || kind == "abandoned") return;
+  WriteFile(path, colon == std::string::npos ? kind : kind == "readonly" ? arg : content.substr(0, size));
+  if (kind == "readonly") chmod(path.c_str(), 0444);  // Wine shows it read-only
 }
 
-// Sets HKEY_CLASSES_ROOT\.htm to a type whose open command is `command` ("" none), and
-// puts Wine's own association back when it goes.
-struct HtmAssociation {
-  std::string file;
-  HtmAssociation(const Sandbox& box, const char* command) {
-    if (!command) return;
-    file = box.root + "/association.reg";
-    std::string reg = "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\.htm]\r\n@=\"CinemorphTest.htm\"\r\n";
-    std::string escaped = Replace(Replace(command, "\\", "\\\\"), "\"", "\\\"");
-    if (*command) reg += "[HKEY_CLASSES_ROOT\\CinemorphTest.htm\\shell\\open\\command]\r\n@=\"" + escaped + "\"\r\n";
-    WriteFile(file, reg);
-    EXPECT_EQ(RunWine({"reg", "import", ToWindowsPath(file)}).status, 0);
-  }
-  ~HtmAssociation() {
-    if (file.empty()) return;
-    RunWine({"reg", "delete", "HKEY_CLASSES_ROOT\\CinemorphTest.htm", "/f"});
-    RunWine({"reg", "add", "HKEY_CLASSES_ROOT\\.htm", "/ve", "/d", "htmlfile", "/f"});
-  }
-};
-
-const Scenario Scenarios[] = {
-    // Where cine.dll is found, and everything it is handed; the search leaves the
-    // current directory as it was.
-    {"beside", "launcher", nullptr, {"app/cine.dll=test"}, {}, nullptr, -1, nullptr, "ok", nullptr, 0, nullptr,
-     {"runtimeLocation=1", "runtime_path={app}\\cine.dll", "cwd={root}", "version=2", "size=28",
-      "closeSplash_set=0", "splashThreadId=0", "workFolder=(null)", "payloadOption=0", "instance_is_exe=1",
-      "previous=0", "show=10", "cmdline="}, {}, nullptr},
-    {"nodix", "launcher", nullptr, {"app/Nodix/cine.dll=test"}, {}, nullptr, -1, nullptr, "ok", nullptr, 0, nullptr,
-     {"runtimeLocation=3", "runtime_path={app}\\Nodix\\cine.dll", "cwd={root}"}, {}, nullptr},
-    {"beside_before_nodix", "launcher", nullptr, {"app/cine.dll=test", "app/Nodix/cine.dll=test"}, {}, nullptr, -1,
-     nullptr, "ok", nullptr, 0, nullptr, {"runtimeLocation=1"}, {}, nullptr},
-    {"shared", "launcher", nullptr, {"shared/cine.dll=test"}, {}, nullptr, -1, nullptr, "ok", nullptr, 0, nullptr,
-     {"runtimeLocation=4", "runtime_path=C:\\windows\\system32\\Quorvant\\Lumenreel 10\\cine.dll", "cwd={root}"},
-     {}, nullptr},
-    {"nodix_before_shared", "launcher", nullptr, {"app/Nodix/cine.dll=test", "shared/cine.dll=test"}, {}, nullptr,
-     -1, nullptr, "ok", nullptr, 0, nullptr, {"runtimeLocation=3"}, {}, nullptr},
-    // The command line after the program's name, byte for byte, and the show state.
-    {"command_line", "launcher", nullptr, {"app/cine.dll=test"}, {}, "\"{exe}\"  \t -play  \"two words\" 'x' ", 0,
-     nullptr, "ok", nullptr, 0, nullptr, {"cmdline=-play  \"two words\" 'x' ", "show=0"}, {}, nullptr},
-    {"unquoted_name", "launcher", nullptr, {"app/cine.dll=test"}, {}, "MOVIE.EXE /A /b", 3, nullptr, "ok", nullptr,
-     0, nullptr, {"cmdline=/A /b", "show=3"}, {}, nullptr},
-    // The runtime's result: 0 is a failure with exit code 1; others a normal end.
-    {"runtime_failed", "launcher", nullptr, {"app/cine.dll=test"}, {"CINE_RESULT=0"}, nullptr, -1, nullptr, "ok",
-     nullptr, 1, CannotRunText, {"result=0"}, {}, nullptr},
-    {"runtime_minus_one", "launcher", nullptr, {"app/cine.dll=test"}, {"CINE_RESULT=-1"}, nullptr, -1, nullptr, "ok",
-     nullptr, 0, nullptr, {"result=-1"}, {}, nullptr},
-    {"runtime_three", "launcher", nullptr, {"app/cine.dll=test"}, {"CINE_RESULT=3"}, nullptr, -1, nullptr, "ok",
-     nullptr, 0, nullptr, {"result=3"}, {}, nullptr},
-    {"entry_point_missing", "launcher", nullptr, {"app/cine.dll=noexport"}, {}, nullptr, -1, nullptr, "ok", nullptr,
-     0, CannotRunText, {}, {}, nullptr},
-    {"no_current_directory", "launcher", nullptr, {"app/cine.dll=test"}, {}, nullptr, -1, "cwd=257", "ok", nullptr,
-     0, CannotRunText, {}, {}, nullptr},
-    // msvcrt.dll: the standard search, then the work folder, beside, Nodix; never shared.
-    {"msvcrt_missing", "twin", nullptr, {"app/cine.dll=test", "shared/cinecrt.dll=crt"}, {}, nullptr, -1, nullptr,
-     "ok", nullptr, 0, MsvcrtMissingText, {}, {}, nullptr},
-    {"msvcrt_nodix", "twin", nullptr, {"app/cine.dll=test", "app/Nodix/cinecrt.dll=crt"}, {}, nullptr, -1, nullptr,
-     "ok", nullptr, 0, nullptr, {"crt_path={app}\\Nodix\\cinecrt.dll", "runtimeLocation=1", "cwd={root}"}, {},
-     nullptr},
-    {"msvcrt_beside_before_nodix", "twin", nullptr,
-     {"app/cine.dll=test", "app/cinecrt.dll=crt", "app/Nodix/cinecrt.dll=crt"}, {}, nullptr, -1, nullptr, "ok",
-     nullptr, 0, nullptr, {"crt_path={app}\\cinecrt.dll"}, {}, nullptr},
-    {"msvcrt_work_folder_first", "twin", "--extract {src}/cine.dll --extract {src}/cinecrt.dll",
-     {"src/cine.dll=test", "src/cinecrt.dll=crt", "app/Nodix/cinecrt.dll=crt"}, {}, nullptr, -1, nullptr, "ok", nullptr,
-     0, nullptr, {"crt_path={wf}cinecrt.dll", "runtimeLocation=2", "payloadOption=0", "cwd={root}"}, {}, nullptr},
-    // The payload: entries byte for byte in TempFolder.aaa, cine.dll loaded from there.
-    {"payload", "launcher",
-     "--option --extract {src}/cine.dll:compress --extract {src}/big.bin --extract {src}/notes.txt:compress "
-     "--extract {src}/exact.dat:compress --extract {src}/empty.ini",
-     {"src/cine.dll=test", "src/big.bin=random:100000", "src/notes.txt=text:150000", "src/exact.dat=random:32768",
-      "src/empty.ini=", "app/cine.dll=noexport"}, {}, nullptr, -1, nullptr, "ok", nullptr, 0, nullptr,
-     {"workFolder={wf}", "runtimeLocation=2", "runtime_path={wf}cine.dll", "payloadOption=1", "cwd={root}"}, {},
-     nullptr},
-    {"cdecl_runtime", "launcher", "--extract {src}/cine.dll:compress", {"src/cine.dll=cdecl"}, {"CINE_RESULT=0"},
-     nullptr, -1, nullptr, "ok", nullptr, 1, CannotRunText, {"runtimeLocation=2", "result=0"}, {}, nullptr},
-    {"runtime_load_failed", "launcher", "--extract {src}/README.TXT", {"src/README.TXT=read me", "app/cine.dll=test",
-     "app/Nodix/cine.dll=test"}, {}, nullptr, -1, nullptr, "ok", nullptr, 0, CannotCreateText, {}, {}, nullptr},
-    {"nothing_to_extract", "launcher", "--option --leading save.dat", {"app/cine.dll=test"}, {}, nullptr, -1, nullptr,
-     "ok", nullptr, 0, nullptr, {"workFolder=(null)", "runtimeLocation=1", "payloadOption=1"}, {}, nullptr},
-    {"leading_entries", "launcher", "--leading save.dat --leading prefs.ini --extract {src}/cine.dll",
-     {"src/cine.dll=test", "app/save.dat=x", "app/prefs.ini=x", "app/other.dat=x", "app/save.ini=x", "save.dat=x",
-      "app/Nodix/save.dat=x"}, {}, nullptr, -1, nullptr, "ok", nullptr, 0, nullptr, {"runtimeLocation=2"},
-     {"!app/save.dat", "!app/prefs.ini", "app/other.dat", "app/save.ini", "save.dat", "app/Nodix/save.dat"}, nullptr},
-    // A target the run itself holds open (its own lock file) counts as written when
-    // stored, and fails the extraction when compressed.
-    {"held_target_stored", "launcher", "--extract {src}/Quorvantix.lok --extract {src}/cine.dll",
-     {"src/Quorvantix.lok=not a lock", "src/cine.dll=test"}, {}, nullptr, -1, nullptr, "ok", nullptr, 0, nullptr,
-     {"runtimeLocation=2"}, {}, nullptr},
-    {"held_target_compressed", "launcher", "--extract {src}/Quorvantix.lok:compress --extract {src}/cine.dll",
-     {"src/Quorvantix.lok=not a lock", "src/cine.dll=test"}, {}, nullptr, -1, nullptr, "ok", nullptr, 0,
-     CannotCreateText, {}, {}, nullptr},
-    // A compressed stream too short for its length ends the process with status 1 on
-    // the spot, the work folder left for a later run's cleanup.
-    {"short_stream", "launcher", "--extract {src}/tiny.dat:compress --extract {src}/cine.dll",
-     {"src/tiny.dat=", "src/cine.dll=test"}, {}, nullptr, -1, nullptr, "ok", nullptr, 1, nullptr, {},
-     {"tmp/TempFolder.aaa/Quorvantix.lok"}, nullptr},
-    // Work folder names: taken ones are skipped and, lockless, never removed; the
-    // temporary path may be 230 characters long, not more; no folder, no launch.
-    {"names_taken", "launcher", "--extract {src}/cine.dll", {"src/cine.dll=test", "tmp=taken:26"}, {}, nullptr, -1,
-     nullptr, "ok", nullptr, 0, nullptr, {"workFolder={tmp}\\TempFolder.aba\\"},
-     {"tmp/TempFolder.aaa/mine.txt", "tmp/TempFolder.aaz/mine.txt", "!tmp/TempFolder.aba"}, nullptr},
-    {"tmp_230", "launcher", "--extract {src}/cine.dll", {"src/cine.dll=test"}, {}, nullptr, -1, "tmp=230", "ok",
-     nullptr, 0, nullptr, {"runtimeLocation=2"}, {}, nullptr},
-    {"tmp_231", "launcher", "--extract {src}/cine.dll", {"src/cine.dll=test"}, {}, nullptr, -1, "tmp=231", "ok",
-     nullptr, 0, CannotCreateText, {}, {}, nullptr},
-    {"tmp_missing", "launcher", "--extract {src}/cine.dll", {"src/cine.dll=test"}, {}, nullptr, -1, "tmp=missing",
-     "ok", nullptr, 0, CannotCreateText, {}, {}, nullptr},
-    // The exit cleanup removes every unheld folder, a run without a folder of its own
-    // too; lockless folders, plain files, other names and what links point to stay.
-    {"stale_cleanup", "launcher", nullptr,
-     {"app/cine.dll=test", "tmp/TempFolder.abc=abandoned", "tmp/TempFolder.zzz=abandoned",
-      "tmp/TempFolder.xyz/cine.dll=no lock", "tmp/TempFolder.txt=a file", "tmp/TempFolder.lok/Quorvantix.lok/x=dir",
-      "tmp/Other.abc=abandoned"}, {}, nullptr, -1, nullptr, "ok", nullptr, 0, nullptr, {"workFolder=(null)"},
-     {"!tmp/TempFolder.abc", "!tmp/TempFolder.zzz", "tmp/TempFolder.xyz/cine.dll", "tmp/TempFolder.txt",
-      "tmp/TempFolder.lok/Quorvantix.lok/x", "tmp/Other.abc/Quorvantix.lok"}, nullptr},
-    {"links_not_followed", "launcher", nullptr,
-     {"app/cine.dll=test", "out=abandoned", "tmp/TempFolder.lnk=link:out", "tmp/TempFolder.abc/a=link:out",
-      "tmp/TempFolder.abc/z=link:out", "tmp/TempFolder.abc/Quorvantix.lok="}, {}, nullptr, -1, nullptr, "ok",
-     nullptr, 0, nullptr, {"called=1"}, {"out/Quorvantix.lok", "out/cine.dll", "out/Xtras/one/deep.x32",
-     "tmp/TempFolder.lnk"}, nullptr},
-    // A file that cannot be deleted stops its folder, lock file kept for the next try;
-    // the next folder is still removed.
-    {"blocked_file", "launcher", nullptr,
-     {"app/cine.dll=test", "tmp/TempFolder.abc=abandoned", "tmp/TempFolder.abc/b.dat=readonly:b",
-      "tmp/TempFolder.abd=abandoned"}, {}, nullptr, -1, nullptr, "ok", nullptr, 0, nullptr, {"called=1"},
-     {"tmp/TempFolder.abc/b.dat", "tmp/TempFolder.abc/Quorvantix.lok", "!tmp/TempFolder.abd"}, nullptr},
-    // The player download: the registered program, started with just its path and the
-    // address, which carries the system's language; Cancel or no usable command: nothing.
-    {"download", "launcher", nullptr, {}, {}, nullptr, -1, nullptr, "ok", "\"{root}\\Browser\\browser.exe\" -nohome",
-     0, PlayerMissingText, {}, {}, "cmdline={root}\\Browser\\browser.exe {addr}\nshow=1\n"},
-    {"download_french", "launcher", nullptr, {}, {"LC_ALL=fr_CA.UTF-8"}, nullptr, -1, nullptr, "ok",
-     "{root}\\Browser\\browser.exe %1", 0, PlayerMissingText, {}, {},
-     "cmdline={root}\\Browser\\browser.exe {addr-fr}\nshow=1\n"},
-    {"download_cancelled", "launcher", nullptr, {}, {}, nullptr, -1, nullptr, "cancel", "{root}\\Browser\\browser.exe",
-     0, PlayerMissingText, {}, {}, ""},
-    {"download_no_command", "launcher", nullptr, {}, {}, nullptr, -1, nullptr, "ok", "", 0, PlayerMissingText, {}, {},
-     ""},
-};
-
-void PrintTo(const Scenario& s, std::ostream* out) { *out << s.name; }
+// Registers `command` ("" none) as the ".htm" type's open command. Only these rows read
+// the association in the tests' throwaway prefix, each setting its own: none is put back.
+void RegisterHtm(const std::string& command) {
+  RunWine({"reg", "add", "HKEY_CLASSES_ROOT\\.htm", "/ve", "/d", "CinemorphTest.htm", "/f"});
+  RunWine({"reg", "delete", "HKEY_CLASSES_ROOT\\CinemorphTest.htm", "/f"});
+  std::string key = "HKEY_CLASSES_ROOT\\CinemorphTest.htm\\shell\\open\\command";
+  EXPECT_TRUE(command.empty() || RunWine({"reg", "add", key, "/ve", "/d", command, "/f"}).status == 0);
+}
 
 class Launches : public testing::TestWithParam<Scenario> {};
 
 TEST_P(Launches, EndAsExpected) {
   const Scenario& s = GetParam();
   Sandbox box = MakeSandbox(std::string("launch_") + s.name);
-  unsigned seed = 1;
-  for (const char* file : s.files) Place(box, file, seed++);
-  std::string stub = s.exe == std::string("twin") ? WinDir() + "/tests/launcher_crt_twin.exe" : Launcher();
-  std::string pack = s.pack ? Replace(s.pack, "{src}", box.root + "/src") : "";
-  if (s.pack) {
+  LaunchSpec spec = SandboxSpec(box);
+  spec.env.push_back("CINE_SNAPSHOT=" + ToWindowsPath(box.root + "/snapshot"));
+  std::string stub = Launcher(), pack, tmp;
+  const char* htm = nullptr;
+  bool cut = false;
+  unsigned seed = 0;
+  for (const char* token : s.given) {
+    const char* value;
+    if (token == Twin) stub = WinDir() + "/tests/launcher_crt_twin.exe";
+    else if ((value = After(token, "pack:"))) pack = Replace(value, "{src}", box.root + "/src");
+    else if ((value = After(token, "env:LC_ALL="))) setenv("LC_ALL", value, 1);  // the system language
+    else if ((value = After(token, "env:"))) spec.env.push_back(value);
+    else if ((value = After(token, "start:"))) spec.raw = true, spec.args = Expand(value, box);
+    else if ((value = After(token, "show:"))) spec.show = atoi(value);
+    else if ((value = After(token, "answer:"))) spec.answer = value;
+    else if ((value = After(token, "tmp:"))) tmp = value;
+    else if ((value = After(token, "cwd:"))) MakeDirs(spec.cwd = FolderOfLength(box.root, atoi(value)));
+    else if ((value = After(token, "htm:"))) htm = value;
+    else if (std::string(token) == "cut") cut = true;
+    else Place(box, token, ++seed);
+  }
+  if (tmp == "missing") spec.tmp = box.root + "/no/such/folder";
+  else if (!tmp.empty()) MakeDirs(spec.tmp = FolderOfLength(box.root, atoi(tmp.c_str()) - 1));  // + its backslash
+  if (pack.empty()) {
+    CopyFile(stub, spec.exe);
+  } else {
     WriteFile(box.root + "/movie.dat", "QMV1movie");
     std::string out;
-    ASSERT_EQ(RunCinepack("build --stub " + stub + " --movie " + box.root + "/movie.dat -o " + box.app +
-                          "/MOVIE.EXE " + pack, &out), 0) << out;
-  } else {
-    CopyFile(stub, box.app + "/MOVIE.EXE");
+    std::string args = "build --stub " + stub + " --movie " + box.root + "/movie.dat -o " + spec.exe + " " + pack;
+    ASSERT_EQ(RunCinepack(args, &out), 0) << out;
   }
-  if (s.name == std::string("short_stream")) {  // the first entry's size cut to 3 bytes
-    std::string image = ReadFile(box.app + "/MOVIE.EXE");
-    image[ReadLE32(image, image.size() - 4) + 24 + 4] = 3;
-    WriteFile(box.app + "/MOVIE.EXE", image);
+  if (cut) {
+    std::string image = ReadFile(spec.exe);
+    image[ReadLE32(image, image.size() - 4) + 24 + 4] = 3;  // slot 0's size
+    WriteFile(spec.exe, image);
   }
-  LaunchSpec spec = SandboxSpec(box);
-  // The system's language comes from the locale of Wine itself.
-  for (const char* kv : s.env) {
-    if (std::string(kv).rfind("LC_ALL=", 0) == 0) setenv("LC_ALL", kv + 7, 1);
-    else spec.env.push_back(kv);
-  }
-  spec.env.push_back("CINE_SNAPSHOT=" + ToWindowsPath(box.root + "/snapshot"));
-  spec.answer = s.answer;
-  spec.show = s.show;
-  if (s.start) spec.raw = true, spec.args = Expand(s.start, box);
-  std::string where = s.where ? s.where : "";
-  if (where == "tmp=missing") spec.tmp = box.root + "/no/such/folder";
-  else if (where.rfind("tmp=", 0) == 0) MakeDirs(spec.tmp = FolderOfLength(box.root, std::stoul(where.substr(4)) - 1));
-  if (where.rfind("cwd=", 0) == 0) MakeDirs(spec.cwd = FolderOfLength(box.root, std::stoul(where.substr(4))));
-  if (s.htm) CopyFile(WinDir() + "/tests/browser_recorder.exe", box.root + "/Browser/browser.exe");
-  HtmAssociation association(box, s.htm ? Expand(s.htm, box).c_str() : nullptr);
+  if (htm) CopyFile(WinDir() + "/tests/probe.exe", box.root + "/Browser/browser.exe"), RegisterHtm(Expand(htm, box));
   LaunchResult r = Launch(box, spec);
   unsetenv("LC_ALL");
-  fs::remove_all(fs::path(box.root).parent_path().parent_path() / "windows/system32/Quorvant");
+  fs::remove_all(fs::path(SharedFolder(box)).parent_path());
 
   EXPECT_EQ(r.exitCode, s.exitCode) << r.probeOutput;
   EXPECT_FALSE(r.timedOut);
   EXPECT_EQ(r.box["text"], s.box ? s.box : "");
   if (s.box) {
     EXPECT_EQ(r.box["caption"], "Application Error");
-    EXPECT_EQ(r.box["buttons"], s.box == PlayerMissingText ? "1,2" : "1");
+    EXPECT_EQ(r.box["buttons"], s.box == PlayerMissingText ? "1,2" : "1");  // OK and Cancel, or OK
   }
-  EXPECT_EQ(r.report.empty(), s.report.empty()) << "the runtime was called, or not";
-  for (const char* kv : s.report) {
-    std::string expected = Expand(kv, box);
-    std::string key = expected.substr(0, expected.find('='));
-    std::string seen = key + "=" + r.report[key];
-    EXPECT_EQ(key.find("path") == std::string::npos ? seen : ToLower(seen),
-              key.find("path") == std::string::npos ? expected : ToLower(expected));
+  bool called = false;
+  std::string allowed;  // what may be left in TMP
+  for (const char* token : s.expect) {
+    std::string expected = Expand(token, box);
+    if (expected[0] == '+' || expected[0] == '!') {
+      EXPECT_EQ(Exists(box.root + "/" + expected.substr(1)), expected[0] == '+') << expected;
+      allowed += " " + expected.substr(1);
+    } else if (const char* log = After(expected.c_str(), "browser:")) {
+      // The program runs on after the launcher: wait for its record, or a while for none.
+      std::string path = box.root + "/Browser/browser.exe.log";
+      bool started = WaitForFile(path, *log ? 30000 : 1000);
+      std::this_thread::sleep_for(std::chrono::milliseconds(200) * TimeFactor());
+      EXPECT_EQ(started ? ReadFile(path) : "", log);
+    } else {
+      std::string key = expected.substr(0, expected.find('=')), seen = key + "=" + r.report[key];
+      bool path = key.find("path") != std::string::npos;  // Windows paths: any case
+      EXPECT_EQ(path ? ToLower(seen) : seen, path ? ToLower(expected) : expected);
+      called = true;
+    }
   }
+  EXPECT_EQ(!r.report.empty(), called) << "the runtime was called, or not";
   // Every extracted entry arrived whole, beside nothing but the hidden empty lock file.
   std::set<std::string> extracted = {Lock}, seen;
-  std::istringstream entries(pack);
-  for (std::string word; entries >> word;) {
-    if (word == "--extract" && entries >> word) extracted.insert(fs::path(word.substr(0, word.find(':'))).filename());
+  std::istringstream words(pack);
+  for (std::string word; words >> word;) {
+    if (word == "--extract" && words >> word) extracted.insert(fs::path(word.substr(0, word.find(':'))).filename());
   }
   for (const std::string& line : r.workFiles) {
     std::istringstream fields(line);
     std::string name, size, attributes;
     fields >> name >> size >> attributes;
     seen.insert(name);
-    if (name == Lock && r.report["workFolder"] == Expand("{wf}", box)) {
+    if (name == Lock) {
       EXPECT_EQ(size, "0");
-      EXPECT_TRUE(std::stoul(attributes, nullptr, 16) & 0x2) << attributes;
-    } else if (name != Lock) {
+      EXPECT_TRUE(std::stoul(attributes, nullptr, 16) & 2) << "not hidden: " << attributes;
+    } else {
       EXPECT_TRUE(ReadFile(box.root + "/snapshot/" + name) == ReadFile(box.root + "/src/" + name)) << name;
     }
   }
-  if (!r.workFiles.empty()) {
-    EXPECT_EQ(seen, extracted);
+  EXPECT_TRUE(r.workFiles.empty() || seen == extracted);
+  // Nothing is left in TMP but what the row placed or expects there.
+  for (const char* token : s.given) allowed += std::string(" ") + token;
+  for (const std::string& name : Exists(spec.tmp) ? ListDir(spec.tmp) : std::vector<std::string>()) {
+    bool taken = Exists(spec.tmp + "/" + name + "/mine.txt");
+    EXPECT_TRUE(taken || allowed.find(" tmp/" + name) != std::string::npos) << name << " was left behind";
   }
-  for (std::string path : s.after) {
-    bool gone = path[0] == '!';
-    EXPECT_EQ(Exists(box.root + "/" + path.substr(gone)), !gone) << path;
-  }
-  // Nothing is left in the temporary folder but what the row placed or expects there.
-  if (Exists(spec.tmp)) {
-    std::string allowed;
-    for (const char* path : s.files) allowed += std::string(" ") + path;
-    for (const char* path : s.after) allowed += std::string(" ") + path;
-    for (const std::string& name : ListDir(spec.tmp)) {
-      if (Exists(spec.tmp + "/" + name + "/mine.txt")) continue;  // a taken name
-      EXPECT_NE(allowed.find(" tmp/" + name), std::string::npos) << name << " was left behind";
-    }
-  } else {
-    EXPECT_FALSE(Exists(box.root + "/no"));
-  }
-  if (s.browser) {
-    std::string log = box.root + "/Browser/browser.exe.log";
-    // The program runs on after the launcher: wait for its record, or a while for none.
-    bool started = WaitForFile(log, *s.browser ? 30000 : 1000);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(started ? ReadFile(log) : "", Expand(s.browser, box));
-  }
+  EXPECT_FALSE(Exists(box.root + "/no")) << "a folder was made where TMP pointed";
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Launches, testing::ValuesIn(Scenarios),
                          [](const testing::TestParamInfo<Scenario>& info) { return info.param.name; });
+
+std::string TryOpen(const std::string& path) {
+  std::string out = RunWine({ToWindowsPath(WinDir() + "/tests/probe.exe"), "tryopen", ToWindowsPath(path)}).output;
+  return out.substr(0, out.find_first_of("\r\n"));
+}
+
+// Two runs sharing one TMP: a live run's folder and lock are its own until it ends; a
+// run that dies leaves its folder to the next run's exit.
+TEST(WorkFolder, LiveRunKeepsItsFolderAndADeadOnesGoesAtTheNextExit) {
+  Sandbox box = MakeSandbox("wf_two_runs");
+  WriteFile(box.root + "/movie.dat", "QMV1movie");
+  ASSERT_EQ(RunCinepack("build --stub " + Launcher() + " --movie " + box.root + "/movie.dat -o " + box.app +
+                        "/MOVIE.EXE --extract " + TestRuntime()), 0);
+  LaunchSpec first = SandboxSpec(box);  // stays in the runtime until told, then dies
+  first.env = {"CINE_REPORT=" + ToWindowsPath(box.root + "/first.txt"),
+               "CINE_READY=" + ToWindowsPath(box.root + "/ready"), "CINE_WAIT_FOR=" + ToWindowsPath(box.root + "/go"),
+               "CINE_RESULT=exit"};
+  int pid = StartWine(ProbeRunArgs(box, first), box.root + "/first.out");
+  ASSERT_TRUE(WaitForFile(box.root + "/ready", 60000)) << ReadFile(box.root + "/first.out");
+  std::string lock = box.tmp + "/TempFolder.aaa/Quorvantix.lok";
+  EXPECT_EQ(TryOpen(lock), "denied 32") << "an open that shares everything got at a live run's lock";
+
+  LaunchResult second = Launch(box, SandboxSpec(box));
+  EXPECT_EQ(second.report["workFolder"], ToWindowsPath(box.tmp) + "\\TempFolder.aab\\");
+  EXPECT_EQ(ListDir(box.tmp), std::vector<std::string>{"TempFolder.aaa"}) << "only the live run's folder stays";
+  EXPECT_EQ(ListDir(box.tmp + "/TempFolder.aaa"), (std::vector<std::string>{Lock, "cine.dll"}));
+
+  WriteFile(box.root + "/go", "");
+  EXPECT_EQ(ReadLaunch(box, FinishWine(pid, box.root + "/first.out")).exitCode, 9);
+  EXPECT_EQ(TryOpen(lock), "open");
+  EXPECT_EQ(Launch(box, SandboxSpec(box)).report["workFolder"], ToWindowsPath(box.tmp) + "\\TempFolder.aab\\");
+  EXPECT_TRUE(ListDir(box.tmp).empty()) << "the dead run's folder outlived the next exit";
+}
 
 }  // namespace
 }  // namespace e2e

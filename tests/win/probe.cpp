@@ -10,7 +10,10 @@
 //     --show N         STARTF_USESHOWWINDOW with wShowWindow N
 //     --answer ok|cancel|none   what to press in a message box (default ok)
 //     --timeout MS     kill the child after MS milliseconds (default 60000)
+//     --drop NAME      start it with a token from which privilege NAME is removed
 //   probe tryopen PATH   open PATH for reading, sharing everything: "open" or "denied N"
+//   probe ANYTHING ...   (copied as a browser) append "cmdline=" its command line and
+//                        "show=" its show state, as lines, to "<own path>.log"
 #include <windows.h>
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +25,6 @@ namespace {
 struct Box {
   DWORD processId;
   HWND window;
-  std::string text, buttons;
 };
 
 std::string TextOf(HWND window) {
@@ -31,18 +33,8 @@ std::string TextOf(HWND window) {
   return text;
 }
 
-BOOL CALLBACK InspectChild(HWND child, LPARAM context) {
-  Box* box = reinterpret_cast<Box*>(context);
-  char cls[64] = {0};
-  GetClassNameA(child, cls, sizeof cls);
-  if (!IsWindowVisible(child)) return TRUE;
-  std::string text = TextOf(child);
-  if (_stricmp(cls, "Static") == 0 && text.size() > box->text.size()) box->text = text;
-  // Buttons by their command identifiers (IDOK 1, IDCANCEL 2...), whatever the language.
-  if (_stricmp(cls, "Button") == 0) box->buttons += (box->buttons.empty() ? "" : ",") + std::to_string(GetDlgCtrlID(child));
-  return TRUE;
-}
-
+// Prints a visible message box of the child: caption, text (the static control
+// 0xFFFF) and its buttons by command identifier (IDOK 1, IDCANCEL 2), whatever the language.
 BOOL CALLBACK FindBox(HWND window, LPARAM context) {
   Box* box = reinterpret_cast<Box*>(context);
   DWORD owner = 0;
@@ -51,9 +43,12 @@ BOOL CALLBACK FindBox(HWND window, LPARAM context) {
   GetClassNameA(window, cls, sizeof cls);
   if (owner != box->processId || !IsWindowVisible(window) || strcmp(cls, "#32770") != 0) return TRUE;
   box->window = window;
-  EnumChildWindows(window, InspectChild, context);
-  printf("box.caption=%s\nbox.text=%s\nbox.buttons=%s\n", TextOf(window).c_str(), box->text.c_str(),
-         box->buttons.c_str());
+  std::string buttons;
+  for (int id = IDOK; id <= IDNO; ++id) {
+    if (GetDlgItem(window, id)) buttons += (buttons.empty() ? "" : ",") + std::to_string(id);
+  }
+  printf("box.caption=%s\nbox.text=%s\nbox.buttons=%s\n", TextOf(window).c_str(),
+         TextOf(GetDlgItem(window, 0xFFFF)).c_str(), buttons.c_str());
   fflush(stdout);
   return FALSE;
 }
@@ -64,6 +59,7 @@ int Run(int argc, char** argv) {
   const char* cwd = nullptr;
   int show = -1;
   DWORD timeout = 60000;
+  HANDLE token = nullptr;
   for (int i = 2; i < argc; ++i) {
     std::string option = argv[i];
     const char* value = i + 1 < argc ? argv[i + 1] : "";
@@ -80,6 +76,13 @@ int Run(int argc, char** argv) {
     else if (option == "--show") show = atoi(value);
     else if (option == "--answer") answer = value;
     else if (option == "--timeout") timeout = strtoul(value, nullptr, 10);
+    else if (option == "--drop") {
+      HANDLE own = nullptr;
+      LUID_AND_ATTRIBUTES drop = {};
+      OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY, &own);
+      LookupPrivilegeValueA(nullptr, value, &drop.Luid);
+      if (!CreateRestrictedToken(own, 0, 0, nullptr, 1, &drop, 0, nullptr, &token)) return printf("drop_failed\n"), 3;
+    }
     else { exe = option; continue; }
     ++i;
   }
@@ -89,14 +92,16 @@ int Run(int argc, char** argv) {
   startup.dwFlags = show >= 0 ? STARTF_USESHOWWINDOW : 0;
   startup.wShowWindow = static_cast<WORD>(show);
   PROCESS_INFORMATION process;
-  if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, cwd,
-                      &startup, &process)) {
+  if (!(token ? CreateProcessAsUserA(token, exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, cwd,
+                                     &startup, &process)
+              : CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, cwd, &startup,
+                               &process))) {
     printf("start_failed=%lu\n", GetLastError());
     return 3;
   }
   printf("pid=%lu\n", process.dwProcessId);
   fflush(stdout);
-  Box box = {process.dwProcessId, nullptr, "", ""};
+  Box box = {process.dwProcessId, nullptr};
   DWORD waited = 0;
   while (WaitForSingleObject(process.hProcess, 20) != WAIT_OBJECT_0) {
     if (!box.window) {
@@ -133,6 +138,13 @@ int main(int argc, char** argv) {
     CloseHandle(file);
     return printf("open\n"), 0;
   }
-  fprintf(stderr, "usage: probe run|tryopen ... (see the source's header)\n");
-  return 2;
+  char self[MAX_PATH * 2] = {0};
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  STARTUPINFOA startup = {};
+  GetStartupInfoA(&startup);
+  FILE* log = fopen(strcat(self, ".log"), "ab");
+  if (!log) return 1;
+  int show = startup.dwFlags & STARTF_USESHOWWINDOW ? startup.wShowWindow : -1;
+  fprintf(log, "cmdline=%s\nshow=%d\n", GetCommandLineA(), show);
+  return fclose(log);
 }
