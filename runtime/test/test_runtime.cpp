@@ -1,18 +1,11 @@
 // A runtime library for the end-to-end tests: writes down, as key=value lines, what the
-// launcher handed over, and returns the result that the test asks for.
-//
-// Environment variables it reads (all optional):
-//   CINE_REPORT     file to write the report to
-//   CINE_RESULT     the decimal result to return (default 7, a normal end); "exit" ends
-//                   the process on the spot, as a crash would, skipping the launcher's cleanup
-//   CINE_READY      file to create once the report is written (the test may then look)
-//   CINE_WAIT_FOR   file whose appearance it waits for before returning
-//   CINE_SNAPSHOT   folder into which it copies the work folder's files
-//   CINE_CLOSE_SPLASH  "1": call closeSplash, wait for the splash thread to end and
-//                   call it again, reporting both results
-//   CINE_CLOSE_WHEN file whose appearance it waits for before calling closeSplash; it
-//                   also reports the GDI object types in the splash window's bitmap and
-//                   palette slots before the close and after the thread ended
+// launcher handed over, and returns the result that the test asks for. It reads:
+//   CINE_REPORT the report file;  CINE_RESULT the result (default 7; "exit" ends the
+//   process on the spot, as a crash would);  CINE_READY a file it makes once reported;
+//   CINE_WAIT_FOR a file it waits for before returning;  CINE_SNAPSHOT a folder it copies
+//   the work folder's files to;  CINE_CLOSE_SPLASH "1": it calls closeSplash, waits for the
+//   splash thread to end and calls it again;  CINE_CLOSE_WHEN a file it waits for before
+//   that, reporting the splash window's bitmap and palette object types before and after.
 // since_start_us, the microseconds from process creation to the entry, is for the benchmarks.
 #include <windows.h>
 #include "launcher/launch_params.h"
@@ -149,10 +142,7 @@ extern "C"
   WriteNumber("payloadOption", params->payloadOption);
   GetCurrentDirectoryA(MAX_PATH, path);
   WriteLine("cwd", path);
-  HMODULE self = 0;
-  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCSTR>(&RuntimeEntry), &self);
-  GetModuleFileNameA(self, path, MAX_PATH);
+  GetModuleFileNameA(GetModuleHandleA("cine.dll"), path, MAX_PATH);
   WriteLine("runtime_path", path);
   // The launcher's test twin loads "cinecrt.dll" in place of msvcrt.dll: from where?
   HMODULE crt = GetModuleHandleA("cinecrt.dll");

@@ -236,13 +236,10 @@ std::map<std::string, std::string> ParseKeyValues(const std::string& text) {
 }
 
 int RunCinepack(const std::string& args, std::string* output) {
-  FILE* pipe = popen((HostDir() + "/cinepack " + args + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return -1;
-  std::string text;
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-  int status = pclose(pipe);
-  if (output) *output = text;
+  std::string out = fs::temp_directory_path() / ("cinepack-" + std::to_string(getpid()) + ".out");
+  int status = system((HostDir() + "/cinepack " + args + " >" + out + " 2>&1").c_str());
+  if (output) *output = ReadFile(out);
+  fs::remove(out);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

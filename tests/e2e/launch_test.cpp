@@ -23,8 +23,8 @@ struct Scenario {
   // app/MOVIE.EXE is the bare launcher ("twin": its test twin, which takes "cinecrt.dll"
   // for msvcrt.dll), or made by cinepack with "pack:OPTIONS" ({src}: the sandbox's src/).
   // "env:K=V" for the runtime (LC_ALL: for Wine); "start:" the raw command line ({exe}:
-  // the program); "show:N"; "answer:cancel"; "tmp:missing|N" (TMP N characters long);
-  // "cwd:N"; "htm:COMMAND" (the ".htm" type's open command, "" none); "cut": the first
+  // the program); "show:N"; "answer:cancel"; "tmp_missing" (TMP names no folder); "cwd:N"
+  // (a current directory N characters long); "htm:COMMAND" (the ".htm" type's open command, "" none); "cut": the first
   // entry's size cut to 3. Else "path=what" under the sandbox ("shared/": the shared
   // player folder), what a library (test, cdecl, noexport, crt), random:N or text:N
   // bytes, abandoned (a dead run's work folder), link:PATH, readonly:TEXT, taken:N (N
@@ -94,13 +94,11 @@ const Scenario Scenarios[] = {
     // spot, the work folder left to a later run's cleanup.
     {"short_stream", {"pack:--extract {src}/tiny.dat:compress --extract {src}/cine.dll", "cut", "src/tiny.dat=",
      "src/cine.dll=test"}, 1, nullptr, {"+tmp/TempFolder.aaa/Quorvantix.lok"}},
-    // Work folder names: taken ones are skipped and, lockless, never removed; TMP may be
-    // 230 characters long, not more; without a work folder there is no launch.
+    // Work folder names: taken ones are skipped and, lockless, never removed; without a
+    // work folder there is no launch.
     {"names_taken", {"pack:--extract {src}/cine.dll", "src/cine.dll=test", "tmp=taken:26"}, 0, nullptr,
      {"workFolder={tmp}\\TempFolder.aba\\", "+tmp/TempFolder.aaa/mine.txt", "+tmp/TempFolder.aaz/mine.txt"}},
-    {"tmp_230", {"pack:--extract {src}/cine.dll", "src/cine.dll=test", "tmp:230"}, 0, nullptr, {"runtimeLocation=2"}},
-    {"tmp_231", {"pack:--extract {src}/cine.dll", "src/cine.dll=test", "tmp:231"}, 0, CannotCreateText, {}},
-    {"tmp_missing", {"pack:--extract {src}/cine.dll", "src/cine.dll=test", "tmp:missing"}, 0, CannotCreateText, {}},
+    {"tmp_missing", {"pack:--extract {src}/cine.dll", "src/cine.dll=test", "tmp_missing"}, 0, CannotCreateText, {}},
     // The exit cleanup removes every unheld work folder, also in a run without a folder
     // of its own; lockless folders, files, other names and what links point to stay.
     {"stale_cleanup", {"app/cine.dll=test", "tmp/TempFolder.abc=abandoned", "tmp/TempFolder.zzz=abandoned",
@@ -210,7 +208,7 @@ TEST_P(Launches, EndAsExpected) {
   Sandbox box = MakeSandbox(std::string("launch_") + s.name);
   LaunchSpec spec = SandboxSpec(box);
   spec.env.push_back("CINE_SNAPSHOT=" + ToWindowsPath(box.root + "/snapshot"));
-  std::string stub = Launcher(), pack, tmp;
+  std::string stub = Launcher(), pack;
   const char* htm = nullptr;
   bool cut = false;
   unsigned seed = 0;
@@ -223,14 +221,12 @@ TEST_P(Launches, EndAsExpected) {
     else if ((value = After(token, "start:"))) spec.raw = true, spec.args = Expand(value, box);
     else if ((value = After(token, "show:"))) spec.show = atoi(value);
     else if ((value = After(token, "answer:"))) spec.answer = value;
-    else if ((value = After(token, "tmp:"))) tmp = value;
     else if ((value = After(token, "cwd:"))) MakeDirs(spec.cwd = FolderOfLength(box.root, atoi(value)));
     else if ((value = After(token, "htm:"))) htm = value;
     else if (std::string(token) == "cut") cut = true;
+    else if (std::string(token) == "tmp_missing") spec.tmp = box.root + "/no/such/folder";
     else Place(box, token, ++seed);
   }
-  if (tmp == "missing") spec.tmp = box.root + "/no/such/folder";
-  else if (!tmp.empty()) MakeDirs(spec.tmp = FolderOfLength(box.root, atoi(tmp.c_str()) - 1));  // + its backslash
   if (pack.empty()) {
     CopyFile(stub, spec.exe);
   } else {

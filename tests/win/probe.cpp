@@ -109,9 +109,7 @@ int Run(int argc, char** argv) {
       int id = answer == "cancel" ? IDCANCEL : answer == "ok" ? IDOK : 0;
       if (box.window && id) {
         Sleep(100);  // let the box settle before pressing, as a person would
-        HWND button = GetDlgItem(box.window, id);
-        if (button) PostMessageA(button, BM_CLICK, 0, 0);
-        else PostMessageA(box.window, WM_COMMAND, id, 0);
+        PostMessageA(box.window, WM_COMMAND, id, 0);
       }
     }
     if ((waited += 20) >= timeout) {
