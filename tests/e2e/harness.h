@@ -1,5 +1,5 @@
-// Runs the shipped PE32 build under 32-bit Wine for the end-to-end tests: sandboxes inside the Wine
-// prefix, launches through the probe, and reads what the test runtime reported.
+// Runs the shipped PE32 build under 32-bit Wine for the end-to-end tests: sandboxes inside
+// the Wine prefix, launches through the probe, and reads what the test runtime reported.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -9,120 +9,92 @@
 
 namespace e2e {
 
-// Build outputs and the Wine prefix of this test run.
 std::string SourceDir();
-std::string WinDir();    // build/win32: the shipped launcher and the test helpers
-std::string HostDir();    // build/host
-std::string PrefixDir();  // $WINEPREFIX (build/wine/prefix by default)
+std::string WinDir();   // build/win32: the shipped launcher and the test helpers
+std::string HostDir();  // build/host
+std::string ToWindowsPath(const std::string& unixPath);  // C:\... inside drive_c, else Z:\...
 
-// "C:\..." for paths inside the prefix's drive_c, "Z:\..." for any other path.
-std::string ToWindowsPath(const std::string& unixPath);
-
-// A fresh folder for one test, inside drive_c: C:\t\<name>, with tmp\ (the child's
-// TMP) and app\ (the projector's folder) below it.
+// A fresh folder for one test, drive_c/t/<name>, with tmp/ (the child's TMP) and app/.
 struct Sandbox {
-  std::string root;  // Unix paths
-  std::string tmp;
-  std::string app;
+  std::string root, tmp, app;  // Unix paths
 };
 Sandbox MakeSandbox(const std::string& name);
 
 struct CommandResult {
-  int status = -1;  // exit status of Wine itself
+  int status = -1;  // Wine's own exit status
   std::string output;
 };
-// Runs Wine with `args` (a Windows program and its arguments), capturing stdout.
+// Runs Wine with `args` (a Windows program and its arguments), capturing stdout; or
+// starts it in the background, stdout to `outputFile`, and waits for it later.
 CommandResult RunWine(const std::vector<std::string>& args);
-
-// Starts Wine with `args` in the background, output to `outputFile`; returns the pid.
 int StartWine(const std::vector<std::string>& args, const std::string& outputFile);
-// Waits for a background run; returns its output.
 std::string FinishWine(int pid, const std::string& outputFile);
 
 struct LaunchSpec {
-  std::string exe;                  // Unix path of the projector
-  std::string args;                 // command line after the quoted program name
-  bool raw = false;                 // `args` is the whole command line
-  std::string tmp;                  // Unix path for TMP/TEMP; empty keeps Wine's
-  std::vector<std::string> env;     // K=V for the child (test runtime controls)
-  std::string cwd;                  // Unix path of the child's current directory
-  int show = -1;                    // wShowWindow, or -1 for none
-  std::string answer = "ok";        // message box button: ok, cancel or none
+  std::string exe;               // Unix path of the projector
+  std::string args;              // command line after the quoted program name
+  bool raw = false;              // `args` is the whole command line
+  std::string tmp;               // Unix path for TMP/TEMP; empty keeps Wine's
+  std::vector<std::string> env;  // K=V for the child (test runtime controls)
+  std::string cwd;               // Unix path of the child's current directory
+  int show = -1;                 // wShowWindow, or -1 for none
+  std::string answer = "ok";     // message box button: ok, cancel or none
   int timeoutMs = 60000;
 };
 
 struct LaunchResult {
   int exitCode = -1;
   bool timedOut = false;
-  std::map<std::string, std::string> box;      // caption, text, buttons
-  std::map<std::string, std::string> report;   // test runtime's key=value lines
-  std::vector<std::string> workFiles;          // its "workfile" lines
+  std::map<std::string, std::string> box;     // caption, text, buttons ("1,2": IDOK, IDCANCEL)
+  std::map<std::string, std::string> report;  // the test runtime's key=value lines
+  std::vector<std::string> workFiles;         // its "workfile" lines
   std::string probeOutput;
 };
 
-// Launches and waits. The report is read from <sandbox root>/report.txt when the
-// spec's env does not name CINE_REPORT itself.
+// Launches through the probe and waits; the report is <sandbox root>/report.txt unless
+// the spec's env names another CINE_REPORT. In the background: StartWine with
+// ProbeRunArgs, then ReadLaunch with what FinishWine returns.
 LaunchResult Launch(const Sandbox& sandbox, const LaunchSpec& spec);
-
-// The probe's command line for a spec, for starting it in the background.
 std::vector<std::string> ProbeRunArgs(const Sandbox& sandbox, const LaunchSpec& spec);
-// Parses probe output and the sandbox's report after a background launch.
 LaunchResult ReadLaunch(const Sandbox& sandbox, const std::string& probeOutput);
+// app/MOVIE.EXE, TMP the sandbox's tmp, the current directory its root.
+LaunchSpec SandboxSpec(const Sandbox& box);
 
-// Files.
 void CopyFile(const std::string& from, const std::string& to);
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
-bool Exists(const std::string& path);
+bool Exists(const std::string& path);  // a dangling link too
 void MakeDirs(const std::string& path);
 void RemoveTree(const std::string& path);
 std::vector<std::string> ListDir(const std::string& path);  // names, sorted
-// How many times slower than usual this way of running Wine is (CINE_TIME_FACTOR, 1 by
-// default; the full-system emulator sets more): every timeout and wait of the harness,
-// and the fixed pauses of the tests, are multiplied by it.
+// How many times slower than usual this Wine runs (CINE_TIME_FACTOR, default 1): every
+// timeout and wait of the harness, and the tests' pauses, are scaled by it.
 int TimeFactor();
-
-// Waits until `path` exists, up to `timeoutMs` (times TimeFactor); returns whether it does.
-bool WaitForFile(const std::string& path, int timeoutMs);
-
+bool WaitForFile(const std::string& path, int timeoutMs);  // whether it appeared in time
 std::string ToLower(std::string text);
 
-// Little-endian numbers inside a byte string; 0 past its end.
+// Little-endian numbers in a byte string (0 past its end); a PE file's offset of a data
+// directory (1 imports, 2 resources) or an RVA, 0 for none, `machine` its machine field.
 uint32_t ReadLE32(const std::string& data, size_t at);
 uint16_t ReadLE16(const std::string& data, size_t at);
-
-// A PE file (PE32 or PE32+) as far as the tests read it: the file offset of a data
-// directory (1 imports, 2 resources) and of any RVA; 0 when the file or RVA has none.
-// `machine`, when given, receives the file header's machine field.
 size_t PeDirectoryOffset(const std::string& image, int index, uint16_t* machine = nullptr);
 size_t PeRvaToOffset(const std::string& image, uint32_t rva);
+std::map<std::string, std::string> ParseKeyValues(const std::string& text);  // last value wins
+int RunCinepack(const std::string& args, std::string* output = nullptr);  // build/host/cinepack
 
-// key=value lines (the probe's and the helpers' output), the last value of a key kept.
-std::map<std::string, std::string> ParseKeyValues(const std::string& text);
+inline const char CannotRunText[] = "This application cannot run.";
+inline const char CannotCreateText[] =
+    "This application cannot start as it cannot create needed files. There may not be enough free disk space.";
+inline const char MsvcrtMissingText[] =
+    "This application cannot run, as it could not find the shared library MSVCRT.DLL.";
+inline const char PlayerMissingText[] =
+    "This application requires Lumenreel Player 10, which is not installed. Click OK to download it.";
 
-// The usual launch of a sandbox's projector: app/MOVIE.EXE, the sandbox's tmp as TMP,
-// its root as the current directory.
-LaunchSpec SandboxSpec(const Sandbox& box);
-
-// Runs build/host/cinepack with `args`; returns its exit status, with its standard
-// output and error in `output` when given.
-int RunCinepack(const std::string& args, std::string* output = nullptr);
-
-// The failure messages' texts.
-extern const char CannotRunText[];
-extern const char CannotCreateText[];
-extern const char MsvcrtMissingText[];
-extern const char PlayerMissingText[];
-
-// The test runtime (cine.dll reporting what it got) and its export-less twin.
-std::string TestRuntime();
-// A stand-in msvcrt.dll with no imports, for the folder search.
-std::string FakeMsvcrt();
-std::string NoExportRuntime();
-// The test runtime with CinemorphMain in the C calling convention.
-std::string CdeclRuntime();
-std::string Launcher();  // build/win32/launcher.exe
-// The wrapper that runs 32-bit Wine (scripts/wine32, or what CINE_WINE names).
-std::string WineCommand();
+std::string Launcher();         // build/win32/launcher.exe
+std::string TestRuntime();      // cine.dll reporting what it got (stdcall)
+std::string CdeclRuntime();     // the same in the C calling convention
+std::string NoExportRuntime();  // the same without CinemorphMain
+std::string FakeMsvcrt();       // a library that imports nothing, for the msvcrt search
+std::string WineCommand();      // scripts/wine32, or what CINE_WINE names
 
 }  // namespace e2e

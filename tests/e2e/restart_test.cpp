@@ -1,123 +1,103 @@
-// The runtime's restart and shutdown requests, seen in the real calls the launcher
-// makes (Wine's relay trace, in a prefix of their own: a forced restart under Wine
-// ends every process of the prefix).
+// The calls that end a launch, seen in Wine's relay trace: the restart and shutdown
+// requests with the shutdown privilege, and the failure message's style. They run in a
+// prefix of their own, since a forced restart under Wine ends every process of its prefix.
+#include <fnmatch.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+
 #include "tests/e2e/harness.h"
-#include "tests/e2e/relay_trace.h"
 
 namespace e2e {
 namespace {
 
-std::string ProbeExe() { return RelayWindowsPath(WinDir() + "/tests/probe.exe"); }
+namespace fs = std::filesystem;
 
-// The calls from the platform query on: the restart path and the exit.
-std::vector<TracedCall> FromVersionQuery(const std::vector<TracedCall>& calls) {
-  for (size_t i = 0; i < calls.size(); ++i) {
-    if (calls[i].function == "GetVersionExA") {
-      return std::vector<TracedCall>(calls.begin() + i, calls.end());
-    }
-  }
-  return {};
+struct Ending {
+  const char* name;
+  const char* exe;     // WIN98.EXE is told that it runs on a platform other than NT
+  const char* result;  // the runtime's, or "" for no runtime
+  const char* probe;   // more options: the answer to a box, a privilege to drop
+  const char* seen;    // a pattern over the launcher's calls, in order
+  const char* unseen;  // a pattern that must not match them
+};
+void PrintTo(const Ending& e, std::ostream* out) { *out << e.name; }
+
+#define TOKEN "OpenProcessToken(*,00000028,*)*LookupPrivilegeValueA(00000000,*SeShutdownPrivilege*" \
+              "AdjustTokenPrivileges(*,00000000,*,00000000,00000000,00000000)*GetLastError="
+const Ending Endings[] = {
+    {"restart", "MOVIE.EXE", "1", "",
+     "*" TOKEN "00000000*ExitWindowsEx(00000006,00000000)*ExitProcess(00000000)*", "*MessageBoxA*"},
+    {"shutdown", "MOVIE.EXE", "2", "", "*" TOKEN "00000000*ExitWindowsEx(00000005,00000000)*", "*MessageBoxA*"},
+    {"no_privilege", "MOVIE.EXE", "1", "--drop SeShutdownPrivilege", "*" TOKEN "00000514*ExitProcess(00000000)*",
+     "*ExitWindowsEx*"},
+    {"not_nt", "WIN98.EXE", "1", "", "*GetVersionExA(*ExitWindowsEx(00000006,00000000)*", "*OpenProcessToken*"},
+    // One box, without an owner, with the error icon (and OK and Cancel for the offer).
+    {"failed_box", "MOVIE.EXE", "0", "--answer ok", "*MessageBoxA(00000000,*,*,00041010)*",
+     "*MessageBoxA(*MessageBoxA(*"},
+    {"not_found_box", "MOVIE.EXE", "", "--answer cancel", "*MessageBoxA(00000000,*,*,00041011)*",
+     "*MessageBoxA(*MessageBoxA(*"},
+};
+
+// A path as the relay prefix sees it: its C: is not the shared prefix's.
+std::string Z(std::string unixPath) {
+  std::replace(unixPath.begin(), unixPath.end(), '/', '\\');
+  return "'Z:" + unixPath + "'";
 }
 
-bool AnyExitWindowsEx(const TracedRun& run) {
-  for (const std::string& line : run.lines) {
-    if (line.find("ExitWindowsEx") != std::string::npos) return true;
-  }
-  return false;
+// Runs Wine in `prefix` with WINEDEBUG `debug`; stdout, with stderr in `trace` if given.
+std::string Wine(const std::string& prefix, const std::string& args, const char* debug, std::string* trace = nullptr) {
+  std::string command = "WINEPREFIX='" + prefix + "' WINEDEBUG=" + debug + " '" + WineCommand() + "' " + args +
+                        " >'" + prefix + ".out' 2>'" + prefix + ".err'";
+  (void)system(command.c_str());
+  if (trace) *trace = ReadFile(prefix + ".err");
+  return ReadFile(prefix + ".out");
 }
 
-TEST(RestartSystem, RuntimeResultsReachExitWindowsExWithForcedFlags) {
-  struct Case {
-    const char* name;
-    const char* exeName;     // WIN98.EXE is told by Wine that it runs on Windows 98
-    const char* result;      // what the runtime returns
-    bool dropPrivilege;      // started with a token without SeShutdownPrivilege
-    const char* flags;       // ExitWindowsEx's flags, or null for no request
-    bool tokenCalls;         // the privilege is asked for
-    const char* lastError;   // what AdjustTokenPrivileges left
-  };
-  const Case cases[] = {
-      {"restart", "MOVIE.EXE", "1", false, "00000006", true, "00000000"},
-      {"shutdown", "MOVIE.EXE", "2", false, "00000005", true, "00000000"},
-      {"no_privilege", "MOVIE.EXE", "1", true, nullptr, true, "00000514"},
-      {"not_nt", "WIN98.EXE", "1", false, "00000006", false, nullptr},
-      {"not_nt_shutdown", "WIN98.EXE", "2", false, "00000005", false, nullptr},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    RelaySession session;  // ends with the prefix's wineserver, whatever the request did
-    std::string root = MakeRelaySandbox(std::string("restart_") + c.name);
-    std::string exe = root + "/app/" + c.exeName;
-    CopyFile(Launcher(), exe);
-    CopyFile(TestRuntime(), root + "/app/cine.dll");
-    std::string probe = ProbeExe() + " run --env CINE_RESULT=" + c.result +
-                        " --env CINE_REPORT=" + RelayWindowsPath(root + "/report.txt") +
-                        " --answer none --timeout " + std::to_string(30000 * TimeFactor()) +
-                        " " + RelayWindowsPath(exe);
-    std::vector<std::string> args;
-    if (c.dropPrivilege) {
-      args = {RelayWindowsPath(WinDir() + "/tests/uidriver.exe"), "drop-privilege",
-              "SeShutdownPrivilege", probe};
-    } else {
-      args = {ProbeExe(), "run", "--env", std::string("CINE_RESULT=") + c.result, "--env",
-              "CINE_REPORT=" + RelayWindowsPath(root + "/report.txt"), "--answer", "none",
-              "--timeout", std::to_string(30000 * TimeFactor()), RelayWindowsPath(exe)};
-    }
-    TracedRun run = RunTraced(args);
-    if (c.dropPrivilege) {
-      ASSERT_EQ(OutputValue(run.output, "token_has_privilege"), "0") << run.output;
-    }
-    std::string pidText = OutputValue(run.output, "pid");
-    ASSERT_FALSE(pidText.empty()) << run.output;
-    std::string report = ReadFile(root + "/report.txt");
-    EXPECT_NE(report.find(std::string("result=") + c.result), std::string::npos) << report;
+class EndingCalls : public testing::TestWithParam<Ending> {};
 
-    std::vector<TracedCall> calls = FromVersionQuery(CallsOf(run, std::stoi(pidText)));
-    std::vector<std::string> expected = {"GetVersionExA"};
-    if (c.tokenCalls) {
-      expected.insert(expected.end(), {"OpenProcessToken", "LookupPrivilegeValueA",
-                                       "AdjustTokenPrivileges", "GetLastError", "CloseHandle"});
-    }
-    if (c.flags) expected.push_back("ExitWindowsEx");
-    expected.push_back("ExitProcess");
-    std::string names;
-    for (const std::string& e : expected) names += (names.empty() ? "" : ",") + e;
-    ASSERT_EQ(Describe(calls), names);
-
-    size_t at = 1;
-    if (c.tokenCalls) {
-      // The current process's token, opened for adjusting and querying (0x28).
-      EXPECT_EQ(calls[1].args.at(1), "00000028");
-      EXPECT_EQ(calls[1].result, "00000001");
-      EXPECT_NE(calls[2].args.at(1).find("\"SeShutdownPrivilege\""), std::string::npos);
-      const TracedCall& adjust = calls[3];
-      EXPECT_EQ(adjust.args.at(1), "00000000");  // not "disable all"
-      EXPECT_EQ(adjust.args.at(3), "00000000");  // no previous state asked for
-      EXPECT_EQ(adjust.args.at(4), "00000000");
-      EXPECT_EQ(adjust.args.at(5), "00000000");
-      EXPECT_EQ(calls[4].result, c.lastError);
-      // The handle closed is the token that was adjusted.
-      EXPECT_EQ(calls[5].args.at(0), adjust.args.at(0));
-      at = 6;
-    }
-    if (c.flags) {
-      EXPECT_EQ(calls[at].args.at(0), c.flags);
-      EXPECT_EQ(calls[at].args.at(1), "00000000");
-      EXPECT_EQ(calls[at].result, "00000001") << "Wine accepted the request";
-      ++at;
-    } else {
-      EXPECT_FALSE(AnyExitWindowsEx(run)) << "no process may ask for a restart";
-    }
-    // Exit code 0, and no message box on the way.
-    EXPECT_EQ(calls[at].args.at(0), "00000000");
-    for (const std::string& line : run.lines) {
-      EXPECT_EQ(line.find("MessageBoxA"), std::string::npos) << line;
-    }
-    EXPECT_EQ(OutputValue(run.output, "box.caption"), "");
+TEST_P(EndingCalls, AreTheExpectedOnes) {
+  const Ending& e = GetParam();
+  Sandbox box = MakeSandbox(std::string("ending_") + e.name);
+  // The prefix, booted on first use, traces only the calls watched here.
+  std::string prefix = fs::path(box.root).parent_path().parent_path() / "cine-relay/prefix";
+  if (!fs::exists(prefix + "/system.reg")) MakeDirs(prefix), Wine(prefix, "wineboot -i", "-all");
+  WriteFile(prefix + ".reg",
+            "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Debug]\r\n\"RelayInclude\"=\"user32.MessageBoxA;"
+            "user32.ExitWindowsEx;kernel32.ExitProcess;kernel32.GetVersionExA;advapi32.OpenProcessToken;"
+            "advapi32.LookupPrivilegeValueA;advapi32.AdjustTokenPrivileges;kernel32.GetLastError\"\r\n\r\n"
+            "[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\WIN98.EXE]\r\n\"Version\"=\"win98\"\r\n");
+  Wine(prefix, "reg import " + Z(prefix + ".reg"), "-all");
+  CopyFile(Launcher(), box.app + "/" + e.exe);
+  if (*e.result) CopyFile(TestRuntime(), box.app + "/cine.dll");
+  std::string trace, output = Wine(prefix, Z(WinDir() + "/tests/probe.exe") + " run --answer none --env CINE_RESULT=" +
+                                               e.result + " --timeout " + std::to_string(30000 * TimeFactor()) + " " +
+                                               e.probe + " " + Z(box.app + "/" + e.exe), "+relay,+pid", &trace);
+  Wine(prefix, "--server -k", "-all");  // whatever the request left running
+  std::string pid = ParseKeyValues(output)["pid"];
+  ASSERT_FALSE(pid.empty()) << output;
+  // The launcher's own calls, one a line: "Name(arguments)" and "Name=result".
+  char tag[16];
+  snprintf(tag, sizeof tag, "%04lx:", std::stoul(pid));
+  std::istringstream in(trace);
+  std::string calls;
+  for (std::string line; std::getline(in, line);) {
+    size_t call = line.find(":Call "), ret = line.find(":Ret  "), at = std::min(call, ret) + 6;
+    if (line.rfind(tag, 0) != 0 || at < 6) continue;  // another process's, or no call
+    std::string name = line.substr(at, line.find('(', at) - at);
+    if (name.find(' ') != std::string::npos) continue;  // a DLL entry point, not a call
+    calls += name.substr(name.find('.') + 1);
+    calls += call != std::string::npos ? line.substr(line.find('('), line.rfind(" ret=") - line.find('(')) + "\n"
+                                       : "=" + line.substr(line.find("retval=") + 7, 8) + "\n";
   }
+  EXPECT_EQ(fnmatch(e.seen, calls.c_str(), 0), 0) << calls;
+  EXPECT_NE(fnmatch(e.unseen, calls.c_str(), 0), 0) << calls;
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, EndingCalls, testing::ValuesIn(Endings),
+                         [](const testing::TestParamInfo<Ending>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace e2e

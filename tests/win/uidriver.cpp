@@ -1,8 +1,5 @@
-// Windows-side checks of the launcher's user-facing parts, for the end-to-end tests.
+// Windows-side checks of the launcher's resources, for the end-to-end tests.
 //
-//   uidriver drop-privilege NAME COMMANDLINE
-//       runs COMMANDLINE with a token from which privilege NAME has been removed, its
-//       output going to ours; prints "token_has_privilege=0|1" and "exit=N"
 //   uidriver resources FILE
 //       loads FILE as a data file and prints its failure strings ("string.ID=TEXT") and,
 //       for every image of the "CINEMORPH" icon group, what Windows makes of it:
@@ -10,61 +7,8 @@
 #include <windows.h>
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 namespace {
-
-bool TokenHasPrivilege(HANDLE token, LUID luid) {
-  DWORD size = 0;
-  GetTokenInformation(token, TokenPrivileges, nullptr, 0, &size);
-  std::vector<BYTE> buffer(size ? size : 1);
-  if (!GetTokenInformation(token, TokenPrivileges, buffer.data(), size, &size)) return false;
-  const TOKEN_PRIVILEGES* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
-  for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
-    const LUID& held = privileges->Privileges[i].Luid;
-    if (held.LowPart == luid.LowPart && held.HighPart == luid.HighPart) return true;
-  }
-  return false;
-}
-
-int DropPrivilege(const char* name, const char* commandLine) {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(),
-                        TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY, &token)) {
-    printf("open_token_failed=%lu\n", GetLastError());
-    return 3;
-  }
-  LUID_AND_ATTRIBUTES drop = {};
-  if (!LookupPrivilegeValueA(nullptr, name, &drop.Luid)) {
-    printf("lookup_failed=%lu\n", GetLastError());
-    return 3;
-  }
-  HANDLE restricted = nullptr;
-  if (!CreateRestrictedToken(token, 0, 0, nullptr, 1, &drop, 0, nullptr, &restricted)) {
-    printf("restrict_failed=%lu\n", GetLastError());
-    return 3;
-  }
-  printf("token_has_privilege=%d\n", TokenHasPrivilege(restricted, drop.Luid) ? 1 : 0);
-  fflush(stdout);
-  std::vector<char> command(commandLine, commandLine + strlen(commandLine) + 1);
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessAsUserA(restricted, nullptr, command.data(), nullptr, nullptr, TRUE, 0,
-                            nullptr, nullptr, &startup, &process)) {
-    printf("start_failed=%lu\n", GetLastError());
-    return 3;
-  }
-  WaitForSingleObject(process.hProcess, 120000);
-  DWORD exitCode = 0;
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  printf("exit=%lu\n", exitCode);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  CloseHandle(restricted);
-  CloseHandle(token);
-  return 0;
-}
 
 #pragma pack(push, 2)
 struct GroupEntry {
@@ -122,8 +66,7 @@ int Resources(const char* path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 4 && strcmp(argv[1], "drop-privilege") == 0) return DropPrivilege(argv[2], argv[3]);
   if (argc == 3 && strcmp(argv[1], "resources") == 0) return Resources(argv[2]);
-  fprintf(stderr, "usage: uidriver drop-privilege NAME COMMANDLINE | resources FILE\n");
+  fprintf(stderr, "usage: uidriver resources FILE\n");
   return 2;
 }

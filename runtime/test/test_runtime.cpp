@@ -1,0 +1,166 @@
+// A runtime library for the end-to-end tests: writes down, as key=value lines, what the
+// launcher handed over, and returns the result that the test asks for. It reads:
+//   CINE_REPORT the report file;  CINE_RESULT the result (default 7; "exit" ends the
+//   process on the spot, as a crash would);  CINE_READY a file it makes once reported;
+//   CINE_WAIT_FOR a file it waits for before returning;  CINE_SNAPSHOT a folder it copies
+//   the work folder's files to;  CINE_CLOSE_SPLASH "1": it calls closeSplash, waits for the
+//   splash thread to end and calls it again;  CINE_CLOSE_WHEN a file it waits for before
+//   that, reporting the splash window's bitmap and palette object types before and after.
+// since_start_us, the microseconds from process creation to the entry, is for the benchmarks.
+#include <windows.h>
+#include "launcher/launch_params.h"
+
+namespace {
+
+HANDLE report = INVALID_HANDLE_VALUE;
+
+void WriteLine(const char* key, const char* value) {
+  char line[MAX_PATH * 2 + 64];
+  DWORD written = 0;
+  int length = wsprintfA(line, "%s=%s\r\n", key, value);
+  if (report != INVALID_HANDLE_VALUE) WriteFile(report, line, length, &written, 0);
+}
+
+void WriteNumber(const char* key, long long value) {
+  char text[32];
+  wsprintfA(text, "%I64d", value);
+  WriteLine(key, text);
+}
+
+int ParseInteger(const char* text) {
+  int value = 0;
+  for (const char* c = text + (*text == '-'); *c >= '0' && *c <= '9'; ++c) value = value * 10 + (*c - '0');
+  return *text == '-' ? -value : value;
+}
+
+int ReadVariable(const char* name, char* value) {
+  DWORD length = GetEnvironmentVariableA(name, value, MAX_PATH);
+  return length > 0 && length < MAX_PATH;
+}
+
+void WaitForFile(const char* path) {
+  for (int i = 0; i < 6000 && GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(10);
+}
+
+// One "workfile=NAME SIZE ATTRIBUTES" line per entry, copied to CINE_SNAPSHOT if asked.
+void ReportWorkFolder(const char* folder) {
+  char pattern[MAX_PATH + 8], snapshot[MAX_PATH], from[MAX_PATH * 2], to[MAX_PATH * 2];
+  int copying = ReadVariable("CINE_SNAPSHOT", snapshot);
+  if (copying) CreateDirectoryA(snapshot, 0);
+  wsprintfA(pattern, "%s*", folder);
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (found.cFileName[0] == '.') continue;
+    wsprintfA(from, "%s %lu %lx", found.cFileName, found.nFileSizeLow, found.dwFileAttributes);
+    WriteLine("workfile", from);
+    wsprintfA(from, "%s%s", folder, found.cFileName);
+    wsprintfA(to, "%s\\%s", snapshot, found.cFileName);
+    if (copying) CopyFileA(from, to, FALSE);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
+BOOL CALLBACK TakeFirstWindow(HWND window, LPARAM found) {
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
+// The GDI object type (0 when deleted) of a handle read from a window slot; gdi32 is
+// looked up, as this library imports only kernel32 and user32.
+void ReportObjectType(const char* key, LONG handle) {
+  typedef DWORD(WINAPI * GetObjectTypeProc)(HGDIOBJ);
+  GetObjectTypeProc objectType = reinterpret_cast<GetObjectTypeProc>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("gdi32.dll"), "GetObjectType")));
+  WriteNumber(key, handle && objectType ? objectType(reinterpret_cast<HGDIOBJ>(static_cast<LONG_PTR>(handle))) : 0);
+}
+
+void CloseSplash(const LaunchParams* params) {
+  char gate[MAX_PATH];
+  LONG bitmap = 0, palette = 0;
+  int inspecting = ReadVariable("CINE_CLOSE_WHEN", gate);
+  if (inspecting) {
+    WaitForFile(gate);
+    HWND splash = 0;
+    EnumThreadWindows(params->splashThreadId, TakeFirstWindow, reinterpret_cast<LPARAM>(&splash));
+    if (splash) bitmap = GetWindowLongA(splash, 0), palette = GetWindowLongA(splash, 4);
+    ReportObjectType("splash_bitmap_type_before", bitmap);
+    ReportObjectType("splash_palette_type_before", palette);
+  }
+  // Opened before the close request, so a thread that ends at once is still seen.
+  HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, params->splashThreadId);
+  WriteNumber("close1", params->closeSplash(params->splashThreadId));
+  DWORD waited = thread ? WaitForSingleObject(thread, 5000) : WAIT_FAILED;
+  if (thread) CloseHandle(thread);
+  WriteNumber("splash_thread_ended", waited == WAIT_OBJECT_0);
+  WriteNumber("close2", params->closeSplash(params->splashThreadId));
+  if (inspecting) {
+    ReportObjectType("splash_bitmap_type_after", bitmap);
+    ReportObjectType("splash_palette_type_after", palette);
+  }
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI RuntimeEntry(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+
+// Runtimes are built with either calling convention; the launcher must take both.
+#ifdef CINE_RUNTIME_CDECL
+#define RUNTIME_CONVENTION __cdecl
+#else
+#define RUNTIME_CONVENTION WINAPI
+#endif
+
+extern "C"
+#ifndef CINE_RUNTIME_NO_EXPORT
+    __declspec(dllexport)
+#endif
+    int RUNTIME_CONVENTION CinemorphMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
+                                         int showCommand, LaunchParams* params) {
+  ULARGE_INTEGER now, created, unused;
+  GetSystemTimeAsFileTime(reinterpret_cast<FILETIME*>(&now));
+  GetProcessTimes(GetCurrentProcess(), reinterpret_cast<FILETIME*>(&created),
+                  reinterpret_cast<FILETIME*>(&unused), reinterpret_cast<FILETIME*>(&unused),
+                  reinterpret_cast<FILETIME*>(&unused));
+  char path[MAX_PATH], value[MAX_PATH];
+  if (ReadVariable("CINE_REPORT", path)) {
+    report = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS, 0, 0);
+  }
+  WriteLine("called", "1");
+  WriteNumber("since_start_us", static_cast<long long>(now.QuadPart - created.QuadPart) / 10);
+  WriteNumber("instance_is_exe", instance == GetModuleHandleA(0));
+  WriteNumber("previous", reinterpret_cast<LONG_PTR>(previous));
+  WriteLine("cmdline", commandLine);
+  WriteNumber("show", showCommand);
+  WriteNumber("version", params->version);
+  WriteNumber("size", params->size);
+  WriteNumber("closeSplash_set", params->closeSplash != 0);
+  WriteNumber("splashThreadId", params->splashThreadId);
+  WriteLine("workFolder", params->workFolder ? params->workFolder : "(null)");
+  WriteNumber("runtimeLocation", params->runtimeLocation);
+  WriteNumber("payloadOption", params->payloadOption);
+  GetCurrentDirectoryA(MAX_PATH, path);
+  WriteLine("cwd", path);
+  GetModuleFileNameA(GetModuleHandleA("cine.dll"), path, MAX_PATH);
+  WriteLine("runtime_path", path);
+  // The launcher's test twin loads "cinecrt.dll" in place of msvcrt.dll: from where?
+  HMODULE crt = GetModuleHandleA("cinecrt.dll");
+  if (!crt || !GetModuleFileNameA(crt, path, MAX_PATH)) lstrcpyA(path, "(none)");
+  WriteLine("crt_path", path);
+  if (params->workFolder) ReportWorkFolder(params->workFolder);
+  if (ReadVariable("CINE_CLOSE_SPLASH", value) && params->closeSplash) CloseSplash(params);
+
+  int result = ReadVariable("CINE_RESULT", value) ? ParseInteger(value) : 7;
+  WriteNumber("result", result);
+  if (report != INVALID_HANDLE_VALUE) CloseHandle(report);
+  if (ReadVariable("CINE_READY", value)) {
+    HANDLE ready = CreateFileA(value, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
+    if (ready != INVALID_HANDLE_VALUE) CloseHandle(ready);
+  }
+  if (ReadVariable("CINE_WAIT_FOR", value)) WaitForFile(value);
+  if (ReadVariable("CINE_RESULT", value) && lstrcmpA(value, "exit") == 0) {
+    TerminateProcess(GetCurrentProcess(), 9);
+  }
+  return result;
+}
