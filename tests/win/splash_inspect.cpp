@@ -1,12 +1,9 @@
 // Looks at a launcher's splash window from another process, for the end-to-end tests.
-//   splash_inspect find WAIT_MS  wait for the window; cover it with a foreground window of
-//                                ours, click it, send it palette news and a stray WM_USER;
-//                                print where it is and whether it stayed above and inactive
-//   splash_inspect gone WAIT_MS  wait for the window to go
-//   splash_inspect box WAIT_MS   wait for the failure box beside the splash, print their
-//                                z-order, then cancel the box
-//   splash_inspect palette       run the splash window code here and record how each
-//                                palette message makes it select and realise its palette
+//   find WAIT_MS  cover the window with a foreground window of ours, click it, send it
+//                 palette news and a stray WM_USER; print where it is and how it took that
+//   gone WAIT_MS  wait for the window to go
+//   box WAIT_MS   wait for the failure box over the splash, print their order, cancel it
+//   palette       run the splash window code here, recording its palette calls
 #include <windows.h>
 #include <cstdio>
 #include <cstdlib>
@@ -72,11 +69,8 @@ int Find(DWORD waitMs) {
   printf("mine_foreground=%d\nabove_mine=%d\n", GetForegroundWindow() == mine,
          ZOrder(splash) < ZOrder(mine));
   SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-  INPUT click[2] = {};
-  click[0].type = click[1].type = INPUT_MOUSE;
-  click[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-  click[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-  SendInput(2, click, sizeof(INPUT));
+  mouse_event(MOUSEEVENTF_LEFTDOWN, 0, 0, 0, 0);
+  mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
   Pump(300);
   printf("click_activated=%d\n", GetForegroundWindow() != mine);
   DestroyWindow(mine);
@@ -90,56 +84,46 @@ int Find(DWORD waitMs) {
 }
 
 int Box(DWORD waitMs) {
-  HWND splash = WaitFor(waitMs, true);
-  DWORD process = 0;
-  if (splash) GetWindowThreadProcessId(splash, &process);
-  HWND box = nullptr;
-  for (DWORD waited = 0; splash && !box && waited < waitMs; waited += 20, Sleep(20)) {
-    for (HWND w = GetTopWindow(nullptr); w && !box; w = GetWindow(w, GW_HWNDNEXT)) {
-      char name[16] = "";
-      GetClassNameA(w, name, sizeof name);
-      DWORD owner = 0;
-      GetWindowThreadProcessId(w, &owner);
-      if (owner == process && IsWindowVisible(w) && strcmp(name, "#32770") == 0) box = w;
-    }
+  HWND splash = WaitFor(waitMs, true), box = nullptr;
+  for (DWORD waited = 0; !box && waited < waitMs; waited += 20, Sleep(20)) {
+    box = FindWindowA("#32770", "Application Error");
   }
-  printf("found=%d\nbox_found=%d\n", splash != nullptr, box != nullptr);
+  printf("box_found=%d\n", box != nullptr);
   if (!box) return 0;
   Sleep(300);  // let both settle in their final order
-  printf("splash_visible=%d\nbox_above=%d\n", IsWindowVisible(splash) != 0,
+  printf("splash_visible=%d\nbox_above=%d\n", splash && IsWindowVisible(splash),
          ZOrder(box) < ZOrder(splash));
   fflush(stdout);
   PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
   return 0;
 }
 
-BOOL CALLBACK TakeFirst(HWND window, LPARAM found) {
-  *reinterpret_cast<HWND*>(found) = window;
-  return FALSE;
-}
-
 // Each message is reported as <name>.realised=<RealizePalette calls> and
 // <name>.foreground=<selections of the splash palette not forced to the background>.
 int Palette() {
-  SplashHandOver handOver = {CreateBitmap(40, 30, 1, 32, nullptr), CreateEventA(0, 1, 0, 0)};
-  DWORD thread = 0;
-  CloseHandle(CreateThread(nullptr, 0, SplashThreadProc, &handOver, 0, &thread));
+  HBITMAP bitmap = CreateBitmap(40, 30, 1, 32, nullptr);
+  SplashHandOver handOver = {bitmap, CreateEventA(0, 1, 0, 0)};
+  DWORD id = 0;
+  HANDLE thread = CreateThread(nullptr, 0, SplashThreadProc, &handOver, 0, &id);
   WaitForSingleObject(handOver.ready, 5000);
-  HWND splash = nullptr;
-  EnumThreadWindows(thread, TakeFirst, reinterpret_cast<LPARAM>(&splash));
+  HWND splash = WaitFor(0, true);
+  printf("found=%d\n", splash != nullptr);
   struct Step { const char* name; UINT message; WPARAM wParam; } steps[] = {
       {"self", WM_PALETTECHANGED, reinterpret_cast<WPARAM>(splash)},
       {"query", WM_QUERYNEWPALETTE, 0},
-      {"other", WM_PALETTECHANGED, reinterpret_cast<WPARAM>(GetDesktopWindow())},
-      {"query_again", WM_QUERYNEWPALETTE, 0}};
-  printf("found=%d\n", splash != nullptr);
+      {"other", WM_PALETTECHANGED, reinterpret_cast<WPARAM>(GetDesktopWindow())}};
   for (const Step& s : steps) {
     realisations = foregroundSelections = 0;
     SendMessageA(splash, s.message, s.wParam, 0);
-    UpdateWindow(splash);  // a realisation that invalidates paints with the palette
     printf("%s.realised=%d\n%s.foreground=%d\n", s.name, realisations, s.name, foregroundSelections);
   }
-  PostThreadMessageA(thread, WM_USER, 0, 0);
+  HGDIOBJ palette = reinterpret_cast<HGDIOBJ>(static_cast<LONG_PTR>(GetWindowLongA(splash, 4)));
+  PostThreadMessageA(id, WM_USER, 0, 0);
+  WaitForSingleObject(thread, 5000);
+  DWORD code = 1;
+  GetExitCodeThread(thread, &code);  // STILL_ACTIVE when it did not end
+  printf("closed=palette %s, bitmap %s, exit %lu\n", GetObjectType(palette) ? "kept" : "deleted",
+         GetObjectType(bitmap) ? "kept" : "deleted", code);
   return 0;
 }
 
