@@ -1,6 +1,4 @@
-// What a user sees under Wine: the splash bitmap beside the projector shown centred above
-// other windows and deaf to input, taken down by the runtime's callback, absent without a
-// readable bitmap or when the payload forbids it; and the demo playing.
+// What a user sees under Wine: the splash bitmap shown, taken down, or absent; the demo playing.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -13,8 +11,7 @@
 namespace e2e {
 namespace {
 
-// An image as 8-bit RGB through ImageMagick, from a file or, for "", from the Xvfb screen;
-// kept under build/screenshots for people to look at. Empty when unreadable.
+// 8-bit RGB through ImageMagick from a file or ("") the screen, kept in build/screenshots.
 struct Image {
   int width = 0, height = 0, at = 0;
   std::string ppm;
@@ -58,10 +55,7 @@ std::map<std::string, std::string> Inspect(std::vector<std::string> args) {
 
 // A projector app/<exe> with the test runtime beside it and a bitmap of random pixels (so
 // that no shifted, cut or flipped copy matches) at app/<bitmap>.
-struct Projector {
-  Sandbox box;
-  LaunchSpec spec;
-};
+struct Projector { Sandbox box; LaunchSpec spec; };
 
 Projector Prepare(const std::string& name, const std::string& exe, const std::string& bitmap,
                   const std::string& size = "40x30") {
@@ -174,10 +168,8 @@ TEST(SplashChoice, ABitmapNamedAfterTheExecutableShowsUnlessThePayloadForbidsIt)
       {"MOVIE.EXE", "broken", nullptr, false},  // MOVIE.BMP is no bitmap
   };
   for (const Case& c : cases) {
-    std::string name = std::string(c.exe) + "_" + c.bitmap + "_" + (c.pack ? c.pack : "");
-    SCOPED_TRACE(name);
-    for (char& ch : name) ch = isalnum(ch) ? ch : '_';
-    Projector p = Prepare("choice_" + name, c.exe, c.bitmap);
+    SCOPED_TRACE(std::string(c.exe) + " " + c.bitmap + " " + (c.pack ? c.pack : ""));
+    Projector p = Prepare("choice" + std::to_string(&c - cases), c.exe, c.bitmap);
     if (std::string(c.bitmap) == "broken") WriteFile(p.box.app + "/MOVIE.BMP", "BM not a bitmap");
     if (c.pack) {
       WriteFile(p.box.root + "/movie.dat", "movie");
@@ -212,8 +204,9 @@ TEST(Demo, PlaysWithSplashAndMovieAndLeavesNothingBehind) {
   std::string build = WinDir() + "/..";
   std::string command = "CINE_BUILD='" + build + "' '" + SourceDir() + "/scripts/demo.sh' > '" +
                         build + "/demo-test.log' 2>&1";
-  ASSERT_EQ(system(command.c_str()), 0) << ReadFile(build + "/demo-test.log");
+  int status = system(command.c_str());
   std::string log = ReadFile(build + "/demo-test.log");
+  ASSERT_EQ(status, 0) << log;
   for (const char* line : {"launcher exit code:  0", "-> removed", "runtimeLocation=2"}) {
     EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
   }

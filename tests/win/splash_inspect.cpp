@@ -9,19 +9,15 @@
 #include <cstdlib>
 #include <cstring>
 
-// On a true-colour display every realisation maps nothing, so a palette realised in the
-// foreground looks the same from outside: the splash code is built in here with its
-// palette calls recorded.
+// On a true-colour display a realisation maps nothing, so the foreground and the background
+// look alike from outside: the splash code is built in here, its palette calls recorded.
 namespace {
 int realisations = 0, foregroundSelections = 0;
 HPALETTE WINAPI RecordSelectPalette(HDC dc, HPALETTE palette, BOOL background) {
   if (palette != GetStockObject(DEFAULT_PALETTE) && !background) ++foregroundSelections;
   return SelectPalette(dc, palette, background);
 }
-UINT WINAPI RecordRealizePalette(HDC dc) {
-  ++realisations;
-  return RealizePalette(dc);
-}
+UINT WINAPI RecordRealizePalette(HDC dc) { return ++realisations, RealizePalette(dc); }
 }  // namespace
 #define SelectPalette RecordSelectPalette
 #define RealizePalette RecordRealizePalette
@@ -56,9 +52,8 @@ int ZOrder(HWND window) {
 
 int Find(DWORD waitMs) {
   HWND splash = WaitFor(waitMs, true);
-  printf("found=%d\n", splash != nullptr);
-  if (splash == nullptr) return 0;
   RECT r;
+  if (splash == nullptr) return 0;
   GetWindowRect(splash, &r);
   printf("rect=%ld,%ld,%ld,%ld\nthread=%lu\n", r.left, r.top, r.right, r.bottom,
          GetWindowThreadProcessId(splash, nullptr));
@@ -88,14 +83,11 @@ int Box(DWORD waitMs) {
   for (DWORD waited = 0; !box && waited < waitMs; waited += 20, Sleep(20)) {
     box = FindWindowA("#32770", "Application Error");
   }
-  printf("box_found=%d\n", box != nullptr);
-  if (!box) return 0;
   Sleep(300);  // let both settle in their final order
-  printf("splash_visible=%d\nbox_above=%d\n", splash && IsWindowVisible(splash),
-         ZOrder(box) < ZOrder(splash));
+  printf("box_found=%d\nsplash_visible=%d\nbox_above=%d\n", box != nullptr,
+         splash && IsWindowVisible(splash), ZOrder(box) < ZOrder(splash));
   fflush(stdout);
-  PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
-  return 0;
+  return PostMessageA(box, WM_COMMAND, IDCANCEL, 0), 0;
 }
 
 // Each message is reported as <name>.realised=<RealizePalette calls> and
@@ -107,7 +99,6 @@ int Palette() {
   HANDLE thread = CreateThread(nullptr, 0, SplashThreadProc, &handOver, 0, &id);
   WaitForSingleObject(handOver.ready, 5000);
   HWND splash = WaitFor(0, true);
-  printf("found=%d\n", splash != nullptr);
   struct Step { const char* name; UINT message; WPARAM wParam; } steps[] = {
       {"self", WM_PALETTECHANGED, reinterpret_cast<WPARAM>(splash)},
       {"query", WM_QUERYNEWPALETTE, 0},
@@ -130,7 +121,7 @@ int Palette() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  DWORD wait = argc > 2 ? strtoul(argv[2], nullptr, 10) : 0;
+  DWORD wait = argc > 2 ? atoi(argv[2]) : 0;
   if (argc == 3 && strcmp(argv[1], "find") == 0) return Find(wait);
   if (argc == 3 && strcmp(argv[1], "gone") == 0) return printf("gone=%d\n", !WaitFor(wait, false)), 0;
   if (argc == 3 && strcmp(argv[1], "box") == 0) return Box(wait);
