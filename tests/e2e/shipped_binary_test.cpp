@@ -47,8 +47,7 @@ TEST(ShippedBinary, UsesOnlyPentiumInstructions) {
   std::set<std::string> known, outside;
   std::istringstream names(PentiumMnemonics);
   for (std::string name; names >> name;) known.insert(name);
-  // Instruction lines ("  401000:<tab>mnemonic operands") without their address; data in the
-  // code section decodes as "(bad)", and a run of zero bytes shows as "...".
+  // Instruction lines without their address; data decodes as "(bad)", zero bytes show as "...".
   std::string command = "i686-w64-mingw32-objdump -d --no-show-raw-insn '" + Launcher() +
                         "' | grep -P '^  +[0-9a-f]+:\\t' | cut -f2- | grep -v -e '^(bad)' -e '^\\.\\.\\.'";
   FILE* pipe = popen(command.c_str(), "r");
@@ -58,22 +57,19 @@ TEST(ShippedBinary, UsesOnlyPentiumInstructions) {
     std::string m, operands;
     fields >> m;
     std::getline(fields, operands);
-    // movl is mov, but movzbl and fildll are names of their own; nopw and nopl are the
-    // multi-byte nop of later processors. MMX and SSE registers are later whatever the name.
+    // movl is mov but movzbl is itself; nopw and nopl, MMX and SSE registers are later.
     if (!known.count(m) && m.size() > 1 && m.compare(0, 3, "nop") && strchr("bwl", m.back())) m.pop_back();
     if (!known.count(m) || operands.find("%mm") + 1 || operands.find("%xmm") + 1) outside.insert(m);
   }
   ASSERT_EQ(pclose(pipe), 0) << command;
   EXPECT_GT(instructions, 1000u) << "the disassembly was read";
-  std::string list;
-  for (const std::string& m : outside) list += m + " ";
-  EXPECT_TRUE(outside.empty()) << "instructions beyond the Pentium: " << list;
+  EXPECT_EQ(outside, std::set<std::string>()) << "instructions beyond the Pentium";
 }
 
 TEST(ShippedBinary, WindowsLoadsTheStringsAndMakesEveryIconImage) {
   std::string out = RunWine({ToWindowsPath(WinDir() + "/tests/uidriver.exe"), "resources",
                              ToWindowsPath(Launcher())}).output;
-  // The texts themselves are asserted where the failure messages show them.
+  // (The texts are asserted where the failure messages show them.)
   for (int id = 1000; id <= 1004; ++id) EXPECT_NE(out.find("string." + std::to_string(id) + "="), out.npos) << id;
   for (std::string size : {"48x48", "32x32", "16x16"}) {
     for (std::string bpp : {"4", "8", "32"}) {

@@ -1,8 +1,7 @@
-// Looks at a launcher's splash window from another process, for the end-to-end tests.
-//   find WAIT_MS  cover the window with a foreground window of ours, click it, send it
-//                 palette news and a stray WM_USER; print where it is and how it took that
-//   gone WAIT_MS  wait for the window to go
-//   box WAIT_MS   wait for the failure box over the splash, print their order, cancel it
+// Looks at a launcher's splash window from another process, for the end-to-end tests:
+//   find WAIT_MS  cover it with a foreground window, click it, send it palette news and a
+//                 stray WM_USER; print where it is and how it took that
+//   gone WAIT_MS  wait for it to go;  box WAIT_MS  print the failure box's order, cancel it
 //   palette       run the splash window code here, recording its palette calls
 #include <windows.h>
 #include <cstdio>
@@ -22,29 +21,22 @@ UINT WINAPI RecordRealizePalette(HDC dc) { return ++realisations, RealizePalette
 #define SelectPalette RecordSelectPalette
 #define RealizePalette RecordRealizePalette
 #include "splash/splash_window.cpp"
-#undef SelectPalette
-#undef RealizePalette
 #include "splash/splash_geometry.cpp"
 #include "splash/splash_palette.cpp"
 
 namespace {
 
 HWND WaitFor(DWORD waitMs, bool present) {
-  for (DWORD waited = 0;; waited += 20) {
-    HWND window = FindWindowA(SplashClassName, SplashTitle);
-    if ((window != nullptr) == present || waited >= waitMs) return window;
-    Sleep(20);
-  }
+  HWND w;
+  for (DWORD t = 0; (w = FindWindowA(SplashClassName, SplashTitle), (w != nullptr) != present) && t < waitMs; t += 20) Sleep(20);
+  return w;
 }
 
 void Pump(int ms) {
-  for (int i = 0; i < ms / 10; ++i, Sleep(10)) {
-    for (MSG m; PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE);) DispatchMessageA(&m);
-  }
+  for (MSG m; ms > 0; ms -= 10, Sleep(10)) while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
 }
 
-// Position among the top-level windows, 0 the topmost.
-int ZOrder(HWND window) {
+int ZOrder(HWND window) {  // among the top-level windows, 0 the topmost
   int position = 0;
   for (HWND w = GetTopWindow(nullptr); w != nullptr && w != window; w = GetWindow(w, GW_HWNDNEXT)) ++position;
   return position;
@@ -53,8 +45,7 @@ int ZOrder(HWND window) {
 int Find(DWORD waitMs) {
   HWND splash = WaitFor(waitMs, true);
   RECT r;
-  if (splash == nullptr) return 0;
-  GetWindowRect(splash, &r);
+  if (splash == nullptr || !GetWindowRect(splash, &r)) return 0;
   printf("rect=%ld,%ld,%ld,%ld\nthread=%lu\n", r.left, r.top, r.right, r.bottom,
          GetWindowThreadProcessId(splash, nullptr));
   HWND mine = CreateWindowExA(0, "STATIC", "cover", WS_POPUP | WS_VISIBLE, r.left, r.top,
@@ -80,9 +71,7 @@ int Find(DWORD waitMs) {
 
 int Box(DWORD waitMs) {
   HWND splash = WaitFor(waitMs, true), box = nullptr;
-  for (DWORD waited = 0; !box && waited < waitMs; waited += 20, Sleep(20)) {
-    box = FindWindowA("#32770", "Application Error");
-  }
+  for (DWORD waited = 0; !box && waited < waitMs; waited += 20, Sleep(20)) box = FindWindowA("#32770", "Application Error");
   Sleep(300);  // let both settle in their final order
   printf("box_found=%d\nsplash_visible=%d\nbox_above=%d\n", box != nullptr,
          splash && IsWindowVisible(splash), ZOrder(box) < ZOrder(splash));
@@ -95,7 +84,7 @@ int Box(DWORD waitMs) {
 int Palette() {
   HBITMAP bitmap = CreateBitmap(40, 30, 1, 32, nullptr);
   SplashHandOver handOver = {bitmap, CreateEventA(0, 1, 0, 0)};
-  DWORD id = 0;
+  DWORD id = 0, code = 1;
   HANDLE thread = CreateThread(nullptr, 0, SplashThreadProc, &handOver, 0, &id);
   WaitForSingleObject(handOver.ready, 5000);
   HWND splash = WaitFor(0, true);
@@ -111,7 +100,6 @@ int Palette() {
   HGDIOBJ palette = reinterpret_cast<HGDIOBJ>(static_cast<LONG_PTR>(GetWindowLongA(splash, 4)));
   PostThreadMessageA(id, WM_USER, 0, 0);
   WaitForSingleObject(thread, 5000);
-  DWORD code = 1;
   GetExitCodeThread(thread, &code);  // STILL_ACTIVE when it did not end
   printf("closed=palette %s, bitmap %s, exit %lu\n", GetObjectType(palette) ? "kept" : "deleted",
          GetObjectType(bitmap) ? "kept" : "deleted", code);
@@ -126,6 +114,5 @@ int main(int argc, char** argv) {
   if (argc == 3 && strcmp(argv[1], "gone") == 0) return printf("gone=%d\n", !WaitFor(wait, false)), 0;
   if (argc == 3 && strcmp(argv[1], "box") == 0) return Box(wait);
   if (argc == 2 && strcmp(argv[1], "palette") == 0) return Palette();
-  fprintf(stderr, "usage: splash_inspect find|gone|box WAIT_MS | palette\n");
-  return 2;
+  return fprintf(stderr, "usage: splash_inspect find|gone|box WAIT_MS | palette\n"), 2;
 }
