@@ -4,8 +4,7 @@
 //   process on the spot, as a crash would);  CINE_READY a file it makes once reported;
 //   CINE_WAIT_FOR a file it waits for before returning;  CINE_SNAPSHOT a folder it copies
 //   the work folder's files to;  CINE_CLOSE_SPLASH "1": it calls closeSplash, waits for the
-//   splash thread to end and calls it again;  CINE_CLOSE_WHEN a file it waits for before
-//   that, reporting the splash window's bitmap and palette object types before and after.
+//   splash thread to end and calls it again.
 // since_start_us, the microseconds from process creation to the entry, is for the benchmarks.
 #include <windows.h>
 #include "launcher/launch_params.h"
@@ -62,32 +61,7 @@ void ReportWorkFolder(const char* folder) {
   FindClose(search);
 }
 
-BOOL CALLBACK TakeFirstWindow(HWND window, LPARAM found) {
-  *reinterpret_cast<HWND*>(found) = window;
-  return FALSE;
-}
-
-// The GDI object type (0 when deleted) of a handle read from a window slot; gdi32 is
-// looked up, as this library imports only kernel32 and user32.
-void ReportObjectType(const char* key, LONG handle) {
-  typedef DWORD(WINAPI * GetObjectTypeProc)(HGDIOBJ);
-  GetObjectTypeProc objectType = reinterpret_cast<GetObjectTypeProc>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleA("gdi32.dll"), "GetObjectType")));
-  WriteNumber(key, handle && objectType ? objectType(reinterpret_cast<HGDIOBJ>(static_cast<LONG_PTR>(handle))) : 0);
-}
-
 void CloseSplash(const LaunchParams* params) {
-  char gate[MAX_PATH];
-  LONG bitmap = 0, palette = 0;
-  int inspecting = ReadVariable("CINE_CLOSE_WHEN", gate);
-  if (inspecting) {
-    WaitForFile(gate);
-    HWND splash = 0;
-    EnumThreadWindows(params->splashThreadId, TakeFirstWindow, reinterpret_cast<LPARAM>(&splash));
-    if (splash) bitmap = GetWindowLongA(splash, 0), palette = GetWindowLongA(splash, 4);
-    ReportObjectType("splash_bitmap_type_before", bitmap);
-    ReportObjectType("splash_palette_type_before", palette);
-  }
   // Opened before the close request, so a thread that ends at once is still seen.
   HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, params->splashThreadId);
   WriteNumber("close1", params->closeSplash(params->splashThreadId));
@@ -95,10 +69,6 @@ void CloseSplash(const LaunchParams* params) {
   if (thread) CloseHandle(thread);
   WriteNumber("splash_thread_ended", waited == WAIT_OBJECT_0);
   WriteNumber("close2", params->closeSplash(params->splashThreadId));
-  if (inspecting) {
-    ReportObjectType("splash_bitmap_type_after", bitmap);
-    ReportObjectType("splash_palette_type_after", palette);
-  }
 }
 
 }  // namespace
