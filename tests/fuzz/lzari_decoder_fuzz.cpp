@@ -14,7 +14,7 @@ namespace {
 
 // The sinks refuse past this many bytes, a little more than one turn of the ring, so
 // that an announced size of up to 4 GiB costs no more.
-const size_t OutputCap = 4500;
+const size_t OutputCap = 2048;
 
 // One decoding through ByteSource and ByteSink: each sink call (position << 8 | byte).
 struct Run {

@@ -104,8 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   calls = g.Calls();
   DeleteLeadingEntryFiles(&calls, exe.c_str());
-  for (const std::string& line : g.log)
-    CheckInside(line.rfind("delete ", 0) == 0 ? line.substr(7) : "", exeFolder, g.codePage);
+  for (const std::string& line : g.log) CheckInside(line.rfind("delete ", 0) ? "" : line.substr(7), exeFolder, g.codePage);
   for (const FakePlatform* p : {&f, &g})
     if (!p->open.empty() || !p->blocks.empty() || p->errorMode != 0x8001) abort();
   return 0;
