@@ -12,8 +12,8 @@
 
 namespace {
 
-// The sinks refuse past this many bytes, a little more than one turn of the ring, so
-// that an announced size of up to 4 GiB costs no more.
+// The sinks refuse past this many bytes, so that an announced size of up to 4 GiB costs no
+// more; by then the ring has wrapped, and matches reach written bytes, fill and zeros.
 const size_t OutputCap = 2048;
 
 // One decoding through ByteSource and ByteSink: each sink call (position << 8 | byte).
