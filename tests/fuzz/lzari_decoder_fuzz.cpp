@@ -1,59 +1,91 @@
-// The decoder on arbitrary bytes: it must stay inside its tables, keep its models
-// consistent and end within 59 bytes of the announced size.
-// `./run test` runs it for 20 s; for a longer run, after that, from the build root:
-//   fuzz/lzari_decoder_fuzz -max_total_time=900 fuzz/lzari_decoder_fuzz.corpus
-// (or scripts/fuzz.sh long 900, which runs every target for that long).
-#include <cstdint>
+// The decoder against the classic bit-at-a-time decoder, on arbitrary streams and on our
+// encoder's streams of arbitrary texts (which must come back whole): byte by byte, the
+// same sink calls after the same reads, the same result; buffered, the same bytes.
+#include <algorithm>
 #include <cstdlib>
-#include <cstring>
+#include <vector>
 
 #include "lzari/lzari_decoder.h"
+#include "lzari/lzari_encoder.h"
 #include "lzari/lzari_memory_source.h"
+#include "tests/bench/lzari_classic.h"
 
 namespace {
 
-// Announced sizes can reach 4 GiB; the sink refuses past this many bytes, which also
-// exercises the decoder's stop on a refused byte. Enough for the first model halving.
-const uint32_t OutputLimit = 36000;
+// The sinks refuse past this many bytes, so that an announced size of up to 4 GiB costs no
+// more; by then the ring has wrapped, and matches reach written bytes, fill and zeros.
+const size_t OutputCap = 2048;
 
-struct CountingSink {
-  uint32_t count;
+// One decoding through ByteSource and ByteSink: each sink call (position << 8 | byte).
+struct Run {
+  MemorySource memory;
+  size_t refuseAt;  // the sink call refused
+  std::vector<uint64_t> calls;
+  std::vector<uint8_t> bytes;
 };
 
-int32_t CountByte(void* context, int32_t byte) {
-  CountingSink* sink = static_cast<CountingSink*>(context);
-  if (byte < 0 || byte > 255) abort();
-  if (sink->count >= OutputLimit) return -1;
-  ++sink->count;
+int32_t LogCall(void* context, int32_t byte) {
+  Run* run = static_cast<Run*>(context);
+  run->calls.push_back(static_cast<uint64_t>(run->memory.position) << 8 | static_cast<uint64_t>(byte));
+  if (run->calls.size() > run->refuseAt) return -1;
+  run->bytes.push_back(static_cast<uint8_t>(byte));
   return byte;
 }
 
-void CheckModels(const LzariDecoder& d) {
-  if (d.symbolFreq[0] != 0 || d.symbolCum[314] != 0 || d.symbolCum[0] > 32767) abort();
-  for (int s = 1; s <= 314; ++s) {
-    if (d.symbolFreq[s] == 0 || (s > 1 && d.symbolFreq[s] > d.symbolFreq[s - 1])) abort();
-    if (d.symbolCum[s - 1] != d.symbolCum[s] + d.symbolFreq[s]) abort();
-    if (d.charToSymbol[d.symbolToChar[s]] != s) abort();
-  }
-  if (d.low > d.value || d.value >= d.high || d.high > 0x20000 || d.high - d.low <= 0x8000) abort();
+struct Blocks {
+  std::vector<uint8_t> bytes;
+  uint32_t capacity, count, refuse;  // the number (from 1) of the block refused
+};
+
+int KeepBlock(void* context, const uint8_t* block, uint32_t count) {
+  Blocks* b = static_cast<Blocks*>(context);
+  if (count != b->capacity) abort();  // only full buffers are handed over
+  if (++b->count == b->refuse) return 0;
+  b->bytes.insert(b->bytes.end(), block, block + count);
+  return 1;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // Under four bytes the decoder ends the process, as it must; nothing to explore.
-  if (size < 4 || size > 0x7FFFFFFF) return 0;
+  // Control bytes: whether the rest is a text to encode and where the byte sink refuses,
+  // the buffer's size.
+  if (size < 2) return 0;
+  const uint8_t knob = data[0], buffer = data[1];
+  std::vector<uint8_t> text(data + 2, data + std::min(size, OutputCap + 2));
+  std::vector<uint8_t> stream = knob & 1 ? LzariEncode(text.data(), text.size()) : text;
+  if (stream.size() < 4) return 0;  // both end there (the process, or with -1)
+  const MemorySource source = {stream.data(), 0, static_cast<int32_t>(stream.size())};
+
+  Run classic = {source, OutputCap, {}, {}};
+  int classicResult = ClassicLzariDecode(ReadMemoryByte, &classic.memory, LogCall, &classic);
+  const std::vector<uint64_t>& c = classic.calls;
+  if ((knob & 1) && (classicResult != 1 || classic.bytes != text)) abort();
+
+  // Byte by byte, refusing where the classic decoder refused, or earlier.
   static LzariDecoder decoder;
-  MemorySource source = {data, 0, static_cast<int32_t>(size)};
-  CountingSink sink = {0};
-  int result = LzariDecodeStream(&decoder, ReadMemoryByte, &source, CountByte, &sink);
-  uint32_t announced;
-  std::memcpy(&announced, data, 4);  // little-endian host
-  if (result == 1) {
-    if (sink.count < announced || sink.count - announced > 59) abort();
-  } else if (sink.count != OutputLimit) {
+  Run run = {source, OutputCap, {}, {}};
+  if (knob & 2) run.refuseAt = (knob >> 2) * (classic.bytes.size() + 1) / 64;
+  int result = LzariDecodeStream(&decoder, ReadMemoryByte, &run.memory, LogCall, &run);
+  bool refused = c.size() > run.refuseAt;
+  int32_t position = refused ? static_cast<int32_t>(c[run.refuseAt] >> 8) : classic.memory.position;
+  if (run.calls != std::vector<uint64_t>(c.begin(), c.begin() + std::min(c.size(), run.refuseAt + 1)) ||
+      result != (refused ? 0 : classicResult) || run.memory.position != position)
     abort();
-  }
-  if (announced != 0) CheckModels(decoder);
+
+  // Through a buffer of 1 to 256 bytes, refusing an early block or the one past the cap.
+  std::vector<uint8_t> out(1u + buffer);
+  Blocks blocks = {{}, static_cast<uint32_t>(out.size()), 0, 0};
+  blocks.refuse = knob & 128 ? 1 + (knob >> 4 & 7) : OutputCap / blocks.capacity;
+  uint32_t fill = 0xFFFFFFFF;
+  result = LzariDecodeBuffered(&decoder, stream.data(), stream.size(), out.data(), blocks.capacity,
+                               KeepBlock, &blocks, &fill);
+  size_t whole = classic.bytes.size() / blocks.capacity;
+  uint32_t rest = static_cast<uint32_t>(classic.bytes.size() % blocks.capacity);
+  if (blocks.refuse <= whole ? result != 0 || fill != 0 || blocks.count != blocks.refuse
+                             : result != 1 || fill != rest || blocks.count != whole)
+    abort();
+  if (result == 1) blocks.bytes.insert(blocks.bytes.end(), out.begin(), out.begin() + fill);
+  if (!std::equal(blocks.bytes.begin(), blocks.bytes.end(), classic.bytes.begin())) abort();
   return 0;
 }
