@@ -52,7 +52,7 @@ struct LaunchResult {
 };
 
 // Launches through the probe and waits; the report is <sandbox root>/report.txt unless
-// the spec's env names another CINE_REPORT. In the background: StartWine with
+// LaunchSpec::env names another CINE_REPORT. In the background: StartWine with
 // ProbeRunArgs, then ReadLaunch with what FinishWine returns.
 LaunchResult Launch(const Sandbox& sandbox, const LaunchSpec& spec);
 std::vector<std::string> ProbeRunArgs(const Sandbox& sandbox, const LaunchSpec& spec);
