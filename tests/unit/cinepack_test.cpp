@@ -43,9 +43,13 @@ struct Scratch {
 TEST(Cinepack, FileNamesBecomeSlotFieldsOrAClearRefusal) {
   struct Case { std::string file; bool compress; const char* fields; };
   for (const Case& c : {Case{"cine.dll", false, "cine|dll|dll"}, {"cine.dll", true, "cine|dl_|dll"}, {"odd.dl_", true, "odd|dl$|dl_"},
-                        {"README", false, "README||"}, {"README", true, "README|_|"}, {"index.html", true, "index|ht_|html"},
-                        {"a.tar.gz", false, "a.tar|gz|gz"}, {std::string(32, 'n') + ".x", false, "nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn|x|x"},
-                        {"index.html", false, "longer than 3"}, {"movie.abcdefg", true, "longer than 6"},
+                        {"README", false, "README||"},
+                        {"README", true, "README|_|"},
+                        {"index.html", true, "index|ht_|html"},
+                        {"a.tar.gz", false, "a.tar|gz|gz"},
+                        {std::string(32, 'n') + ".x", false, "nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn|x|x"},
+                        {"index.html", false, "longer than 3"},
+                        {"movie.abcdefg", true, "longer than 6"},
                         {std::string(33, 'n') + ".x", false, "longer than 32"}, {"con.dll", false, "not a name the launcher accepts"}}) {
     PayloadEntry e;
     const std::string refusal = MakeEntryNames(c.file, c.compress, &e);
@@ -152,10 +156,13 @@ TEST(Cinepack, ListAndVerifySayWhatIsWrongWithADamagedProjector) {
   memset(&unterminated[1024 + slot(0, 8)], 'n', 33);
   struct Case { const char* what; std::string image; bool verify; const char* says; };
   const Case cases[] = {
-      {"tiny", "ab", false, "too short for a trailer"}, {"plain file", s.stub, true, "no payload"},
+      {"tiny", "ab", false, "too short for a trailer"},
+      {"plain file", s.stub, true, "no payload"},
       {"trailer cut off", good.substr(0, good.size() - 40), true, "no payload"},
-      {"magic", patch(0, 0), false, "not \"10MC\""}, {"offset over 2 GiB", s.stub + "\xF0\xFF\xFF\xFF", false, "2 GiB or more"},
-      {"counts", patch(16, 6), true, "outside the five-slot table"}, {"unterminated name", unterminated, false, "no terminator"},
+      {"magic", patch(0, 0), false, "not \"10MC\""},
+      {"offset over 2 GiB", s.stub + "\xF0\xFF\xFF\xFF", false, "2 GiB or more"},
+      {"counts", patch(16, 6), true, "outside the five-slot table"},
+      {"unterminated name", unterminated, false, "no terminator"},
       {"stream under 4 bytes", patch(slot(0, 4), 3), true, "exit with status 1"},
       {"stream cut short", patch(slot(0, 4), first.size / 2), true, "ends after"},
       {"stored past the end", patch(slot(1, 0), 0x7FFFFF00), true, "past the end of the file"},

@@ -34,22 +34,38 @@ TEST(PathEdits, FitTheirBufferOrFailLeavingNoHalfBuiltPath) {
   auto start = [](char* p) { uint32_t n = StartWorkFolderPath(p); return int(n != 0 && n == strlen(p)); };
   struct Case { std::string before; std::function<int(char*)> edit; std::string after; int ok; uint32_t capacity = PathCapacity; };
   const Case cases[] = {
-      {"D:\\Games", join("cine.dll"), "D:\\Games\\cine.dll", 1}, {"D:\\", join("cine.dll"), "D:\\cine.dll", 1},
-      {f250, join("cine.dll"), f250 + "\\cine.dll", 1} /* 259 */, {f250, join("cine.dlls"), "", 0},
-      {"D:\\G", subfolder, "D:\\G\\Nodix", 1}, {std::string(255, 'g'), subfolder, "", 0},
-      {f250, entry("123456789"), f250 + "123456789", 1}, {f250, entry("1234567890"), "", 0},
-      {temp204, listed(54), temp204 + std::string(54, 'n') + "\\", 1}, {temp204, listed(55), "", 0},
-      {"D:\\TEMP", backslash, "D:\\TEMP\\", 1}, {"D:\\TEMP\\", backslash, "D:\\TEMP\\", 1},
-      {"D:\\TEMP/", backslash, "D:\\TEMP/\\", 1}, {"", backslash, "", 0},
-      {a258, backslash, a258 + "\\", 1}, {a258 + "a", backslash, "", 0},
-      {"D:\\GAMES\\MOVIE.EXE", bmp(64), "D:\\GAMES\\MOVIE.BMP", 1}, {"D:\\MY.GAMES\\MOVIE", bmp(64), "D:\\MY.GAMES\\MOVIE.BMP", 1},
-      {"D:\\MOVIE.TAR.EXE", bmp(64), "D:\\MOVIE.TAR.BMP", 1}, {"M.EXE", [](char* p) { return ReplaceExtension(p, "", 9); }, "M.EXE", 1},
-      {"D:\\A\\MOVIE.EXEC", bmp(15), "D:\\A\\MOVIE.BMP", 1, 15}, {"D:\\A\\MOVIE", bmp(15), "D:\\A\\MOVIE.BMP", 1, 15},
-      {"D:\\A\\MOVIE.EXE", bmp(14), "", 0, 14}, {"D:\\A\\MOVIE", bmp(14), "", 0, 14},
-      {"D:\\A.B\\Movie.exe", strip, "D:\\A.B", 1}, {"Movie.exe", strip, "", 1},
-      {"D:\\TEMP\\", start, "D:\\TEMP\\TempFolder.aaa", 1}, {"", start, "", 0},
-      {t229 + "\\", start, t229 + "\\TempFolder.aaa", 1}, {t229, start, t229 + "\\TempFolder.aaa", 1},
-      {t229 + "t\\", start, t229 + "t\\", 0}, {t229 + "t", start, t229 + "t", 0},
+      {"D:\\Games", join("cine.dll"), "D:\\Games\\cine.dll", 1},
+      {"D:\\", join("cine.dll"), "D:\\cine.dll", 1},
+      {f250, join("cine.dll"), f250 + "\\cine.dll", 1},  // 259
+      {f250, join("cine.dlls"), "", 0},
+      {"D:\\G", subfolder, "D:\\G\\Nodix", 1},
+      {std::string(255, 'g'), subfolder, "", 0},
+      {f250, entry("123456789"), f250 + "123456789", 1},
+      {f250, entry("1234567890"), "", 0},
+      {temp204, listed(54), temp204 + std::string(54, 'n') + "\\", 1},
+      {temp204, listed(55), "", 0},
+      {"D:\\TEMP", backslash, "D:\\TEMP\\", 1},
+      {"D:\\TEMP\\", backslash, "D:\\TEMP\\", 1},
+      {"D:\\TEMP/", backslash, "D:\\TEMP/\\", 1},
+      {"", backslash, "", 0},
+      {a258, backslash, a258 + "\\", 1},
+      {a258 + "a", backslash, "", 0},
+      {"D:\\GAMES\\MOVIE.EXE", bmp(64), "D:\\GAMES\\MOVIE.BMP", 1},
+      {"D:\\MY.GAMES\\MOVIE", bmp(64), "D:\\MY.GAMES\\MOVIE.BMP", 1},
+      {"D:\\MOVIE.TAR.EXE", bmp(64), "D:\\MOVIE.TAR.BMP", 1},
+      {"M.EXE", [](char* p) { return ReplaceExtension(p, "", 9); }, "M.EXE", 1},
+      {"D:\\A\\MOVIE.EXEC", bmp(15), "D:\\A\\MOVIE.BMP", 1, 15},
+      {"D:\\A\\MOVIE", bmp(15), "D:\\A\\MOVIE.BMP", 1, 15},
+      {"D:\\A\\MOVIE.EXE", bmp(14), "", 0, 14},
+      {"D:\\A\\MOVIE", bmp(14), "", 0, 14},
+      {"D:\\A.B\\Movie.exe", strip, "D:\\A.B", 1},
+      {"Movie.exe", strip, "", 1},
+      {"D:\\TEMP\\", start, "D:\\TEMP\\TempFolder.aaa", 1},
+      {"", start, "", 0},
+      {t229 + "\\", start, t229 + "\\TempFolder.aaa", 1},
+      {t229, start, t229 + "\\TempFolder.aaa", 1},
+      {t229 + "t\\", start, t229 + "t\\", 0},
+      {t229 + "t", start, t229 + "t", 0},
   };
   for (const Case& c : cases) {
     char buffer[PathCapacity + 32];
@@ -89,9 +105,13 @@ TEST(CleanupWalk, LinksAreNeverEnteredAndTheLockFileGoesLast) {
   }
   struct Case { const char* name; uint32_t attributes; int inWorkFolder; TreeAction action; };
   for (Case c : {Case{".", folder, 1, TreeSkip}, {"..", folder, 0, TreeSkip}, {"...", folder, 0, TreeDescend},
-                 {"cine.dll", file, 1, TreeDeleteFile}, {"sub", folder, 1, TreeDescend}, {"sub", link, 1, TreeUnlink},
-                 {"sub", link, 0, TreeUnlink}, {"cine.dll", fileLink, 0, TreeDeleteFile},
-                 {"Quorvantix.lok", file | 0x2, 1, TreeDeleteLast}, {"QUORVANTIX.LOK", file, 1, TreeDeleteLast},
+                 {"cine.dll", file, 1, TreeDeleteFile},
+                 {"sub", folder, 1, TreeDescend},
+                 {"sub", link, 1, TreeUnlink},
+                 {"sub", link, 0, TreeUnlink},
+                 {"cine.dll", fileLink, 0, TreeDeleteFile},
+                 {"Quorvantix.lok", file | 0x2, 1, TreeDeleteLast},
+                 {"QUORVANTIX.LOK", file, 1, TreeDeleteLast},
                  {"Quorvantix.lok", file, 0, TreeDeleteFile} /* below the work folder: any file */,
                  {"Quorvantix.lok", folder, 1, TreeDescend} /* a folder of that name is no lock */,
                  {"Quorvantix.lo", file, 1, TreeDeleteFile}, {"Quorvantix.lokx", file, 1, TreeDeleteFile}})
@@ -102,9 +122,13 @@ TEST(CleanupWalk, LinksAreNeverEnteredAndTheLockFileGoesLast) {
 TEST(LaunchErrorMessage, OnlyAMissingPlayerOffersTheDownload) {
   struct Case { LaunchError code; uint32_t textId; };
   for (Case c : {Case{RuntimeFailed, CannotRunStringId}, {MsvcrtMissing, MsvcrtMissingStringId},
-                 {RuntimeNotFound, PlayerMissingStringId}, {EntryPointMissing, CannotRunStringId},
-                 {NoCurrentDirectory, CannotRunStringId}, {RuntimeLoadFailed, CannotCreateFilesStringId},
-                 {ExtractionFailed, CannotCreateFilesStringId}, {0, CannotRunStringId}, {8, CannotRunStringId},
+                 {RuntimeNotFound, PlayerMissingStringId},
+                 {EntryPointMissing, CannotRunStringId},
+                 {NoCurrentDirectory, CannotRunStringId},
+                 {RuntimeLoadFailed, CannotCreateFilesStringId},
+                 {ExtractionFailed, CannotCreateFilesStringId},
+                 {0, CannotRunStringId},
+                 {8, CannotRunStringId},
                  {0xFFFFFFFFu, CannotRunStringId}}) {
     const LaunchErrorMessage m = ChooseLaunchErrorMessage(c.code);
     const int offer = c.code == RuntimeNotFound;  // stop icon; OK and Cancel to offer
@@ -120,7 +144,12 @@ TEST(DownloadAddress, PerPrimaryLanguageAndWithinItsBuffer) {
   const uint32_t exact = uint32_t(strlen(DownloadBaseAddress) + 3 + path.size() + 1);
   struct Case { uint32_t languageId; const char* segment; uint32_t capacity = MessageTextCapacity; };
   for (Case c : {Case{0x0407, "de/"}, {0x0C07, "de/"}, {0xFC07, "de/"}, {0x0007, "de/"}, {0x040C, "fr/"},
-                 {0x0C0C, "fr/"}, {0x0411, "jp/"}, {0x0412, "ko/"}, {0x0804, ""}, {0x0409, ""}, {0x0410, ""},
+                 {0x0C0C, "fr/"},
+                 {0x0411, "jp/"},
+                 {0x0412, "ko/"},
+                 {0x0804, ""},
+                 {0x0409, ""},
+                 {0x0410, ""},
                  {0x0000, ""}, {0x0107, ""}, {0x0412, "ko/", exact}, {0x0412, nullptr, exact - 1}}) {
     char buffer[MessageTextCapacity + 1];
     memset(buffer, 'X', sizeof buffer);
@@ -135,12 +164,19 @@ TEST(BrowserCommand, ProgramPathFromTheRegisteredCommandThenTheAddress) {
   const std::string longest(BrowserCommandCapacity - strlen(url) - 2, 'p');  // path, space, url, NUL
   struct Case { std::string registered; const char* path; };  // null: nothing to run
   for (const Case& c : {Case{"\"D:\\Program Files\\b.exe\" -nohome", "D:\\Program Files\\b.exe"},
-                        {"  D:\\Browser\\b.exe %1", "D:\\Browser\\b.exe"}, {"D:\\Program Files\\b.exe", "D:\\Program"},
-                        {"\t \"D:\\B\\b.exe\"", "D:\\B\\b.exe"}, {"\"D:\\P Q\\b.exe\"\"%1\"", "D:\\P Q\\b.exe"},
+                        {"  D:\\Browser\\b.exe %1", "D:\\Browser\\b.exe"},
+                        {"D:\\Program Files\\b.exe", "D:\\Program"},
+                        {"\t \"D:\\B\\b.exe\"", "D:\\B\\b.exe"},
+                        {"\"D:\\P Q\\b.exe\"\"%1\"", "D:\\P Q\\b.exe"},
                         {"\"D:\\No Close\\b.exe -x", "D:\\No Close\\b.exe -x"},  // missing closing quote
                         {"D:\\Tab\tIn\\b.exe -x", "D:\\Tab\tIn\\b.exe"},        // a tab does not end it
-                        {"", nullptr}, {"  \t ", nullptr}, {"\"\" -nohome", nullptr}, {"\"", nullptr},
-                        {longest, longest.c_str()}, {"\"" + longest + "\"", longest.c_str()}, {longest + "p", nullptr},
+                        {"", nullptr},
+                        {"  \t ", nullptr},
+                        {"\"\" -nohome", nullptr},
+                        {"\"", nullptr},
+                        {longest, longest.c_str()},
+                        {"\"" + longest + "\"", longest.c_str()},
+                        {longest + "p", nullptr},
                         {"\"" + longest + "p\"", nullptr}, {std::string(BrowserCommandCapacity - 1, 'p'), nullptr}}) {
     char command[BrowserCommandCapacity + 8];
     memset(command, 'X', sizeof command);
@@ -154,7 +190,9 @@ TEST(BrowserCommand, ProgramPathFromTheRegisteredCommandThenTheAddress) {
 TEST(SkipProgramName, LeavesTheArgumentsByteForByte) {
   struct Case { const char* commandLine; const char* arguments; };
   for (Case c : {Case{"MOVIE.EXE", ""}, {"MOVIE.EXE -x", "-x"}, {"\"C:\\My Games\\M.EXE\" -x  \"a b\" ", "-x  \"a b\" "},
-                 {"\"C:\\My Games\\M.EXE\"-x", "-x"}, {"\"C:\\unterminated", ""}, {"M.EXE \t  tail", "tail"},
+                 {"\"C:\\My Games\\M.EXE\"-x", "-x"},
+                 {"\"C:\\unterminated", ""},
+                 {"M.EXE \t  tail", "tail"},
                  {"C:\\Sp\xe9\x63ial\\M.EXE arg", "arg"}, {"\"\" rest", "rest"}})
     EXPECT_STREQ(SkipProgramName(c.commandLine), c.arguments) << c.commandLine;
 }

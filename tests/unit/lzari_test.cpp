@@ -63,7 +63,8 @@ TEST(LzariDecoder, KnownStreamsDecodeToTheirTextsWithOneRecordWhateverItHeld) {
                         {"size is little-endian 5", {0x05, 0, 0, 0}, std::string(5, '\0')},
                         {"size is little-endian 256", {0x00, 0x01, 0, 0}, std::string(256, '\0')},
                         {"0xFF is a byte, not the end", {0xFF, 0, 0, 0}, std::string(255, '\0')},
-                        {"empty text", {0, 0, 0, 0, 0x12, 0x34}, ""}, {"first byte refused", spaces, "", 0},
+                        {"empty text", {0, 0, 0, 0, 0x12, 0x34}, ""},
+                        {"first byte refused", spaces, "", 0},
                         {"fourth byte refused", spaces, "   ", 3}, {"last byte refused", spaces, "         ", 9}}) {
     Sink sink{std::min(c.refuseAt, c.text.size() + 64)};
     EXPECT_EQ(Decode(decoder.get(), c.stream, &sink), c.refuseAt == std::string::npos) << c.name;
@@ -102,10 +103,18 @@ int KeepBlock(void* context, const uint8_t* block, uint32_t count) {
 
 TEST(LzariRoundTrip, EveryKindOfTextComesBackExactlyOnBothPaths) {
   std::vector<std::pair<const char*, Bytes>> cases = {
-      {"empty", {}}, {"one byte", {0x42}}, {"one zero", {0}}, {"two bytes", {0xFF, 0}},
-      {"spaces, the fill", Bytes(1000, ' ')}, {"zeros", Bytes(1000, 0)}, {"all 0xFF", Bytes(70000, 0xFF)},
-      {"random", Random(300000, 1)}, {"skewed alphabet", Random(500000, 2, 5)},
-      {"long repeats", Repetitive(400000, 3)}, {"ring size", Repetitive(4096, 4)}, {"ring size plus one", Random(4097, 5)},
+      {"empty", {}},
+      {"one byte", {0x42}},
+      {"one zero", {0}},
+      {"two bytes", {0xFF, 0}},
+      {"spaces, the fill", Bytes(1000, ' ')},
+      {"zeros", Bytes(1000, 0)},
+      {"all 0xFF", Bytes(70000, 0xFF)},
+      {"random", Random(300000, 1)},
+      {"skewed alphabet", Random(500000, 2, 5)},
+      {"long repeats", Repetitive(400000, 3)},
+      {"ring size", Repetitive(4096, 4)},
+      {"ring size plus one", Random(4097, 5)},
       {"every byte value", Bytes(256)}};
   std::iota(cases.back().second.begin(), cases.back().second.end(), 0);
   for (size_t n : {32767, 32768, 32769, 98304, 98305}) cases.push_back({"near 32768 * k", Repetitive(n, n)});

@@ -76,21 +76,39 @@ TEST(PayloadFormat, OnlyTerminatedNamesThatStayInTheirFolderAreAccepted) {
   using payload_fake::CodePage932;
   struct Case { std::string name, ext, extract; bool valid; LeadByteRule cp = SingleByteCodePage; };
   const Case cases[] = {
-      {"cine", "dll", "dll", true}, {"cine", "", "", true} /* "cine." */, {"", "dll", "dll", true},
-      {"..", "dll", "dll", true} /* "...dll" */, {"a..b", "dll", "dll", true}, {"console", "x", "x", true},
-      {"Lumen Reel 10", "htm", "html", true}, {std::string(32, 'n'), "dll", "dll", true},
+      {"cine", "dll", "dll", true},
+      {"cine", "", "", true} /* "cine." */, {"", "dll", "dll", true},
+      {"..", "dll", "dll", true} /* "...dll" */, {"a..b", "dll", "dll", true},
+      {"console", "x", "x", true},
+      {"Lumen Reel 10", "htm", "html", true},
+      {std::string(32, 'n'), "dll", "dll", true},
       {std::string(33, 'n'), "dll", "dll", false} /* no terminator */, {"cine", "dlls", "dll", false},
-      {"cine", "dl_", "abcdefg", false}, {"cine", "dl_", "abcdef", true},
+      {"cine", "dl_", "abcdefg", false},
+      {"cine", "dl_", "abcdef", true},
       // A second byte of 0x5C or 0x7C belongs to its character under code page 932.
-      {"\x95\x5C", "dll", "dll", true, CodePage932}, {"\x83\x7C\x83\x5C", "txt", "txt", true, CodePage932},
-      {"cine", "\x95\x5C", "\x95\x5C", true, CodePage932}, {"\x95\x5C", "dll", "dll", false},
-      {"\x95\x5C\\evil", "dll", "dll", false, CodePage932}, {"abc\x95", "dll", "dll", false, CodePage932},
-      {"..\\..\\evil", "dll", "dll", false}, {"sub/cine", "dll", "dll", false}, {"C:cine", "dll", "dll", false},
-      {"cine", "d:l", "dll", false}, {"cine", "dll", "d\\l", false}, {"cine", "dll", "dl.l", false},
-      {"cin*", "dll", "dll", false}, {"cine?", "dll", "dll", false}, {"ci\"ne", "dll", "dll", false},
+      {"\x95\x5C", "dll", "dll", true, CodePage932},
+      {"\x83\x7C\x83\x5C", "txt", "txt", true, CodePage932},
+      {"cine", "\x95\x5C", "\x95\x5C", true, CodePage932},
+      {"\x95\x5C", "dll", "dll", false},
+      {"\x95\x5C\\evil", "dll", "dll", false, CodePage932},
+      {"abc\x95", "dll", "dll", false, CodePage932},
+      {"..\\..\\evil", "dll", "dll", false},
+      {"sub/cine", "dll", "dll", false},
+      {"C:cine", "dll", "dll", false},
+      {"cine", "d:l", "dll", false},
+      {"cine", "dll", "d\\l", false},
+      {"cine", "dll", "dl.l", false},
+      {"cin*", "dll", "dll", false},
+      {"cine?", "dll", "dll", false},
+      {"ci\"ne", "dll", "dll", false},
       {"ci\tne", "dll", "dll", false}, {".", "", "", false}, {"", "", "", false} /* ".." and "." */,
-      {" ", " ", " ", false}, {"CoN", "", "", false}, {"nul.x", "dll", "dll", false}, {"prn ", "txt", "txt", false},
-      {"COM1", "dll", "dll", false}, {"lpt9", "dll", "dll", false}, {"conout$", "x", "x", false},
+      {" ", " ", " ", false},
+      {"CoN", "", "", false},
+      {"nul.x", "dll", "dll", false},
+      {"prn ", "txt", "txt", false},
+      {"COM1", "dll", "dll", false},
+      {"lpt9", "dll", "dll", false},
+      {"conout$", "x", "x", false},
   };
   for (const Case& c : cases) {
     PayloadEntry e = Entry(c.name, c.ext, c.extract);
@@ -135,18 +153,25 @@ TEST(PayloadSignature, OnlyATableThatEndsTheFileAfterTheHeadersMovesThePayloadEn
                 int32_t probe = PeProbeSize, end = 10000; };
   auto none = [](std::string&) {};
   const Case cases[] = {
-      {"PE32", 0x10B, 9600, 400, none, PeProbeSize, 9600}, {"PE32+", 0x20B, 9600, 400, none, PeProbeSize, 9600},
-      {"no directory", 0x10B, 0, 0, none},                {"size 0", 0x10B, 9600, 0, none},
-      {"past the end", 0x10B, 20000, 400, none},          {"ending before the end", 0x10B, 9600, 200, none},
-      {"huge size", 0x10B, 9600, 0xFFFFFFFF, none},       {"wrapping to the end", 0x10B, 0xFFFFFF00, 10256, none},
-      {"over the headers", 0x10B, 0, size, none},         {"in the section table", 0x10B, 0x150, size - 0x150, none},
-      {"not 8-byte aligned", 0x10B, 9604, 396, none},     {"unknown optional header", 0x107, 9600, 400, none},
+      {"PE32", 0x10B, 9600, 400, none, PeProbeSize, 9600},
+      {"PE32+", 0x20B, 9600, 400, none, PeProbeSize, 9600},
+      {"no directory", 0x10B, 0, 0, none},
+      {"size 0", 0x10B, 9600, 0, none},
+      {"past the end", 0x10B, 20000, 400, none},
+      {"ending before the end", 0x10B, 9600, 200, none},
+      {"huge size", 0x10B, 9600, 0xFFFFFFFF, none},
+      {"wrapping to the end", 0x10B, 0xFFFFFF00, 10256, none},
+      {"over the headers", 0x10B, 0, size, none},
+      {"in the section table", 0x10B, 0x150, size - 0x150, none},
+      {"not 8-byte aligned", 0x10B, 9604, 396, none},
+      {"unknown optional header", 0x107, 9600, 400, none},
       {"no MZ", 0x10B, 9600, 400, [](std::string& s) { s[0] = 'X'; }},
       {"no PE", 0x10B, 9600, 400, [](std::string& s) { s[pe + 2] = 'X'; }},
       {"PE header past the probe", 0x10B, 9600, 400, [](std::string& s) { PutLE(s, 0x3C, 0xFFFFFFF0u, 4); }},
       {"four directories", 0x10B, 9600, 400, [](std::string& s) { PutLE(s, pe + 24 + 92, 4, 4); }},
       {"optional header too short", 0x10B, 9600, 400, [](std::string& s) { PutLE(s, pe + 20, 128, 2); }},
-      {"start read short", 0x10B, 9600, 400, none, 200},  {"start unreadable", 0x10B, 9600, 400, none, -1},
+      {"start read short", 0x10B, 9600, 400, none, 200},
+      {"start unreadable", 0x10B, 9600, 400, none, -1},
   };
   for (const Case& c : cases) {
     std::string start(PeProbeSize, '\0');
@@ -164,7 +189,9 @@ TEST(PayloadReader, DamagedMissingOrEmptyPayloadsWriteNothing) {
   const size_t trailer = good.size() - 4;
   struct Case { const char* what; std::string image; int recognised; uint32_t result; bool folderFails = false; };
   const Case cases[] = {
-      {"empty file", "", 0, 0}, {"three bytes", "abc", 0, 0}, {"plain executable", std::string(4096, 'M'), 0, 0},
+      {"empty file", "", 0, 0},
+      {"three bytes", "abc", 0, 0},
+      {"plain executable", std::string(4096, 'M'), 0, 0},
       {"header past the end", patched(good, trailer, uint32_t(good.size())), 0, 0},
       {"header cut by the end", patched(good, trailer, uint32_t(good.size()) - 200), 0, 0},
       {"header offset of 2 GiB", patched(good, trailer, 0x80000000u), 0, 0},
@@ -279,7 +306,8 @@ TEST(PayloadExtraction, TheInputBufferGrowsOnlyForALargerEntry) {
   Unpack(fake, MakeImage({Compressed("a", "bin", a), Compressed("b", "bin", b), Compressed("c", "bin", c)}, 3));
   EXPECT_TRUE(fake.files[Folder + "c.bin"] == c);
   EXPECT_EQ(fake.allocations, (std::vector<std::pair<uint32_t, uint32_t>>{
-                                  {FixedMemory, sizeof(LzariDecoder)}, {FixedMemory, Block},
+                                  {FixedMemory, sizeof(LzariDecoder)},
+                                  {FixedMemory, Block},
                                   {FixedMemory, uint32_t(Compress(a).size())}, {FixedMemory, uint32_t(Compress(b).size())}}));
 }
 
