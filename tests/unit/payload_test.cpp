@@ -101,7 +101,9 @@ TEST(PayloadFormat, OnlyTerminatedNamesThatStayInTheirFolderAreAccepted) {
       {"cin*", "dll", "dll", false},
       {"cine?", "dll", "dll", false},
       {"ci\"ne", "dll", "dll", false},
-      {"ci\tne", "dll", "dll", false}, {".", "", "", false}, {"", "", "", false} /* ".." and "." */,
+      {"ci\tne", "dll", "dll", false},
+      {".", "", "", false},
+      {"", "", "", false},  // ".." and "."
       {" ", " ", " ", false},
       {"CoN", "", "", false},
       {"nul.x", "dll", "dll", false},
