@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Makes the i386 Debian root that 32-bit Wine runs from, or reuses it: the host's own
 # Wine is 64-bit only, and its i386 packages cannot be installed beside it. Prints the
-# root's path. Rebuilt when missing, or stale (made from another package list).
-#   CINE_WINE32_ROOT  where the root lives (default /var/cache/cinemorph/wine32-root)
+# root's path. Each package list has a root of its own, so checkouts whose lists differ
+# never remake the root another one is running Wine from.
+#   CINE_WINE32_ROOT  where the root lives (default /var/cache/cinemorph/wine32-root-HASH)
 set -euo pipefail
-root="${CINE_WINE32_ROOT:-/var/cache/cinemorph/wine32-root}"
 # Wine and what the full-system fallback boots: a kernel, and socat for its runs.
 packages="wine,wine32,linux-image-686,socat,procps"
 # The security suite's i386 index is often out of step with its packages; the main
 # suite alone makes a consistent root.
 mirror="http://deb.debian.org/debian"
 stamp="bookworm $packages $mirror"
+hash="$(printf '%s' "$stamp" | sha256sum | cut -c1-12)"
+root="${CINE_WINE32_ROOT:-/var/cache/cinemorph/wine32-root-$hash}"
 
 if [[ -f "$root/.cinemorph-stamp" && "$(cat "$root/.cinemorph-stamp")" == "$stamp" ]]; then
   echo "$root"
