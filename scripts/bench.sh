@@ -32,10 +32,8 @@ cat "$out/table.md"
     "$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)," \
     "$(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo)," \
     "$(uname -sr)."
-  how="chrooted into the i386 root"
-  [[ "${CINE_WINE##*/}" == wine32-qemu ]] && how="in the full-system emulator"
   echo "Windows figures: the shipped PE32 build (build/win32) under 32-bit" \
-    "$("${CINE_WINE:-$root/scripts/wine32}" --version 2>/dev/null), $how."
+    "$("${CINE_WINE:-$root/scripts/wine32}" --version 2>/dev/null), chrooted into the i386 root."
   echo "Each ratio compares two figures taken side by side in the same run."
   echo "Load average at the start: $load. The in-process LZARI rates are CPU time; every other"
   echo "time is wall-clock time, which other work on the machine stretches."

@@ -5,8 +5,7 @@
 # never remake the root another one is running Wine from.
 #   CINE_WINE32_ROOT  where the root lives (default /var/cache/cinemorph/wine32-root-HASH)
 set -euo pipefail
-# Wine and what the full-system fallback boots: a kernel, and socat for its runs.
-packages="wine,wine32,linux-image-686,socat,procps"
+packages="wine,wine32"
 # The security suite's i386 index is often out of step with its packages; the main
 # suite alone makes a consistent root.
 mirror="http://deb.debian.org/debian"
