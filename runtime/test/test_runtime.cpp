@@ -112,6 +112,13 @@ extern "C"
   WriteNumber("payloadOption", params->payloadOption);
   GetCurrentDirectoryA(MAX_PATH, path);
   WriteLine("cwd", path);
+  // The version Windows tells this process: past Windows 8 only a manifest that names the
+  // system gets its true version.
+  OSVERSIONINFOA os;
+  os.dwOSVersionInfoSize = sizeof os;
+  lstrcpyA(value, "unknown");
+  if (GetVersionExA(&os)) wsprintfA(value, "%lu.%lu", os.dwMajorVersion, os.dwMinorVersion);
+  WriteLine("os_version", value);
   GetModuleFileNameA(GetModuleHandleA("cine.dll"), path, MAX_PATH);
   WriteLine("runtime_path", path);
   // The launcher's test twin loads "cinecrt.dll" in place of msvcrt.dll: from where?

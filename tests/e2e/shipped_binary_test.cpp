@@ -79,5 +79,35 @@ TEST(ShippedBinary, WindowsLoadsTheStringsAndMakesEveryIconImage) {
   }
 }
 
+// The manifest asks for no elevation, names every system from Vista to Windows 11 and
+// claims no DPI awareness; Windows reads it: told it runs on Windows 10, the process hears
+// "10.0" only because the manifest names that system (without, it would hear 6.2).
+TEST(ShippedBinary, CarriesAManifestThatWindowsHonours) {
+  std::string out = RunWine({ToWindowsPath(WinDir() + "/tests/uidriver.exe"), "resources",
+                             ToWindowsPath(Launcher())})
+                        .output;
+  std::string manifest = ParseKeyValues(out)["manifest"];
+  EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"asInvoker\""), manifest.npos) << out;
+  for (const char* system : {"e2011457-1546-43c5-a5fe-008deee3d3f0",    // Vista
+                             "35138b9a-5d96-4fbd-8e2d-a2440225f93a",    // 7
+                             "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38",    // 8
+                             "1f676c76-80e1-4239-95bb-83d0f6d0da78",    // 8.1
+                             "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"}) {  // 10 and 11
+    EXPECT_NE(manifest.find(std::string("<supportedOS Id=\"{") + system + "}\"/>"), manifest.npos)
+        << system;
+  }
+  EXPECT_EQ(manifest.find("dpiAware"), manifest.npos);
+
+  Sandbox box = MakeSandbox("manifest");
+  LaunchSpec spec = SandboxSpec(box);
+  spec.exe = box.app + "/WIN10.EXE";
+  CopyFile(Launcher(), spec.exe);
+  CopyFile(TestRuntime(), box.app + "/cine.dll");
+  std::string key = "HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\WIN10.EXE";
+  ASSERT_EQ(RunWine({"reg", "add", key, "/v", "Version", "/d", "win10", "/f"}).status, 0);
+  LaunchResult r = Launch(box, spec);
+  EXPECT_EQ(r.report["os_version"], "10.0") << r.probeOutput;
+}
+
 }  // namespace
 }  // namespace e2e

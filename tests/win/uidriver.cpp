@@ -3,7 +3,8 @@
 //   uidriver resources FILE
 //       loads FILE as a data file and prints its failure strings ("string.ID=TEXT") and,
 //       for every image of the "CINEMORPH" icon group, what Windows makes of it:
-//       "icon=WxH@BPP id=N made=WxH" (made=none when no icon could be created)
+//       "icon=WxH@BPP id=N made=WxH" (made=none when no icon could be created), and its
+//       application manifest on one line, "manifest=TEXT" (line breaks dropped)
 #include <windows.h>
 #include <cstdio>
 #include <cstring>
@@ -28,6 +29,15 @@ int Resources(const char* path) {
   for (UINT id = 1000; id <= 1004; ++id) {
     char text[512] = {0};
     if (LoadStringA(file, id, text, sizeof text) > 0) printf("string.%u=%s\n", id, text);
+  }
+  HRSRC manifest = FindResourceA(file, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));  // RT_MANIFEST
+  if (manifest) {
+    const char* text = static_cast<const char*>(LockResource(LoadResource(file, manifest)));
+    printf("manifest=");
+    for (DWORD i = 0; text && i < SizeofResource(file, manifest); ++i) {
+      if (text[i] != '\r' && text[i] != '\n') putchar(text[i]);
+    }
+    printf("\n");
   }
   HRSRC group = FindResourceA(file, "CINEMORPH", MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
   const BYTE* directory = group ? static_cast<const BYTE*>(LockResource(LoadResource(file, group))) : nullptr;
