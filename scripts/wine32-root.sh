@@ -13,6 +13,10 @@ stamp="bookworm $packages $mirror"
 hash="$(printf '%s' "$stamp" | sha256sum | cut -c1-12)"
 root="${CINE_WINE32_ROOT:-/var/cache/cinemorph/wine32-root-$hash}"
 
+# Two runs that need the same root at once: the second waits for the first to make it.
+mkdir -p "$(dirname "$root")"
+exec 9>"$root.lock"
+flock 9
 if [[ -f "$root/.cinemorph-stamp" && "$(cat "$root/.cinemorph-stamp")" == "$stamp" ]]; then
   echo "$root"
   exit 0
@@ -24,7 +28,6 @@ command -v mmdebstrap >/dev/null || {
 }
 echo "making the i386 root for 32-bit Wine in $root (about a minute)" >&2
 rm -rf "$root.new"
-mkdir -p "$(dirname "$root")"
 mmdebstrap --quiet --variant=apt --architectures=i386 --include="$packages" bookworm \
   "$root.new" "deb $mirror bookworm main" "deb $mirror bookworm-updates main" >&2
 echo "$stamp" >"$root.new/.cinemorph-stamp"
