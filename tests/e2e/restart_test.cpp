@@ -19,25 +19,30 @@ struct Ending {
   const char* name;
   const char* exe;     // WIN98.EXE is told that it runs on a platform other than NT
   const char* result;  // the runtime's, or "" for no runtime
-  const char* probe;   // more options: the answer to a box, a privilege to drop
+  const char* answer;  // what the probe presses in a message box
+  const char* drop;    // a privilege the launcher's token lacks, or ""
   const char* seen;    // a pattern over the launcher's calls, in order
   const char* unseen;  // a pattern that must not match them
 };
 void PrintTo(const Ending& e, std::ostream* out) { *out << e.name; }
 
-#define TOKEN "OpenProcessToken(*,00000028,*)*LookupPrivilegeValueA(00000000,*SeShutdownPrivilege*" \
-              "AdjustTokenPrivileges(*,00000000,*,00000000,00000000,00000000)*GetLastError="
+// The shutdown privilege asked for and enabled; GetLastError= follows with its verdict.
+#define TOKEN                                                                           \
+  "OpenProcessToken(*,00000028,*)*LookupPrivilegeValueA(00000000,*SeShutdownPrivilege*" \
+  "AdjustTokenPrivileges(*,00000000,*,00000000,00000000,00000000)*GetLastError="
 const Ending Endings[] = {
-    {"restart", "MOVIE.EXE", "1", "",
+    {"restart", "MOVIE.EXE", "1", "none", "",
      "*" TOKEN "00000000*ExitWindowsEx(00000006,00000000)*ExitProcess(00000000)*", "*MessageBoxA*"},
-    {"shutdown", "MOVIE.EXE", "2", "", "*" TOKEN "00000000*ExitWindowsEx(00000005,00000000)*", "*MessageBoxA*"},
-    {"no_privilege", "MOVIE.EXE", "1", "--drop SeShutdownPrivilege", "*" TOKEN "00000514*ExitProcess(00000000)*",
-     "*ExitWindowsEx*"},
-    {"not_nt", "WIN98.EXE", "1", "", "*GetVersionExA(*ExitWindowsEx(00000006,00000000)*", "*OpenProcessToken*"},
+    {"shutdown", "MOVIE.EXE", "2", "none", "",
+     "*" TOKEN "00000000*ExitWindowsEx(00000005,00000000)*", "*MessageBoxA*"},
+    {"no_privilege", "MOVIE.EXE", "1", "none", "SeShutdownPrivilege",
+     "*" TOKEN "00000514*ExitProcess(00000000)*", "*ExitWindowsEx*"},
+    {"not_nt", "WIN98.EXE", "1", "none", "", "*GetVersionExA(*ExitWindowsEx(00000006,00000000)*",
+     "*OpenProcessToken*"},
     // One box, without an owner, with the error icon (and OK and Cancel for the offer).
-    {"failed_box", "MOVIE.EXE", "0", "--answer ok", "*MessageBoxA(00000000,*,*,00041010)*",
+    {"failed_box", "MOVIE.EXE", "0", "ok", "", "*MessageBoxA(00000000,*,*,00041010)*",
      "*MessageBoxA(*MessageBoxA(*"},
-    {"not_found_box", "MOVIE.EXE", "", "--answer cancel", "*MessageBoxA(00000000,*,*,00041011)*",
+    {"not_found_box", "MOVIE.EXE", "", "cancel", "", "*MessageBoxA(00000000,*,*,00041011)*",
      "*MessageBoxA(*MessageBoxA(*"},
 };
 
@@ -48,9 +53,10 @@ std::string Z(std::string unixPath) {
 }
 
 // Runs Wine in `prefix` with WINEDEBUG `debug`; stdout, with stderr in `trace` if given.
-std::string Wine(const std::string& prefix, const std::string& args, const char* debug, std::string* trace = nullptr) {
-  std::string command = "WINEPREFIX='" + prefix + "' WINEDEBUG=" + debug + " '" + WineCommand() + "' " + args +
-                        " >'" + prefix + ".out' 2>'" + prefix + ".err'";
+std::string Wine(const std::string& prefix, const std::string& args, const char* debug,
+                 std::string* trace = nullptr) {
+  std::string command = "WINEPREFIX='" + prefix + "' WINEDEBUG=" + debug + " '" + WineCommand() +
+                        "' " + args + " >'" + prefix + ".out' 2>'" + prefix + ".err'";
   (void)system(command.c_str());
   if (trace) *trace = ReadFile(prefix + ".err");
   return ReadFile(prefix + ".out");
@@ -63,18 +69,31 @@ TEST_P(EndingCalls, AreTheExpectedOnes) {
   Sandbox box = MakeSandbox(std::string("ending_") + e.name);
   // The prefix, booted on first use, traces only the calls watched here.
   std::string prefix = fs::path(box.root).parent_path().parent_path() / "cine-relay/prefix";
-  if (!fs::exists(prefix + "/system.reg")) MakeDirs(prefix), Wine(prefix, "wineboot -i", "-all");
-  WriteFile(prefix + ".reg",
-            "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Debug]\r\n\"RelayInclude\"=\"user32.MessageBoxA;"
-            "user32.ExitWindowsEx;kernel32.ExitProcess;kernel32.GetVersionExA;advapi32.OpenProcessToken;"
-            "advapi32.LookupPrivilegeValueA;advapi32.AdjustTokenPrivileges;kernel32.GetLastError\"\r\n\r\n"
-            "[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\WIN98.EXE]\r\n\"Version\"=\"win98\"\r\n");
+  if (!fs::exists(prefix + "/system.reg")) {
+    MakeDirs(prefix);
+    Wine(prefix, "wineboot -i", "-all");
+  }
+  std::string watched;
+  for (const char* call :
+       {"user32.MessageBoxA", "user32.ExitWindowsEx", "kernel32.ExitProcess",
+        "kernel32.GetVersionExA", "kernel32.GetLastError", "advapi32.OpenProcessToken",
+        "advapi32.LookupPrivilegeValueA", "advapi32.AdjustTokenPrivileges"}) {
+    watched += (watched.empty() ? "" : ";") + std::string(call);
+  }
+  std::string reg = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Debug]\r\n";
+  reg += "\"RelayInclude\"=\"" + watched + "\"\r\n\r\n";
+  reg += "[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\WIN98.EXE]\r\n";
+  reg += "\"Version\"=\"win98\"\r\n";
+  WriteFile(prefix + ".reg", reg);
   Wine(prefix, "reg import " + Z(prefix + ".reg"), "-all");
   CopyFile(Launcher(), box.app + "/" + e.exe);
   if (*e.result) CopyFile(TestRuntime(), box.app + "/cine.dll");
-  std::string trace, output = Wine(prefix, Z(WinDir() + "/tests/probe.exe") + " run --answer none --env CINE_RESULT=" +
-                                               e.result + " --timeout " + std::to_string(30000 * TimeFactor()) + " " +
-                                               e.probe + " " + Z(box.app + "/" + e.exe), "+relay,+pid", &trace);
+  std::string probe = Z(WinDir() + "/tests/probe.exe") + " run --answer " + e.answer +
+                      " --env CINE_RESULT=" + e.result + " --timeout " +
+                      std::to_string(30000 * TimeFactor());
+  if (*e.drop) probe += std::string(" --drop ") + e.drop;
+  std::string trace;
+  std::string output = Wine(prefix, probe + " " + Z(box.app + "/" + e.exe), "+relay,+pid", &trace);
   Wine(prefix, "--server -k", "-all");  // whatever the request left running
   std::string pid = ParseKeyValues(output)["pid"];
   ASSERT_FALSE(pid.empty()) << output;
@@ -89,15 +108,18 @@ TEST_P(EndingCalls, AreTheExpectedOnes) {
     std::string name = line.substr(at, line.find('(', at) - at);
     if (name.find(' ') != std::string::npos) continue;  // a DLL entry point, not a call
     calls += name.substr(name.find('.') + 1);
-    calls += call != std::string::npos ? line.substr(line.find('('), line.rfind(" ret=") - line.find('(')) + "\n"
-                                       : "=" + line.substr(line.find("retval=") + 7, 8) + "\n";
+    calls += call != std::string::npos
+                 ? line.substr(line.find('('), line.rfind(" ret=") - line.find('(')) + "\n"
+                 : "=" + line.substr(line.find("retval=") + 7, 8) + "\n";
   }
   EXPECT_EQ(fnmatch(e.seen, calls.c_str(), 0), 0) << calls;
   EXPECT_NE(fnmatch(e.unseen, calls.c_str(), 0), 0) << calls;
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, EndingCalls, testing::ValuesIn(Endings),
-                         [](const testing::TestParamInfo<Ending>& info) { return info.param.name; });
+                         [](const testing::TestParamInfo<Ending>& info) {
+                           return info.param.name;
+                         });
 
 }  // namespace
 }  // namespace e2e
