@@ -60,7 +60,6 @@ const Scenario Scenarios[] = {
     {"runtime_failed", {"app/cine.dll=test", "env:CINE_RESULT=0"}, 1, CannotRunText, {"result=0"}},
     {"runtime_minus_one", {"app/cine.dll=test", "env:CINE_RESULT=-1"}, 0, nullptr, {"result=-1"}},
     {"entry_point_missing", {"app/cine.dll=noexport"}, 0, CannotRunText, {}},
-    {"no_current_directory", {"app/cine.dll=test", "cwd:257"}, 0, CannotRunText, {}},
     // msvcrt.dll: the standard search, then the work folder, beside, Nodix; not shared.
     {"msvcrt_missing", {Twin, "app/cine.dll=test", "shared/cinecrt.dll=crt"}, 0, MsvcrtMissingText, {}},
     {"msvcrt_nodix", {Twin, "app/cine.dll=test", "app/Nodix/cinecrt.dll=crt"}, 0, nullptr,

@@ -31,8 +31,9 @@ PathEdit Keep() {
   return {"KeepFolder", [](char* p, LeadByteRule rule) { return KeepFolder(p, rule), 1; }};
 }
 PathEdit Backslash() {
-  return {"EnsureTrailingBackslash",
-          [](char* p, LeadByteRule rule) { return EnsureTrailingBackslash(p, PathCapacity, rule); }};
+  return {"EnsureTrailingBackslash", [](char* p, LeadByteRule rule) {
+            return EnsureTrailingBackslash(p, PathCapacity, rule);
+          }};
 }
 PathEdit Join(const char* name) {
   return {"JoinPath", [=](char* p, LeadByteRule rule) { return JoinPath(p, p, name, rule) != 0; }};
@@ -43,8 +44,9 @@ PathEdit Listed(const std::string& name) {
           }};
 }
 PathEdit Bitmap() {
-  return {"ReplaceExtension",
-          [](char* p, LeadByteRule rule) { return ReplaceExtension(p, ".BMP", PathCapacity, rule); }};
+  return {"ReplaceExtension", [](char* p, LeadByteRule rule) {
+            return ReplaceExtension(p, ".BMP", PathCapacity, rule);
+          }};
 }
 PathEdit StartWorkFolder() {
   return {"StartWorkFolderPath",
@@ -127,7 +129,8 @@ struct FakeSystem {
     auto& names = static_cast<FakeSystem*>(context)->shortNames;
     auto found = names.find(WideText(path));
     if (found == names.end()) return 0;
-    if (found->second.size() < room) memcpy(out, AsWide(found->second), 2 * found->second.size() + 2);
+    if (found->second.size() < room)
+      memcpy(out, AsWide(found->second), 2 * found->second.size() + 2);
     return uint32_t(found->second.size());
   }
 };
