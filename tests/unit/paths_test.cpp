@@ -2,7 +2,6 @@
 // rule, and a wide path becomes the ANSI path that names its file.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <map>
 #include <string>
 
@@ -19,43 +18,28 @@ using payload_fake::CodePage932;
 // its own.
 const std::string Hyo = "\x95\x5C", So = "\x83\x5C";
 
-struct PathEdit {
-  const char* name;
-  std::function<int(char*, LeadByteRule)> apply;
-};
-
-PathEdit Strip() {
-  return {"StripFileName", [](char* p, LeadByteRule rule) { return StripFileName(p, rule), 1; }};
+// The edits as the launcher makes them, under the rule given.
+int Strip(char* p, LeadByteRule rule) {
+  StripFileName(p, rule);
+  return 1;
 }
-PathEdit Keep() {
-  return {"KeepFolder", [](char* p, LeadByteRule rule) { return KeepFolder(p, rule), 1; }};
+int Keep(char* p, LeadByteRule rule) {
+  KeepFolder(p, rule);
+  return 1;
 }
-PathEdit Backslash() {
-  return {"EnsureTrailingBackslash", [](char* p, LeadByteRule rule) {
-            return EnsureTrailingBackslash(p, PathCapacity, rule);
-          }};
-}
-PathEdit Join(const char* name) {
-  return {"JoinPath", [=](char* p, LeadByteRule rule) { return JoinPath(p, p, name, rule) != 0; }};
-}
-PathEdit Listed(const std::string& name) {
-  return {"JoinFolderPath", [=](char* p, LeadByteRule rule) {
-            return JoinFolderPath(p, std::string(p).c_str(), name.c_str(), rule);
-          }};
-}
-PathEdit Bitmap() {
-  return {"ReplaceExtension", [](char* p, LeadByteRule rule) {
-            return ReplaceExtension(p, ".BMP", PathCapacity, rule);
-          }};
-}
-PathEdit StartWorkFolder() {
-  return {"StartWorkFolderPath",
-          [](char* p, LeadByteRule rule) { return int(StartWorkFolderPath(p, rule) != 0); }};
+int Backslash(char* p, LeadByteRule rule) { return EnsureTrailingBackslash(p, PathCapacity, rule); }
+int JoinRuntime(char* p, LeadByteRule rule) { return JoinPath(p, p, "cine.dll", rule) != 0; }
+int Bitmap(char* p, LeadByteRule rule) { return ReplaceExtension(p, ".BMP", PathCapacity, rule); }
+int StartWorkFolder(char* p, LeadByteRule rule) { return StartWorkFolderPath(p, rule) != 0; }
+// A folder listed in C:\T\, as the stale cleanup joins it.
+int ListInTemp(char* p, LeadByteRule rule) {
+  const std::string name = p;
+  return JoinFolderPath(p, "C:\\T\\", name.c_str(), rule);
 }
 
 struct DoubleByteCase {
   std::string before;
-  PathEdit edit;
+  int (*edit)(char* path, LeadByteRule rule);
   std::string under932;
   std::string singleByte;  // where every 0x5C is a backslash (0x95 is "•" in code page 1252)
 };
@@ -65,32 +49,32 @@ struct DoubleByteCase {
 TEST(PathEdits, WalkWholeCharactersOfTheCodePage) {
   const DoubleByteCase cases[] = {
       // A trail byte of 0x5C in the file name.
-      {"D:\\G\\" + Hyo + ".EXE", Strip(), "D:\\G", "D:\\G\\\x95"},
-      {"D:\\G\\" + Hyo + ".EXE", Keep(), "D:\\G\\", "D:\\G\\" + Hyo},
-      {"D:\\G\\A." + Hyo + "B", Bitmap(), "D:\\G\\A.BMP", "D:\\G\\A." + Hyo + "B.BMP"},
+      {"D:\\G\\" + Hyo + ".EXE", Strip, "D:\\G", "D:\\G\\\x95"},
+      {"D:\\G\\" + Hyo + ".EXE", Keep, "D:\\G\\", "D:\\G\\" + Hyo},
+      {"D:\\G\\A." + Hyo + "B", Bitmap, "D:\\G\\A.BMP", "D:\\G\\A." + Hyo + "B.BMP"},
       // In a folder name, and in both.
-      {"D:\\" + So + "\\" + Hyo + ".EXE", Strip(), "D:\\" + So, "D:\\" + So + "\\\x95"},
-      {"D:\\" + Hyo + "X\\M.EXE", Keep(), "D:\\" + Hyo + "X\\", "D:\\" + Hyo + "X\\"},
+      {"D:\\" + So + "\\" + Hyo + ".EXE", Strip, "D:\\" + So, "D:\\" + So + "\\\x95"},
+      {"D:\\" + Hyo + "X\\M.EXE", Keep, "D:\\" + Hyo + "X\\", "D:\\" + Hyo + "X\\"},
       // At the end of a folder: the folder does not end in a backslash.
-      {"D:\\" + So, Backslash(), "D:\\" + So + "\\", "D:\\" + So},
-      {"D:\\" + So, Join("cine.dll"), "D:\\" + So + "\\cine.dll", "D:\\" + So + "cine.dll"},
-      {"C:\\" + Hyo, StartWorkFolder(), "C:\\" + Hyo + "\\TempFolder.aaa",
+      {"D:\\" + So, Backslash, "D:\\" + So + "\\", "D:\\" + So},
+      {"D:\\" + So, JoinRuntime, "D:\\" + So + "\\cine.dll", "D:\\" + So + "cine.dll"},
+      {"C:\\" + Hyo, StartWorkFolder, "C:\\" + Hyo + "\\TempFolder.aaa",
        "C:\\" + Hyo + "TempFolder.aaa"},
-      {"C:\\T\\", Listed("TempFolder." + Hyo), "C:\\T\\TempFolder." + Hyo + "\\",
+      {"TempFolder." + Hyo, ListInTemp, "C:\\T\\TempFolder." + Hyo + "\\",
        "C:\\T\\TempFolder." + Hyo},
       // A lead byte whose second byte is itself in the lead range: the 5C after them is a
       // backslash, which a look at the byte before it alone would miss.
-      {"D:\\\x95\x95\\M.EXE", Strip(), "D:\\\x95\x95", "D:\\\x95\x95"},
+      {"D:\\\x95\x95\\M.EXE", Strip, "D:\\\x95\x95", "D:\\\x95\x95"},
       // A lead byte with nothing after it is a character of its own.
-      {"D:\\ab\x95", Backslash(), "D:\\ab\x95\\", "D:\\ab\x95\\"},
+      {"D:\\ab\x95", Backslash, "D:\\ab\x95\\", "D:\\ab\x95\\"},
   };
   for (const DoubleByteCase& c : cases) {
     for (LeadByteRule rule : {CodePage932, SingleByteCodePage}) {
       char buffer[PathCapacity];
       strcpy(buffer, c.before.c_str());
-      EXPECT_TRUE(c.edit.apply(buffer, rule)) << c.edit.name << " " << c.before;
+      EXPECT_TRUE(c.edit(buffer, rule)) << c.before;
       EXPECT_EQ(buffer, rule == CodePage932 ? c.under932 : c.singleByte)
-          << c.edit.name << " " << c.before << (rule == CodePage932 ? " under 932" : "");
+          << c.before << (rule == CodePage932 ? " under 932" : "");
     }
   }
 }
@@ -119,7 +103,9 @@ struct FakeSystem {
   static uint32_t ToWide(void*, const char* ansi, WideChar* wide, uint32_t capacity) {
     std::u16string out;
     for (const char* p = ansi; *p != 0; ++p) {
-      out += p[0] == Hyo[0] && p[1] == Hyo[1] ? (++p, u'表') : char16_t(uint8_t(*p));
+      const bool hyo = p[0] == Hyo[0] && p[1] == Hyo[1];
+      out += hyo ? u'表' : char16_t(uint8_t(*p));
+      p += hyo;
     }
     if (out.size() + 1 > capacity) return 0;
     memcpy(wide, out.c_str(), 2 * (out.size() + 1));
