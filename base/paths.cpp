@@ -4,13 +4,29 @@
 
 namespace {
 
-// Index of the last backslash in `path`, or -1 when it has none.
-int32_t LastBackslash(const char* path) {
-  int32_t last = -1;
-  for (int32_t i = 0; path[i] != 0; ++i) {
-    if (path[i] == '\\') last = i;
+// Where the separators and dots of a path stand, found in one walk over its characters:
+// a byte that is the second half of a character is neither.
+struct PathShape {
+  int32_t lastBackslash;  // index of the last backslash, -1 when there is none
+  int32_t lastDot;        // index of the last dot after it, -1 when there is none
+  int endsInBackslash;    // the last character is a backslash
+};
+
+PathShape ReadPathShape(const char* path, LeadByteRule isLeadByte) {
+  PathShape shape = {-1, -1, 0};
+  int32_t i = 0;
+  while (path[i] != 0) {
+    uint32_t length = CharacterLength(path + i, isLeadByte);
+    shape.endsInBackslash = length == 1 && path[i] == '\\';
+    if (shape.endsInBackslash) {
+      shape.lastBackslash = i;
+      shape.lastDot = -1;
+    } else if (length == 1 && path[i] == '.') {
+      shape.lastDot = i;
+    }
+    i += static_cast<int32_t>(length);
   }
-  return last;
+  return shape;
 }
 
 // The one way out of a result that does not fit.
@@ -21,10 +37,10 @@ int Refuse(char* path) {
 
 }  // namespace
 
-char* JoinPath(char* dest, const char* folder, const char* name) {
+char* JoinPath(char* dest, const char* folder, const char* name, LeadByteRule isLeadByte) {
   uint32_t folderLength = TextLength(folder);
   uint32_t nameLength = TextLength(name);
-  int needsBackslash = folderLength == 0 || folder[folderLength - 1] != '\\';
+  int needsBackslash = folderLength == 0 || !EndsInBackslash(folder, isLeadByte);
   uint32_t total = folderLength + (needsBackslash ? 1 : 0) + nameLength;
   if (total + 1 > PathCapacity) {
     Refuse(dest);
@@ -40,7 +56,9 @@ char* JoinPath(char* dest, const char* folder, const char* name) {
   return dest;
 }
 
-int AppendSubfolder(char* path, const char* name) { return JoinPath(path, path, name) != 0; }
+int AppendSubfolder(char* path, const char* name, LeadByteRule isLeadByte) {
+  return JoinPath(path, path, name, isLeadByte) != 0;
+}
 
 int JoinFolderEntry(char* dest, const char* folder, const char* name) {
   if (!TextCopy(dest, folder, PathCapacity)) return 0;
@@ -48,8 +66,9 @@ int JoinFolderEntry(char* dest, const char* folder, const char* name) {
   return 1;
 }
 
-int JoinFolderPath(char* dest, const char* folder, const char* name) {
-  return JoinFolderEntry(dest, folder, name) && EnsureTrailingBackslash(dest, PathCapacity);
+int JoinFolderPath(char* dest, const char* folder, const char* name, LeadByteRule isLeadByte) {
+  return JoinFolderEntry(dest, folder, name) &&
+         EnsureTrailingBackslash(dest, PathCapacity, isLeadByte);
 }
 
 int AppendFileName(char* path, const char* name, const char* extension) {
@@ -63,35 +82,37 @@ int AppendFileName(char* path, const char* name, const char* extension) {
   return 1;
 }
 
-int EnsureTrailingBackslash(char* path, uint32_t capacity) {
+int EndsInBackslash(const char* path, LeadByteRule isLeadByte) {
+  return ReadPathShape(path, isLeadByte).endsInBackslash;
+}
+
+int EnsureTrailingBackslash(char* path, uint32_t capacity, LeadByteRule isLeadByte) {
   uint32_t length = TextLength(path);
   if (length == 0) return 0;
-  if (path[length - 1] == '\\') return 1;
+  if (EndsInBackslash(path, isLeadByte)) return 1;
   if (length + 2 > capacity) return Refuse(path);
   path[length] = '\\';
   path[length + 1] = 0;
   return 1;
 }
 
-int ReplaceExtension(char* path, const char* extension, uint32_t capacity) {
+int ReplaceExtension(char* path, const char* extension, uint32_t capacity,
+                     LeadByteRule isLeadByte) {
   if (extension[0] == 0) return 1;
-  int32_t lastBackslash = LastBackslash(path);
-  uint32_t end = TextLength(path);
-  uint32_t at = end;
+  PathShape shape = ReadPathShape(path, isLeadByte);
   // A dot that starts the whole path is part of the name, not an extension.
-  uint32_t nameStart = lastBackslash < 0 ? 1 : static_cast<uint32_t>(lastBackslash + 1);
-  for (uint32_t i = nameStart; i < end; ++i) {
-    if (path[i] == '.') at = i;
-  }
+  uint32_t at = shape.lastDot > 0 ? static_cast<uint32_t>(shape.lastDot) : TextLength(path);
   uint32_t extensionLength = TextLength(extension);
   if (at + extensionLength + 1 > capacity) return Refuse(path);
   for (uint32_t i = 0; i <= extensionLength; ++i) path[at + i] = extension[i];
   return 1;
 }
 
-void KeepFolder(char* path) { path[LastBackslash(path) + 1] = 0; }
+void KeepFolder(char* path, LeadByteRule isLeadByte) {
+  path[ReadPathShape(path, isLeadByte).lastBackslash + 1] = 0;
+}
 
-void StripFileName(char* path) {
-  int32_t last = LastBackslash(path);
+void StripFileName(char* path, LeadByteRule isLeadByte) {
+  int32_t last = ReadPathShape(path, isLeadByte).lastBackslash;
   path[last < 0 ? 0 : last] = 0;
 }

@@ -1,6 +1,7 @@
 // Restart or shutdown of Windows at the runtime's request.
 #include "launcher/restart.h"
 #include <windows.h>
+#include "base/windows_version.h"
 
 namespace {
 
@@ -30,21 +31,12 @@ int EnableShutdownPrivilege() {
   return error == ERROR_SUCCESS;
 }
 
-// 1 on the Windows NT platform, else 0.
-int IsWindowsNT() {
-  OSVERSIONINFOA version;
-  static_assert(sizeof(version) == 148, "the ANSI record's full size");
-  version.dwOSVersionInfoSize = sizeof(version);
-  // Should the query itself fail, assume NT: the privilege is then asked for first,
-  // and where it cannot be had no request is made.
-  if (!GetVersionExA(&version)) return 1;
-  return version.dwPlatformId == VER_PLATFORM_WIN32_NT;
-}
-
 }  // namespace
 
 int RestartSystem(uint32_t reboot) {
   UINT flags = reboot ? RestartFlags : ShutdownFlags;
+  // Should the version query fail, NT is assumed: the privilege is asked for first, and
+  // where it cannot be had no request is made.
   if (IsWindowsNT() && !EnableShutdownPrivilege()) return 0;
   return ExitWindowsEx(flags, 0) ? 1 : 0;
 }

@@ -1,7 +1,7 @@
 // Finding and loading msvcrt.dll and the runtime library cine.dll.
 #include "launcher/runtime_location.h"
-#include "base/module_path.h"
 #include "base/paths.h"
+#include "base/system_paths.h"
 #include "workfolder/work_folder.h"
 
 namespace {
@@ -17,20 +17,10 @@ const char MsvcrtFileName[] = "msvcrt.dll";
 #endif
 const char NodixFolderName[] = "Nodix";
 const char SharedPlayerFolder[] = "Quorvant\\Lumenreel 10";
-const DWORD SavedDirectoryCapacity = 256;
-
-// Saves the current directory. A directory longer than the buffer makes
-// GetCurrentDirectoryA report the length it needs and fill nothing; it could not be
-// restored, so it counts as unreadable, like a failed call.
-int SaveCurrentDirectory(char* saved) {
-  DWORD length = GetCurrentDirectoryA(SavedDirectoryCapacity, saved);
-  return length != 0 && length < SavedDirectoryCapacity;
-}
-
 // The executable's folder, or 0 when its path cannot be read (or was cut short).
 int GetExecutableFolder(char* path) {
   if (!GetModulePath(0, path, PathCapacity)) return 0;
-  StripFileName(path);
+  StripFileName(path, SystemLeadByte);
   return 1;
 }
 
@@ -40,7 +30,7 @@ HMODULE LoadLibraryInFolder(const char* folder, const char* fileName) {
   char path[PathCapacity];
   // An empty folder (a path without a backslash) or a joined path too long for the
   // buffer is a failed try.
-  if (folder[0] == 0 || JoinPath(path, folder, fileName) == 0) return 0;
+  if (folder[0] == 0 || JoinPath(path, folder, fileName, SystemLeadByte) == 0) return 0;
   if (!SetCurrentDirectoryA(folder)) return 0;
   return LoadLibraryA(path);
 }
@@ -51,8 +41,8 @@ LaunchError LocateRuntime(HMODULE* module, RuntimeLocation* location) {
   HMODULE loaded = 0;
   *location = RuntimeNowhere;
   LaunchError result = NoLaunchError;
-  char saved[SavedDirectoryCapacity];
-  if (!SaveCurrentDirectory(saved)) {
+  SavedDirectory saved;
+  if (!SaveCurrentDirectory(&saved)) {
     *module = 0;
     return NoCurrentDirectory;
   }
@@ -70,7 +60,7 @@ LaunchError LocateRuntime(HMODULE* module, RuntimeLocation* location) {
       loaded = LoadLibraryInFolder(path, RuntimeFileName);
       if (loaded != 0) {
         *location = RuntimeBesideExecutable;
-      } else if (AppendSubfolder(path, NodixFolderName)) {
+      } else if (AppendSubfolder(path, NodixFolderName, SystemLeadByte)) {
         loaded = LoadLibraryInFolder(path, RuntimeFileName);
         if (loaded != 0) *location = RuntimeInNodix;
       }
@@ -78,7 +68,7 @@ LaunchError LocateRuntime(HMODULE* module, RuntimeLocation* location) {
     if (loaded == 0) {
       UINT length = GetSystemDirectoryA(path, PathCapacity);
       if (length != 0 && length < PathCapacity &&
-          AppendSubfolder(path, SharedPlayerFolder)) {
+          AppendSubfolder(path, SharedPlayerFolder, SystemLeadByte)) {
         loaded = LoadLibraryInFolder(path, RuntimeFileName);
         if (loaded != 0) *location = RuntimeInSharedFolder;
       }
@@ -86,7 +76,7 @@ LaunchError LocateRuntime(HMODULE* module, RuntimeLocation* location) {
     if (loaded == 0) result = RuntimeNotFound;
   }
 
-  SetCurrentDirectoryA(saved);
+  RestoreCurrentDirectory(&saved);
   *module = loaded;
   return result;
 }
@@ -97,8 +87,8 @@ LaunchError EnsureMsvcrt(HMODULE* module) {
     *module = loaded;
     return NoLaunchError;
   }
-  char saved[SavedDirectoryCapacity];
-  if (!SaveCurrentDirectory(saved)) {
+  SavedDirectory saved;
+  if (!SaveCurrentDirectory(&saved)) {
     *module = 0;
     return NoCurrentDirectory;
   }
@@ -109,12 +99,12 @@ LaunchError EnsureMsvcrt(HMODULE* module) {
   }
   if (loaded == 0 && GetExecutableFolder(path)) {
     loaded = LoadLibraryInFolder(path, MsvcrtFileName);
-    if (loaded == 0 && AppendSubfolder(path, NodixFolderName)) {
+    if (loaded == 0 && AppendSubfolder(path, NodixFolderName, SystemLeadByte)) {
       loaded = LoadLibraryInFolder(path, MsvcrtFileName);
     }
   }
 
-  SetCurrentDirectoryA(saved);
+  RestoreCurrentDirectory(&saved);
   *module = loaded;
   return loaded != 0 ? NoLaunchError : MsvcrtMissing;
 }

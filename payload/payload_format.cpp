@@ -98,8 +98,6 @@ int HasValidSlotCounts(const PayloadHeader* header) {
          header->extractCount >= 0 && header->extractCount <= header->entryCount;
 }
 
-int SingleByteCodePage(uint8_t) { return 0; }
-
 // Separators and colons (drive or stream) are refused wherever they stand; a file name
 // that is "." or ".." (or only dots and spaces, which Windows strips) is refused as a
 // whole. Dots elsewhere are plain characters: "movie..v2" stays in its folder.

@@ -2,6 +2,7 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
+#include "base/code_page.h"
 
 // The records are read straight from the file, so the layout is the file's: every
 // number a little-endian dword, no padding.
@@ -81,15 +82,6 @@ PayloadSlots SelectLeadingSlots(const PayloadHeader* header);
 
 // Whether the counts select slots inside the five-slot table.
 int HasValidSlotCounts(const PayloadHeader* header);
-
-// The ANSI code page's double-byte rule: whether `byte` starts a two-byte character.
-// Names are walked character by character with it, so that a second byte of 0x5C is
-// never taken for a backslash.
-typedef int (*LeadByteRule)(uint8_t byte);
-
-// The rule of a single-byte code page (no lead bytes), for tools that build payloads
-// away from Windows.
-int SingleByteCodePage(uint8_t byte);
 
 // Whether the three text fields of a slot end inside their fields and name files that
 // stay in the folder they are joined to.

@@ -249,7 +249,7 @@ void DeleteLeadingEntryFiles(const PayloadPlatform* p, const char* exePath) {
     // header must not choose what is deleted. (The movie offset is not checked here.)
     if (ReadPayloadHeader(p, file, &header) && header.magic == PayloadMagic &&
         HasValidEntryTable(&header, p->isLeadByte) && TextCopy(folder, exePath, PathCapacity)) {
-      KeepFolder(folder);
+      KeepFolder(folder, p->isLeadByte);
       PayloadSlots slots = SelectLeadingSlots(&header);
       for (int32_t slot = slots.first; slot < slots.first + slots.count; ++slot) {
         // A name that does not fit beside the executable is passed over, like a

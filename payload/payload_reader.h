@@ -34,7 +34,8 @@ struct PayloadPlatform {
   uint32_t (*setErrorMode)(void* context, uint32_t mode);  // returns the previous mode
   // The work folder path (ending in a backslash) into `out`, creating it if needed.
   int (*getWorkFolder)(void* context, char* out);
-  // The system's double-byte rule, a property of the code page: it takes no context.
+  // The system's double-byte rule for entry names and the executable's path, a property
+  // of the code page: it takes no context.
   LeadByteRule isLeadByte;
 };
 

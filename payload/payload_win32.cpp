@@ -1,8 +1,8 @@
 // The payload reader's Win32 glue: the platform table over the 16-bit-era file calls
 // and the global heap, and the three reads of the launcher's own executable.
 #include "payload/payload_win32.h"
-#include "base/module_path.h"
 #include "base/paths.h"
+#include "base/system_paths.h"
 #include "payload/payload_reader.h"
 #include "workfolder/work_folder.h"
 
@@ -35,13 +35,12 @@ int GetCreatedWorkFolder(void* context, char* out) {
   if (WorkFolder == 0 && !createWorkFolder()) return 0;
   return GetWorkFolder(out);
 }
-int IsLeadByte(uint8_t byte) { return IsDBCSLeadByte(byte); }
 
 const PayloadPlatform Win32Platform = {
     0,           OpenForReading, CreateNormalFile, SeekFile,   ReadFromFile,
     WriteToFile, CloseFile,      DeleteNamedFile,  PathExists, AllocateMemory,
     LockMemory,  UnlockMemory,   FreeMemory,       SetMode,    GetCreatedWorkFolder,
-    IsLeadByte,
+    SystemLeadByte,
 };
 
 }  // namespace

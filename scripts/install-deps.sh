@@ -6,6 +6,7 @@ packages=(
   cmake g++ make clang llvm libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686 mmdebstrap arch-test mount
   python3 xvfb x11-utils imagemagick fonts-dejavu-core xz-utils gzip osslsigncode openssl
+  locales  # localedef and its sources: the locales Wine runs the code-page tests in
 )
 missing=()
 for p in "${packages[@]}"; do

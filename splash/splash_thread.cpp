@@ -1,7 +1,7 @@
 // The splash screen: its start on a thread of its own and the runtime's close callback.
 #include "splash/splash.h"
-#include "base/module_path.h"
 #include "base/paths.h"
+#include "base/system_paths.h"
 #include "splash/splash_source.h"
 #include "splash/splash_window.h"
 
@@ -21,13 +21,26 @@ const DWORD SplashReadyWait = 3000;
 // may already have given up waiting for it, so it lives as long as the process.
 SplashHandOver handOver;
 
+// The bitmap's path (SplashPathRoom bytes): the executable's with ".BMP". With the wide
+// calls it is made from the wide path and only then turned into ANSI: when the code page
+// cannot spell the executable's name, the short form of that name tells nothing of the
+// bitmap's, which has a short form of its own (when the bitmap exists).
+int GetSplashBitmapPath(HMODULE module, char* path) {
+  WideChar wide[WidePathCapacity + sizeof(SplashExtension)];
+  if (GetModuleWidePath(module, wide)) {
+    return ReplaceWideExtension(wide, SplashExtension, sizeof wide / sizeof wide[0]) &&
+           ToSystemAnsiPath(wide, path, SplashPathRoom);
+  }
+  return GetModulePath(module, path, PathCapacity) &&
+         ReplaceExtension(path, SplashExtension, SplashPathRoom, SystemLeadByte);
+}
+
 // The bitmap beside the executable (its name with ".BMP"), or null when the file
 // cannot be read.
 HBITMAP LoadSplashBitmap() {
   HMODULE module = GetModuleHandleA(0);
   char path[SplashPathRoom];
-  if (!GetModulePath(module, path, PathCapacity)) return 0;
-  if (!ReplaceExtension(path, SplashExtension, SplashPathRoom)) return 0;
+  if (!GetSplashBitmapPath(module, path)) return 0;
   return static_cast<HBITMAP>(LoadImageA(module, path, IMAGE_BITMAP, 0, 0, SplashLoadFlags));
 }
 

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include "workfolder/work_folder.h"
 #include "base/paths.h"
+#include "base/system_paths.h"
 #include "base/text.h"
 #include "workfolder/work_folder_name.h"
 
@@ -42,15 +43,10 @@ void CloseLockFile() {
 int CreateWorkFolder() {
   WorkFolder = static_cast<char*>(GlobalAlloc(0, PathCapacity));
   if (WorkFolder == 0) return 0;
-  DWORD tempLength = GetTempPathA(PathCapacity, WorkFolder);
-  // A temporary path too long for the buffer (GetTempPathA then reports the length it
-  // needs and fills nothing) or too long to leave room for the folder and lock file
-  // names is treated like an unreadable one: no folder, and the extraction fails.
-  if (tempLength == 0 || tempLength > MaxTempPathLength) {
-    ForgetWorkFolder();
-    return 0;
-  }
-  uint32_t length = StartWorkFolderPath(WorkFolder);
+  // A temporary path that cannot be read, or too long to leave room for the folder and
+  // lock file names, is treated as an unreadable one: no folder, and the extraction fails.
+  uint32_t length =
+      GetTemporaryPath(WorkFolder) ? StartWorkFolderPath(WorkFolder, SystemLeadByte) : 0;
   if (length == 0) {
     ForgetWorkFolder();
     return 0;
@@ -64,15 +60,13 @@ int CreateWorkFolder() {
     }
   }
   // Always fits after the length check in StartWorkFolderPath.
-  EnsureTrailingBackslash(WorkFolder, PathCapacity);
+  EnsureTrailingBackslash(WorkFolder, PathCapacity, SystemLeadByte);
   // A folder without its lock file is still used; it is only never removed.
   CreateLockFile(WorkFolder);
   return 1;
 }
 
-int GetWorkFolder(char* out) {
-  return WorkFolder != 0 && TextCopy(out, WorkFolder, PathCapacity);
-}
+int GetWorkFolder(char* out) { return WorkFolder != 0 && TextCopy(out, WorkFolder, PathCapacity); }
 
 int ReleaseWorkFolder() {
   if (WorkFolder != 0) {

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include "workfolder/work_folder.h"
 #include "base/paths.h"
+#include "base/system_paths.h"
 #include "workfolder/work_folder_name.h"
 #include "workfolder/work_folder_walk.h"
 
@@ -23,7 +24,7 @@ int IsLockFree(const char* folder) {
 // folder; nonzero when the folder is gone. In a work folder (`inWorkFolder`) the lock
 // file is deleted only once everything else is gone.
 int DeleteTree(char* folder, int inWorkFolder) {
-  if (!EnsureTrailingBackslash(folder, PathCapacity)) return 0;
+  if (!EnsureTrailingBackslash(folder, PathCapacity, SystemLeadByte)) return 0;
   char path[PathCapacity];
   WIN32_FIND_DATAA found;
   int lockListed = 0;
@@ -63,10 +64,8 @@ int DeleteTree(char* folder, int inWorkFolder) {
 
 int RemoveStaleWorkFolders() {
   char tempPath[PathCapacity];
-  DWORD tempLength = GetTempPathA(PathCapacity, tempPath);
-  // A path that did not fit was not written: same as an unreadable one.
-  if (tempLength == 0 || tempLength >= PathCapacity) return 0;
-  if (!EnsureTrailingBackslash(tempPath, PathCapacity)) return 0;
+  if (!GetTemporaryPath(tempPath)) return 0;
+  if (!EnsureTrailingBackslash(tempPath, PathCapacity, SystemLeadByte)) return 0;
   char pattern[PathCapacity];
   if (!JoinFolderEntry(pattern, tempPath, WorkFolderPattern)) return 0;
 
@@ -79,7 +78,7 @@ int RemoveStaleWorkFolders() {
     if (!IsWorkFolderCandidate(found.dwFileAttributes)) continue;
     char folder[PathCapacity];
     // A folder whose paths would not fit the buffers was never one of ours: left alone.
-    if (!JoinFolderPath(folder, tempPath, found.cFileName)) continue;
+    if (!JoinFolderPath(folder, tempPath, found.cFileName, SystemLeadByte)) continue;
     if (!IsLockFree(folder)) continue;
     removed |= DeleteTree(folder, 1);
   } while (FindNextFileA(search, &found));

@@ -11,13 +11,13 @@ namespace {
 const char FirstSuffix[] = ".aaa";
 }  // namespace
 
-uint32_t StartWorkFolderPath(char* path) {
+uint32_t StartWorkFolderPath(char* path, LeadByteRule isLeadByte) {
   uint32_t length = TextLength(path);
   if (length == 0) return 0;
-  uint32_t withBackslash = length + (path[length - 1] == '\\' ? 0 : 1);
+  uint32_t withBackslash = length + (EndsInBackslash(path, isLeadByte) ? 0 : 1);
   // Checked before anything is appended, so a refused path is never half-built.
   if (withBackslash > MaxTempPathLength) return 0;
-  EnsureTrailingBackslash(path, PathCapacity);
+  EnsureTrailingBackslash(path, PathCapacity, isLeadByte);
   TextAppend(path, WorkFolderPrefix, PathCapacity);
   TextAppend(path, FirstSuffix, PathCapacity);
   return TextLength(path);

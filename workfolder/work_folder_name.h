@@ -1,6 +1,7 @@
 // Names of work folders: the aaa..zzz suffix odometer and the first candidate path.
 #pragma once
 #include <stdint.h>
+#include "base/code_page.h"
 
 // The folder name is this prefix, a dot and three lowercase letters.
 extern const char WorkFolderPrefix[];
@@ -17,7 +18,7 @@ const uint32_t MaxTempPathLength = 230;
 // folder path: a backslash when missing, then "TempFolder.aaa". Returns the new length,
 // or 0 when the temporary path is empty or longer than MaxTempPathLength once it ends
 // in a backslash; `path` is then left as it was.
-uint32_t StartWorkFolderPath(char* path);
+uint32_t StartWorkFolderPath(char* path, LeadByteRule isLeadByte);
 
 // Advances the three suffix letters ending `path` at `length` like an odometer, the
 // last letter fastest: aaa, aab, ..., aaz, aba, ..., zzz. Returns 0 when all three were

@@ -69,16 +69,18 @@ Sandbox MakeSandbox(const std::string& name) {
   return box;
 }
 
-CommandResult RunWine(const std::vector<std::string>& args) {
+CommandResult RunWine(const std::vector<std::string>& args,
+                      const std::vector<std::string>& unixEnv) {
   std::string outputFile = fs::temp_directory_path() / ("e2e-" + std::to_string(getpid()) + ".out");
   int status = 0;
-  waitpid(StartWine(args, outputFile), &status, 0);
+  waitpid(StartWine(args, outputFile, unixEnv), &status, 0);
   CommandResult result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(outputFile)};
   fs::remove(outputFile);
   return result;
 }
 
-int StartWine(const std::vector<std::string>& args, const std::string& outputFile) {
+int StartWine(const std::vector<std::string>& args, const std::string& outputFile,
+              const std::vector<std::string>& unixEnv) {
   PrepareWine();
   std::string wine = WineCommand();
   std::vector<char*> argv = {wine.data()};
@@ -92,6 +94,7 @@ int StartWine(const std::vector<std::string>& args, const std::string& outputFil
     setrlimit(RLIMIT_FSIZE, &fileSize);
     dup2(open(outputFile.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644), 1);
     dup2(open("/dev/null", O_WRONLY), 2);
+    for (const std::string& kv : unixEnv) putenv(const_cast<char*>(kv.c_str()));
     execv(argv[0], argv.data());
     _exit(127);
   }
@@ -142,7 +145,28 @@ LaunchResult ReadLaunch(const Sandbox& sandbox, const std::string& probeOutput) 
 
 LaunchResult Launch(const Sandbox& sandbox, const LaunchSpec& spec) {
   fs::remove(sandbox.root + "/report.txt");
-  return ReadLaunch(sandbox, RunWine(ProbeRunArgs(sandbox, spec)).output);
+  std::vector<std::string> unixEnv;
+  if (!spec.locale.empty()) unixEnv = LocaleEnv(spec.locale);
+  return ReadLaunch(sandbox, RunWine(ProbeRunArgs(sandbox, spec), unixEnv).output);
+}
+
+std::vector<std::string> LocaleEnv(const std::string& locale) {
+  // Compiled from the host's locale sources (Debian's "locales"), which the i386 root
+  // lacks; the compiled files suit its C library, the same release's.
+  std::string folder = fs::weakly_canonical(std::string(CINE_BUILD_ROOT) + "/wine/locales");
+  if (!fs::exists(folder + "/" + locale + "/LC_CTYPE")) {
+    std::string name = locale.substr(0, locale.find('.'));
+    std::string charset = locale.substr(locale.find('.') + 1);
+    std::string command = "localedef -i " + name + " -f " + charset + " --no-archive '" +
+                          folder + "/" + locale + "' >/dev/null 2>&1";
+    fs::create_directories(folder);
+    // localedef exits 1 for warnings alone; the compiled category is what counts.
+    (void)system(command.c_str());
+    if (!fs::exists(folder + "/" + locale + "/LC_CTYPE")) {
+      throw std::runtime_error("the locale " + locale + " could not be compiled");
+    }
+  }
+  return {"LC_ALL=" + locale, "LOCPATH=" + folder};
 }
 
 LaunchSpec SandboxSpec(const Sandbox& box) {

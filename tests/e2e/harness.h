@@ -25,9 +25,12 @@ struct CommandResult {
   std::string output;
 };
 // Runs Wine with `args` (a Windows program and its arguments), capturing stdout; or
-// starts it in the background, stdout to `outputFile`, and waits for it later.
-CommandResult RunWine(const std::vector<std::string>& args);
-int StartWine(const std::vector<std::string>& args, const std::string& outputFile);
+// starts it in the background, stdout to `outputFile`, and waits for it later. `unixEnv`
+// (K=V) is added to Wine's own environment.
+CommandResult RunWine(const std::vector<std::string>& args,
+                      const std::vector<std::string>& unixEnv = {});
+int StartWine(const std::vector<std::string>& args, const std::string& outputFile,
+              const std::vector<std::string>& unixEnv = {});
 std::string FinishWine(int pid, const std::string& outputFile);
 
 struct LaunchSpec {
@@ -35,6 +38,10 @@ struct LaunchSpec {
   std::string args;              // command line after the quoted program name
   bool raw = false;              // `args` is the whole command line
   std::string tmp;               // Unix path for TMP/TEMP; empty keeps Wine's
+  // The Unix locale Wine runs in (LC_ALL), which sets its ANSI code page: ja_JP.UTF-8 932,
+  // en_US.UTF-8 1252. A UTF-8 one also lets Wine read non-ASCII Unix file names and
+  // arguments. Empty keeps the test process's.
+  std::string locale;
   std::vector<std::string> env;  // K=V for the child (test runtime controls)
   std::string cwd;               // Unix path of the child's current directory
   int show = -1;                 // wShowWindow, or -1 for none
@@ -59,6 +66,9 @@ std::vector<std::string> ProbeRunArgs(const Sandbox& sandbox, const LaunchSpec& 
 LaunchResult ReadLaunch(const Sandbox& sandbox, const std::string& probeOutput);
 // app/MOVIE.EXE, TMP the sandbox's tmp, the current directory its root.
 LaunchSpec SandboxSpec(const Sandbox& box);
+// The Unix environment that runs Wine in `locale` (LaunchSpec::locale): LC_ALL, and
+// LOCPATH naming the locales compiled under build/wine/locales on first use.
+std::vector<std::string> LocaleEnv(const std::string& locale);
 
 void CopyFile(const std::string& from, const std::string& to);
 void WriteFile(const std::string& path, const std::string& content);

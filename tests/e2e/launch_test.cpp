@@ -58,10 +58,6 @@ const Scenario Scenarios[] = {
     {.name = "entry_point_missing",
      .given = {Put("app/cine.dll", Library(Lib::NoExport))},
      .expect = {.box = CannotRunText}},
-    {.name = "no_current_directory",
-     .given = {Runtime("app/cine.dll")},
-     .start = {.currentDirectoryLength = 257},
-     .expect = {.box = CannotRunText}},
     // msvcrt.dll: the standard search, then the work folder, beside, Nodix; not shared.
     {.name = "msvcrt_missing",
      .projector = {.crtTwin = true},

@@ -184,7 +184,7 @@ void PackProjector(const Sandbox& box, const Projector& projector, const std::st
   }
 }
 
-// The launch with the scenario's start; LC_ALL, read by Wine, is set around it alone.
+// The launch with the scenario's start.
 LaunchResult LaunchAs(const Sandbox& box, const Start& start) {
   LaunchSpec spec = SandboxSpec(box);
   spec.env.push_back("CINE_SNAPSHOT=" + ToWindowsPath(box.root + "/snapshot"));
@@ -200,10 +200,8 @@ LaunchResult LaunchAs(const Sandbox& box, const Start& start) {
     MakeDirs(spec.cwd);
   }
   if (start.tmpMissing) spec.tmp = box.root + "/no/such/folder";
-  if (!start.locale.empty()) setenv("LC_ALL", start.locale.c_str(), 1);
-  LaunchResult result = Launch(box, spec);
-  unsetenv("LC_ALL");
-  return result;
+  spec.locale = start.locale;
+  return Launch(box, spec);
 }
 
 void CheckReceived(const Sandbox& box, const Outcome& expect, LaunchResult& r) {

@@ -24,14 +24,26 @@ namespace {
 // left as it was).
 TEST(PathEdits, FitTheirBufferOrFailLeavingNoHalfBuiltPath) {
   const std::string f250(250, 'f'), a258(258, 'a'), t229 = "C:" + std::string(227, 't'), temp204 = "C:\\" + f250.substr(50) + "\\";
-  auto join = [](const char* name) { return [=](char* p) { return JoinPath(p, p, name) != nullptr; }; };
+  const LeadByteRule sb = SingleByteCodePage;
+  auto join = [=](const char* name) {
+    return [=](char* p) { return JoinPath(p, p, name, sb) != nullptr; };
+  };
   auto entry = [](const char* name) { return [=](char* p) { return JoinFolderEntry(p, std::string(p).c_str(), name); }; };
-  auto listed = [](size_t n) { return [=](char* p) { return JoinFolderPath(p, std::string(p).c_str(), std::string(n, 'n').c_str()); }; };
-  auto subfolder = [](char* p) { return AppendSubfolder(p, "Nodix"); };
-  auto backslash = [](char* p) { return EnsureTrailingBackslash(p, PathCapacity); };
-  auto bmp = [](uint32_t capacity) { return [=](char* p) { return ReplaceExtension(p, SplashExtension, capacity); }; };
-  auto strip = [](char* p) { return StripFileName(p), 1; };
-  auto start = [](char* p) { uint32_t n = StartWorkFolderPath(p); return int(n != 0 && n == strlen(p)); };
+  auto listed = [=](size_t n) {
+    return [=](char* p) {
+      return JoinFolderPath(p, std::string(p).c_str(), std::string(n, 'n').c_str(), sb);
+    };
+  };
+  auto subfolder = [=](char* p) { return AppendSubfolder(p, "Nodix", sb); };
+  auto backslash = [=](char* p) { return EnsureTrailingBackslash(p, PathCapacity, sb); };
+  auto bmp = [=](uint32_t capacity) {
+    return [=](char* p) { return ReplaceExtension(p, SplashExtension, capacity, sb); };
+  };
+  auto strip = [=](char* p) { return StripFileName(p, sb), 1; };
+  auto start = [=](char* p) {
+    uint32_t n = StartWorkFolderPath(p, sb);
+    return int(n != 0 && n == strlen(p));
+  };
   struct Case { std::string before; std::function<int(char*)> edit; std::string after; int ok; uint32_t capacity = PathCapacity; };
   const Case cases[] = {
       {"D:\\Games", join("cine.dll"), "D:\\Games\\cine.dll", 1},
@@ -53,7 +65,7 @@ TEST(PathEdits, FitTheirBufferOrFailLeavingNoHalfBuiltPath) {
       {"D:\\GAMES\\MOVIE.EXE", bmp(64), "D:\\GAMES\\MOVIE.BMP", 1},
       {"D:\\MY.GAMES\\MOVIE", bmp(64), "D:\\MY.GAMES\\MOVIE.BMP", 1},
       {"D:\\MOVIE.TAR.EXE", bmp(64), "D:\\MOVIE.TAR.BMP", 1},
-      {"M.EXE", [](char* p) { return ReplaceExtension(p, "", 9); }, "M.EXE", 1},
+      {"M.EXE", [=](char* p) { return ReplaceExtension(p, "", 9, sb); }, "M.EXE", 1},
       {"D:\\A\\MOVIE.EXEC", bmp(15), "D:\\A\\MOVIE.BMP", 1, 15},
       {"D:\\A\\MOVIE", bmp(15), "D:\\A\\MOVIE.BMP", 1, 15},
       {"D:\\A\\MOVIE.EXE", bmp(14), "", 0, 14},
@@ -82,7 +94,7 @@ TEST(PathEdits, FitTheirBufferOrFailLeavingNoHalfBuiltPath) {
 
 TEST(WorkFolderSuffix, CountsAaaToZzzLastLetterFastestThenStops) {
   char path[PathCapacity] = "X:\\";
-  const uint32_t length = StartWorkFolderPath(path);
+  const uint32_t length = StartWorkFolderPath(path, SingleByteCodePage);
   std::string previous = path + length - 3;
   int names = 1;
   while (AdvanceWorkFolderSuffix(path, length)) {

@@ -1,7 +1,8 @@
 // The end-to-end tests' hands inside Wine: starts a launcher with an exact command line
 // and environment, reports and answers its message box, and tries files as another process.
 //
-//   probe run [options] EXE        start EXE, wait, print "pid=N", the box seen, "exit=N"
+//   probe run [options] EXE        start EXE, wait, print "pid=N", the box seen, "exit=N";
+//                                  paths and values may be any Unicode (wide calls)
 //     --args TEXT      command line is "EXE" TEXT (default: "EXE" alone)
 //     --raw TEXT       command line is exactly TEXT
 //     --tmp DIR        TMP and TEMP for the child
@@ -15,6 +16,7 @@
 //   probe ANYTHING ...   (copied as a browser) append "cmdline=" its command line and
 //                        "show=" its show state, as lines, to "<own path>.log"
 #include <windows.h>
+#include <shellapi.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -53,49 +55,57 @@ BOOL CALLBACK FindBox(HWND window, LPARAM context) {
   return FALSE;
 }
 
-int Run(int argc, char** argv) {
-  std::string commandLine, answer = "ok", exe;
+// Reads its own arguments in their wide form, and starts the child with the wide calls:
+// paths and TMP the ANSI code page cannot spell reach the child whole.
+int Run() {
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  std::wstring commandLine, answer = L"ok", exe, cwd;
   bool raw = false;
-  const char* cwd = nullptr;
   int show = -1;
   DWORD timeout = 60000;
   HANDLE token = nullptr;
   for (int i = 2; i < argc; ++i) {
-    std::string option = argv[i];
-    const char* value = i + 1 < argc ? argv[i + 1] : "";
-    if (option == "--args") commandLine = std::string(" ") + value;
-    else if (option == "--raw") commandLine = value, raw = true;
-    else if (option == "--tmp") SetEnvironmentVariableA("TMP", value), SetEnvironmentVariableA("TEMP", value);
-    else if (option == "--env") {
-      std::string kv = value;
-      size_t eq = kv.find('=');
-      std::string rest = eq == std::string::npos ? "" : kv.substr(eq + 1);
-      SetEnvironmentVariableA(kv.substr(0, eq).c_str(), rest.empty() ? nullptr : rest.c_str());
+    std::wstring option = argv[i];
+    const wchar_t* value = i + 1 < argc ? argv[i + 1] : L"";
+    if (option == L"--args") commandLine = std::wstring(L" ") + value;
+    else if (option == L"--raw") commandLine = value, raw = true;
+    else if (option == L"--tmp") {
+      SetEnvironmentVariableW(L"TMP", value);
+      SetEnvironmentVariableW(L"TEMP", value);
     }
-    else if (option == "--cwd") cwd = value;
-    else if (option == "--show") show = atoi(value);
-    else if (option == "--answer") answer = value;
-    else if (option == "--timeout") timeout = strtoul(value, nullptr, 10);
-    else if (option == "--drop") {
+    else if (option == L"--env") {
+      std::wstring kv = value;
+      size_t eq = kv.find(L'=');
+      std::wstring rest = eq == std::wstring::npos ? L"" : kv.substr(eq + 1);
+      SetEnvironmentVariableW(kv.substr(0, eq).c_str(), rest.empty() ? nullptr : rest.c_str());
+    }
+    else if (option == L"--cwd") cwd = value;
+    else if (option == L"--show") show = _wtoi(value);
+    else if (option == L"--answer") answer = value;
+    else if (option == L"--timeout") timeout = wcstoul(value, nullptr, 10);
+    else if (option == L"--drop") {
       HANDLE own = nullptr;
       LUID_AND_ATTRIBUTES drop = {};
       OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY, &own);
-      LookupPrivilegeValueA(nullptr, value, &drop.Luid);
+      LookupPrivilegeValueW(nullptr, value, &drop.Luid);
       if (!CreateRestrictedToken(own, 0, 0, nullptr, 1, &drop, 0, nullptr, &token)) return printf("drop_failed\n"), 3;
     }
     else { exe = option; continue; }
     ++i;
   }
-  if (!raw) commandLine = "\"" + exe + "\"" + commandLine;
-  STARTUPINFOA startup = {};
+  if (!raw) commandLine = L"\"" + exe + L"\"" + commandLine;
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = show >= 0 ? STARTF_USESHOWWINDOW : 0;
   startup.wShowWindow = static_cast<WORD>(show);
   PROCESS_INFORMATION process;
-  if (!(token ? CreateProcessAsUserA(token, exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, cwd,
-                                     &startup, &process)
-              : CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, cwd, &startup,
-                               &process))) {
+  const wchar_t* folder = cwd.empty() ? nullptr : cwd.c_str();
+  wchar_t* line = &commandLine[0];
+  if (!(token ? CreateProcessAsUserW(token, exe.c_str(), line, nullptr, nullptr, FALSE, 0, nullptr,
+                                     folder, &startup, &process)
+              : CreateProcessW(exe.c_str(), line, nullptr, nullptr, FALSE, 0, nullptr, folder,
+                               &startup, &process))) {
     printf("start_failed=%lu\n", GetLastError());
     return 3;
   }
@@ -106,7 +116,7 @@ int Run(int argc, char** argv) {
   while (WaitForSingleObject(process.hProcess, 20) != WAIT_OBJECT_0) {
     if (!box.window) {
       EnumWindows(FindBox, reinterpret_cast<LPARAM>(&box));
-      int id = answer == "cancel" ? IDCANCEL : answer == "ok" ? IDOK : 0;
+      int id = answer == L"cancel" ? IDCANCEL : answer == L"ok" ? IDOK : 0;
       if (box.window && id) {
         Sleep(100);  // let the box settle before pressing, as a person would
         PostMessageA(box.window, WM_COMMAND, id, 0);
@@ -128,7 +138,7 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 2 && strcmp(argv[1], "run") == 0) return Run(argc, argv);
+  if (argc >= 2 && strcmp(argv[1], "run") == 0) return Run();
   if (argc == 3 && strcmp(argv[1], "tryopen") == 0) {
     HANDLE file = CreateFileA(argv[2], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, 0, nullptr);
