@@ -20,6 +20,8 @@ int GetWorkFolder(char* out);
 int ReleaseWorkFolder();
 
 // Deletes every work folder under the temporary path whose lock file can be opened,
-// that is, whose run has ended: after ReleaseWorkFolder, this run's own too. Returns
-// nonzero when some folder was removed completely.
+// that is, whose run has ended: after ReleaseWorkFolder, this run's own too. In such a
+// folder read-only, hidden and system attributes are cleared first, and the lock file
+// goes only once nothing else is listed, so a folder that keeps anything keeps its lock
+// for a later run. Returns nonzero when some folder was removed completely.
 int RemoveStaleWorkFolders();
