@@ -37,8 +37,9 @@ std::string Narrow(const Char* text) {
   return narrow;
 }
 
-// A disk of nodes keyed by their path in lower case, as the file system compares names;
-// calls that reach below a link, or change a link's attributes, are noted as faults.
+// A disk of nodes keyed by their path in lower case, as the file system compares names.
+// Calls that reach below a link or change a link's attributes, and a lock file deleted
+// while its folder holds anything else, are noted as faults.
 struct FakeDisk {
   std::map<std::string, Node> nodes;
   std::vector<std::vector<Node>> searches;  // what each search lists, in order
@@ -133,7 +134,9 @@ struct FakeDisk {
     FakeDisk* d = static_cast<FakeDisk*>(c);
     Node* lock = d->Find(Narrow(path));
     if (!lock || lock->hold != Hold::None || (lock->attributes & ReadOnlyAttribute)) return 0;
+    std::string folder = lock->path.substr(0, lock->path.rfind('\\'));
     d->Erase(lock->path);
+    if (d->HasChildren(folder)) d->faults.push_back("lock deleted beside content in " + folder);
     if (!d->arrivesAtLockDeletion.empty()) d->Add(d->arrivesAtLockDeletion, 0x20);
     return 1;
   }
