@@ -13,6 +13,8 @@
 #include "workfolder/work_folder.h"
 
 namespace {
+// Extracts the payload; nonzero when the launch may go on.
+int ExtractPayload(HINSTANCE instance, uint32_t* payloadOption);
 // The release, on every path, in this order: no library is still loaded when its
 // folder goes, and a failure message comes only after the work folder is gone.
 void ReleaseLaunch(HINSTANCE instance, HMODULE runtimeModule, HMODULE msvcrtModule);
@@ -36,7 +38,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
   do {
     // Extraction reads the header again, creates the work folder when the payload lists
     // files for it (once the table has passed its checks), and writes them.
-    if (!UnpackPayload(instance, CreateWorkFolder, &params.payloadOption)) {
+    if (!ExtractPayload(instance, &params.payloadOption)) {
       outcome = ExtractionFailed;
       break;
     }
@@ -77,6 +79,19 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
 }
 
 namespace {
+
+int ExtractPayload(HINSTANCE instance, uint32_t* payloadOption) {
+  ExtractResult result = UnpackPayload(instance, CreateWorkFolder, payloadOption);
+  if (result != ExtractNotWritten) return result == ExtractDone;
+  // The disk refused a write: no folder name was left, or no room. The leftovers of runs
+  // that were killed are what most often fills it, so this run gives up its own folder,
+  // removes it with every abandoned one, and tries once more. A cleanup that removed no
+  // folder changed nothing: the second try would only repeat the first. Other failures
+  // (a damaged payload) are never tried again.
+  ReleaseWorkFolder();
+  if (!RemoveStaleWorkFolders()) return 0;
+  return UnpackPayload(instance, CreateWorkFolder, payloadOption) == ExtractDone;
+}
 
 void ReleaseLaunch(HINSTANCE instance, HMODULE runtimeModule, HMODULE msvcrtModule) {
   if (runtimeModule != 0) FreeLibrary(runtimeModule);

@@ -10,13 +10,14 @@ namespace {
 // Reads the trailer's header offset and the 292-byte header from it. Nonzero when
 // both were read whole.
 int ReadPayloadHeader(const PayloadPlatform* p, PayloadFile file, PayloadHeader* header);
-// Extracts the header's extracted entries into the work folder. Nonzero on success.
-int ExtractPayloadFiles(const PayloadPlatform* p, const PayloadHeader* header,
-                        PayloadFile file);
+// Extracts the header's extracted entries into the work folder.
+ExtractResult ExtractPayloadFiles(const PayloadPlatform* p, const PayloadHeader* header,
+                                  PayloadFile file);
 // Writes `count` slots from `first` into `workFolder` (ending in a backslash),
-// stopping at the first slot that fails. Nonzero when every slot succeeded.
-int ExtractEntries(const PayloadPlatform* p, const PayloadHeader* header, PayloadFile file,
-                   int32_t first, int32_t count, const char* workFolder);
+// stopping at the first slot that fails: its result is the extraction's.
+ExtractResult ExtractEntries(const PayloadPlatform* p, const PayloadHeader* header,
+                             PayloadFile file, int32_t first, int32_t count,
+                             const char* workFolder);
 
 // Critical-error dialogs (a missing disk) would stop the launch to ask the user; they
 // are off while payload files are written or deleted.
@@ -30,9 +31,9 @@ struct ExtractionBlocks {
   int32_t inputCapacity;
 };
 
-int WriteStoredEntry(const PayloadPlatform* p, const PayloadEntry* entry, PayloadFile file,
-                     const char* target) {
-  int result = p->pathExists(p->context, target) ? 1 : 0;
+ExtractResult WriteStoredEntry(const PayloadPlatform* p, const PayloadEntry* entry,
+                               PayloadFile file, const char* target) {
+  ExtractResult result = p->pathExists(p->context, target) ? ExtractDone : ExtractNotWritten;
   PayloadFile out = p->createFile(p->context, target);
   // An existing file that cannot be replaced (held open by another run, read-only)
   // counts as extracted; a target that could not be created at all fails the slot.
@@ -42,17 +43,19 @@ int WriteStoredEntry(const PayloadPlatform* p, const PayloadEntry* entry, Payloa
   // negative size, which no payload holds, is refused (as a count it would mean "to
   // the end"); a negative offset fails at the positioning.
   if (entry->size < 0) {
-    result = 0;
+    result = ExtractFailed;
   } else if (entry->size == 0) {
     // An empty entry is an empty file; copying "up to the end" would be wrong.
-    result = 1;
+    result = ExtractDone;
   } else if (p->seekFile(p->context, file, entry->offset, 0) != -1) {
-    result = CopyStoredEntry(p, file, out, entry->size) == 0 ? 1 : 0;
+    // The source ends the copy as a success wherever it ends: what fails it is the target
+    // (or a system without a single byte of memory to spare).
+    result = CopyStoredEntry(p, file, out, entry->size) == 0 ? ExtractDone : ExtractNotWritten;
   } else {
-    result = 0;
+    result = ExtractFailed;
   }
   p->closeFile(p->context, out);
-  if (result == 0) p->deleteFile(p->context, target);
+  if (result != ExtractDone) p->deleteFile(p->context, target);
   return result;
 }
 
@@ -81,20 +84,26 @@ int PrepareBlocks(const PayloadPlatform* p, ExtractionBlocks* blocks, int32_t si
   return blocks->decoder != 0 && blocks->output != 0 && blocks->input != 0;
 }
 
-int WriteCompressedEntry(const PayloadPlatform* p, const PayloadEntry* entry, PayloadFile file,
-                         int32_t fileSize, const char* target, ExtractionBlocks* blocks) {
+ExtractResult WriteCompressedEntry(const PayloadPlatform* p, const PayloadEntry* entry,
+                                   PayloadFile file, int32_t fileSize, const char* target,
+                                   ExtractionBlocks* blocks) {
   PayloadFile out = p->createFile(p->context, target);
-  if (out == PayloadFileError) return 0;
+  if (out == PayloadFileError) return ExtractNotWritten;
   // The size check comes first, so a hostile size never reaches the allocator: the
   // input buffer is never larger than the executable itself.
-  int result = EntryFitsInFile(entry, fileSize) && PrepareBlocks(p, blocks, entry->size) &&
-               p->seekFile(p->context, file, entry->offset, 0) != -1 &&
-               p->readFile(p->context, file, blocks->input, entry->size) == entry->size &&
-               DecodeEntryToFile(blocks->decoder, blocks->output, PayloadBufferSize,
-                                 blocks->input, entry->size,
-                                 FileWriter{p->context, p->writeFile, out}) != 0;
+  int read = EntryFitsInFile(entry, fileSize) && PrepareBlocks(p, blocks, entry->size) &&
+             p->seekFile(p->context, file, entry->offset, 0) != -1 &&
+             p->readFile(p->context, file, blocks->input, entry->size) == entry->size;
+  ExtractResult result = ExtractFailed;
+  // Once the stream is in memory, only a write the target refused stops the expansion.
+  if (read) {
+    int decoded = DecodeEntryToFile(blocks->decoder, blocks->output, PayloadBufferSize,
+                                    blocks->input, entry->size,
+                                    FileWriter{p->context, p->writeFile, out});
+    result = decoded ? ExtractDone : ExtractNotWritten;
+  }
   p->closeFile(p->context, out);
-  if (!result) p->deleteFile(p->context, target);
+  if (result != ExtractDone) p->deleteFile(p->context, target);
   return result;
 }
 
@@ -132,26 +141,27 @@ int ReadPayloadHeader(const PayloadPlatform* p, PayloadFile file, PayloadHeader*
   return ReadHeaderBefore(p, file, fileSize, header);
 }
 
-int ExtractPayloadFiles(const PayloadPlatform* p, const PayloadHeader* header,
-                        PayloadFile file) {
+ExtractResult ExtractPayloadFiles(const PayloadPlatform* p, const PayloadHeader* header,
+                                  PayloadFile file) {
   // Nothing to extract: the table is not looked at, so a bad leading entry (which the
   // exit pass refuses to delete for) does not fail a launch that writes nothing.
-  if (header->extractCount == 0) return 1;
+  if (header->extractCount == 0) return ExtractDone;
   // The magic says the maker meant a payload; a table that selects slots outside the
   // five, or names files outside their folder, is a damaged payload, so the launch
   // fails with ExtractionFailed rather than run without its files. Checked before the
   // work folder exists, so nothing is written for it.
-  if (!HasValidEntryTable(header, p->isLeadByte)) return 0;
+  if (!HasValidEntryTable(header, p->isLeadByte)) return ExtractFailed;
   char workFolder[PathCapacity];
-  if (!p->getWorkFolder(p->context, workFolder)) return 0;
+  if (!p->getWorkFolder(p->context, workFolder)) return ExtractNotWritten;
   PayloadSlots slots = SelectExtractedSlots(header);
-  return ExtractEntries(p, header, file, slots.first, slots.count, workFolder) ? 1 : 0;
+  return ExtractEntries(p, header, file, slots.first, slots.count, workFolder);
 }
 
-int ExtractEntries(const PayloadPlatform* p, const PayloadHeader* header, PayloadFile file,
-                   int32_t first, int32_t count, const char* workFolder) {
+ExtractResult ExtractEntries(const PayloadPlatform* p, const PayloadHeader* header,
+                             PayloadFile file, int32_t first, int32_t count,
+                             const char* workFolder) {
   // Slots outside the table are refused here too, whoever the caller.
-  if (first < 0 || count < 0 || count > PayloadSlotCount - first) return 0;
+  if (first < 0 || count < 0 || count > PayloadSlotCount - first) return ExtractFailed;
   uint32_t previousMode = p->setErrorMode(p->context, FailCriticalErrors);
   char target[PathCapacity];
   int folderFits = TextCopy(target, workFolder, PathCapacity);
@@ -160,13 +170,13 @@ int ExtractEntries(const PayloadPlatform* p, const PayloadHeader* header, Payloa
   // cannot be found fails every compressed entry.
   int32_t fileSize = p->seekFile(p->context, file, 0, 2);
   ExtractionBlocks blocks = {0, 0, 0, 0};
-  int result = folderFits;
-  for (int32_t slot = first; result && slot < first + count; ++slot) {
+  ExtractResult result = folderFits ? ExtractDone : ExtractFailed;
+  for (int32_t slot = first; result == ExtractDone && slot < first + count; ++slot) {
     const PayloadEntry* entry = &header->entries[slot];
     target[folderEnd] = 0;
     // A target path longer than 260 bytes fails its slot; nothing is created for it.
     if (!HasValidEntryNames(entry, p->isLeadByte) || !AppendEntryFileName(target, entry, 1)) {
-      result = 0;
+      result = ExtractFailed;
     } else if (IsStoredEntry(entry)) {
       result = WriteStoredEntry(p, entry, file, target);
     } else {
@@ -191,8 +201,7 @@ int OpenPayload(const PayloadPlatform* p, const char* exePath, int extract,
                    header.movieOffset >= 0 &&
                    p->seekFile(p->context, file, header.movieOffset, 0) != -1;
   if (recognised) {
-    uint32_t result = 1;
-    if (extract) result = ExtractPayloadFiles(p, &header, file) ? 1 : 0;
+    ExtractResult result = extract ? ExtractPayloadFiles(p, &header, file) : ExtractDone;
     if (extractResult != 0) *extractResult = result;
     if (descriptor != 0) FillPayloadDescriptor(&header, descriptor);
   }

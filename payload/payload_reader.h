@@ -39,9 +39,17 @@ struct PayloadPlatform {
   LeadByteRule isLeadByte;
 };
 
+// How an extraction ended. Only a write the disk refused may go another way on a second
+// try, once abandoned work folders have made room; any other failure would repeat.
+enum ExtractResult : uint32_t {
+  ExtractFailed = 0,      // the table, a name or an entry's data is unusable, or no memory
+  ExtractDone = 1,        // also when there was nothing to extract
+  ExtractNotWritten = 2,  // the work folder, or a file in it, could not be made or written
+};
+
 // Recognises the payload of `exePath` and, when `extract` is set, extracts it. Returns
-// nonzero when a payload was recognised; only then are `extractResult` and
-// `descriptor` (either may be null) written.
+// nonzero when a payload was recognised; only then are `extractResult` (an ExtractResult)
+// and `descriptor` (either may be null) written.
 int OpenPayload(const PayloadPlatform* platform, const char* exePath, int extract,
                 uint32_t* extractResult, PayloadDescriptor* descriptor);
 

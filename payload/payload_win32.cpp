@@ -45,17 +45,18 @@ const PayloadPlatform Win32Platform = {
 
 }  // namespace
 
-int UnpackPayload(HINSTANCE instance, WorkFolderStep createWorkFolder, uint32_t* payloadOption) {
+ExtractResult UnpackPayload(HINSTANCE instance, WorkFolderStep createWorkFolder,
+                            uint32_t* payloadOption) {
   char path[PathCapacity];
   // Without its own path the launcher cannot read a payload: it runs as one without.
-  if (!GetModulePath(instance, path, PathCapacity)) return 1;
+  if (!GetModulePath(instance, path, PathCapacity)) return ExtractDone;
   PayloadPlatform platform = Win32Platform;
   platform.context = &createWorkFolder;
-  uint32_t extractResult = 0;
+  uint32_t extractResult = ExtractFailed;
   PayloadDescriptor descriptor;
-  if (!OpenPayload(&platform, path, 1, &extractResult, &descriptor)) return 1;
+  if (!OpenPayload(&platform, path, 1, &extractResult, &descriptor)) return ExtractDone;
   if (payloadOption != 0) *payloadOption = PayloadOptionOf(descriptor.flags);
-  return static_cast<int>(extractResult);
+  return static_cast<ExtractResult>(extractResult);
 }
 
 int DescribeOwnPayload(HMODULE module, PayloadDescriptor* descriptor) {

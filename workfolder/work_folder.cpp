@@ -53,17 +53,20 @@ int CreateWorkFolder() {
   }
   // Any failure advances the name, whatever its cause: an existing name is the common
   // one, and the odometer bounds the search at 17,576 tries.
-  while (!CreateDirectoryA(WorkFolder, 0)) {
-    if (!AdvanceWorkFolderSuffix(WorkFolder, length)) {
-      ForgetWorkFolder();
-      return 0;
+  do {
+    if (CreateDirectoryA(WorkFolder, 0)) {
+      // Always fits after the length check in StartWorkFolderPath.
+      EnsureTrailingBackslash(WorkFolder, PathCapacity, SystemLeadByte);
+      if (CreateLockFile(WorkFolder)) return 1;
+      // A folder without its lock file cannot be told from another program's, so no run
+      // would ever remove it: it goes at once (it is still empty) and the next name is
+      // tried, as for any other failure.
+      WorkFolder[length] = 0;
+      RemoveDirectoryA(WorkFolder);
     }
-  }
-  // Always fits after the length check in StartWorkFolderPath.
-  EnsureTrailingBackslash(WorkFolder, PathCapacity, SystemLeadByte);
-  // A folder without its lock file is still used; it is only never removed.
-  CreateLockFile(WorkFolder);
-  return 1;
+  } while (AdvanceWorkFolderSuffix(WorkFolder, length));
+  ForgetWorkFolder();
+  return 0;
 }
 
 int GetWorkFolder(char* out) { return WorkFolder != 0 && TextCopy(out, WorkFolder, PathCapacity); }

@@ -6,9 +6,9 @@
 // buffer; null while the run has none.
 extern char* WorkFolder;
 
-// Creates the first free "TempFolder.xxx" under the temporary path, sets WorkFolder to
-// it (with its backslash) and opens its lock file. Returns 1 on success; on failure
-// WorkFolder stays null and 0 is returned.
+// Creates the first free "TempFolder.xxx" under the temporary path in which a lock file
+// can be made too, sets WorkFolder to it (with its backslash) and keeps the lock file
+// open. Returns 1 on success; on failure WorkFolder stays null and 0 is returned.
 int CreateWorkFolder();
 
 // Copies the work folder path into `out` (260 bytes). Returns 1 when `out` holds the
@@ -20,6 +20,8 @@ int GetWorkFolder(char* out);
 int ReleaseWorkFolder();
 
 // Deletes every work folder under the temporary path whose lock file can be opened,
-// that is, whose run has ended: after ReleaseWorkFolder, this run's own too. Returns
-// nonzero when some folder was removed completely.
+// that is, whose run has ended: after ReleaseWorkFolder, this run's own too. In such a
+// folder read-only, hidden and system attributes are cleared first, and the lock file
+// goes only once nothing else is listed, so a folder that keeps anything keeps its lock
+// for a later run. Returns nonzero when some folder was removed completely.
 int RemoveStaleWorkFolders();

@@ -35,5 +35,3 @@ int AdvanceWorkFolderSuffix(char* path, uint32_t length) {
   }
   return 0;
 }
-
-int IsDotEntry(const char* name) { return TextEqual(name, ".") || TextEqual(name, ".."); }

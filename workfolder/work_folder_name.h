@@ -24,6 +24,3 @@ uint32_t StartWorkFolderPath(char* path, LeadByteRule isLeadByte);
 // last letter fastest: aaa, aab, ..., aaz, aba, ..., zzz. Returns 0 when all three were
 // already 'z': the names are used up.
 int AdvanceWorkFolderSuffix(char* path, uint32_t length);
-
-// Whether a listed name is exactly "." or "..".
-int IsDotEntry(const char* name);

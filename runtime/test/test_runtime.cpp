@@ -126,6 +126,10 @@ extern "C"
   if (!crt || !GetModuleFileNameA(crt, path, MAX_PATH)) lstrcpyA(path, "(none)");
   WriteLine("crt_path", path);
   if (params->workFolder) ReportWorkFolder(params->workFolder);
+  if (params->workFolder && ReadVariable("CINE_LEAVE", value)) {
+    wsprintfA(path, "%s%s", params->workFolder, value);
+    CloseHandle(CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_NEW, FILE_ATTRIBUTE_READONLY, 0));
+  }
   if (ReadVariable("CINE_CLOSE_SPLASH", value) && params->closeSplash) CloseSplash(params);
 
   int result = ReadVariable("CINE_RESULT", value) ? ParseInteger(value) : 7;

@@ -26,10 +26,6 @@ std::string EnvOr(const char* name, const std::string& fallback) {
   return value && *value ? value : fallback;
 }
 
-std::string PrefixDir() {
-  return EnvOr("WINEPREFIX", fs::weakly_canonical(std::string(CINE_BUILD_ROOT) + "/wine/prefix"));
-}
-
 // The Wine environment, set once per test process; a new prefix is booted first.
 void PrepareWine() {
   static const bool ready = [] {
@@ -44,6 +40,10 @@ void PrepareWine() {
 }
 
 }  // namespace
+
+std::string PrefixDir() {
+  return EnvOr("WINEPREFIX", fs::weakly_canonical(std::string(CINE_BUILD_ROOT) + "/wine/prefix"));
+}
 
 std::string SourceDir() { return CINE_SOURCE_DIR; }
 std::string WinDir() { return fs::weakly_canonical(std::string(CINE_BUILD_ROOT) + "/win32"); }

@@ -10,6 +10,7 @@
 namespace e2e {
 
 std::string SourceDir();
+std::string PrefixDir();  // the Wine prefix: WINEPREFIX, else build/wine/prefix
 std::string WinDir();   // build/win32: the shipped launcher and the test helpers
 std::string HostDir();  // build/host
 std::string ToWindowsPath(const std::string& unixPath);  // C:\... inside drive_c, else Z:\...

@@ -161,15 +161,6 @@ const Scenario Scenarios[] = {
      .expect = {.received = {Got("called", "1")},
                 .exists = {"out/Quorvantix.lok", "out/cine.dll", "out/Xtras/one/deep.x32",
                            "tmp/TempFolder.lnk"}}},
-    // A file that cannot be deleted stops its folder, whose lock file stays for the next
-    // try; the next folder is still removed.
-    {.name = "blocked_file",
-     .given = {Runtime("app/cine.dll"), Put("tmp/TempFolder.abc", Abandoned()),
-               Put("tmp/TempFolder.abc/b.dat", ReadOnly("b")),
-               Put("tmp/TempFolder.abd", Abandoned())},
-     .expect = {.received = {Got("called", "1")},
-                .exists = {"tmp/TempFolder.abc/b.dat", "tmp/TempFolder.abc/Quorvantix.lok"},
-                .gone = {"tmp/TempFolder.abd"}}},
     // The player download: the registered program gets its path and the address, which
     // carries the system's language; Cancel, or no usable command, starts nothing.
     {.name = "download",

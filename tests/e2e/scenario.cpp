@@ -3,7 +3,6 @@
 #include "tests/e2e/scenario.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
@@ -19,7 +18,6 @@ namespace fs = std::filesystem;
 
 Content Bytes(std::string text) { return {Content::Bytes, std::move(text)}; }
 Content Library(Lib which) { return {Content::Library, "", 0, which}; }
-Content ReadOnly(std::string text) { return {Content::ReadOnly, std::move(text)}; }
 Content Random(size_t bytes) { return {Content::Random, "", bytes}; }
 Content Text(size_t bytes) { return {Content::Text, "", bytes}; }
 Content Abandoned() { return {Content::Abandoned}; }
@@ -89,10 +87,6 @@ void Make(const Sandbox& box, const std::string& path, const Content& content,
       return WriteFile(path, content.text);
     case Content::Library:
       return CopyFile(LibraryPath(content.library), path);
-    case Content::ReadOnly:
-      WriteFile(path, content.text);
-      chmod(path.c_str(), 0444);  // Wine shows it read-only
-      return;
     case Content::Random: {
       std::string bytes;
       while (bytes.size() < content.count) bytes += static_cast<char>((*random)());

@@ -16,15 +16,14 @@ enum class Lib { Test, Cdecl, NoExport, Crt };
 
 // What a placed file (or folder) is.
 struct Content {
-  enum Kind { Bytes, Library, ReadOnly, Random, Text, Abandoned, Link, TakenNames };
+  enum Kind { Bytes, Library, Random, Text, Abandoned, Link, TakenNames };
   Kind kind = Bytes;
-  std::string text;  // Bytes, ReadOnly: the content; Link: the target under the sandbox
+  std::string text;  // Bytes: the content; Link: the target under the sandbox
   size_t count = 0;  // Random, Text: bytes; TakenNames: folders
   Lib library = Lib::Test;
 };
 Content Bytes(std::string text);
 Content Library(Lib which);
-Content ReadOnly(std::string text);  // a file Wine shows read-only
 Content Random(size_t bytes);        // incompressible, a seed of its own per file
 Content Text(size_t bytes);          // lines of text, which compress well
 Content Abandoned();                 // a dead run's folder: lock file, files, subfolders

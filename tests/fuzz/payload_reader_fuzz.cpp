@@ -79,7 +79,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int recognised = 0;
   try { recognised = OpenPayload(&calls, exe.c_str(), 1, &result, nullptr); } catch (const ShortStream&) { return 0; }
   // With the magic in place, only a movie offset that cannot be reached is refused.
-  if ((recognised ? result > 1 : result != 7) || (!(layout & 3) && recognised != (h.movieOffset >= 0))) abort();
+  if ((recognised ? result > ExtractNotWritten : result != 7) || (!(layout & 3) && recognised != (h.movieOffset >= 0))) abort();
+  // A write refused is claimed only where one was: no folder, no file, no room or memory.
+  if (result == ExtractNotWritten && f.diskSpace != 0 && !(faults & (1 | 4 | 8))) abort();
   for (const std::string& line : f.log) CheckInside(line.substr(line.find(' ') + 1), f.workFolder, f.codePage);
   if (recognised && result == 1 && !(layout & 1) && h.extractCount != 0) {
     if (!HasValidEntryTable(&h, f.codePage)) abort();

@@ -1,6 +1,6 @@
-// The launcher's pure decisions: bounded path building, the work folder's name and the
-// stale cleanup's walk, the failure message, the player's download address and browser
-// command, the arguments after the program name, and the splash's veto, place and palette.
+// The launcher's pure decisions: bounded path building, the work folder's name, the failure
+// message, the player's download address and browser command, the arguments after the
+// program name, and the splash's veto, place and palette.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,7 +15,6 @@
 #include "splash/splash_palette.h"
 #include "splash/splash_source.h"
 #include "workfolder/work_folder_name.h"
-#include "workfolder/work_folder_walk.h"
 
 namespace {
 
@@ -108,28 +107,6 @@ TEST(WorkFolderSuffix, CountsAaaToZzzLastLetterFastestThenStops) {
   EXPECT_EQ(names, 17576);  // every name, each once, ending at zzz
   EXPECT_EQ(previous, "zzz");
 }
-
-// Junctions and symbolic links list with 0x400 (a Unix link under Wine too): never entered.
-TEST(CleanupWalk, LinksAreNeverEnteredAndTheLockFileGoesLast) {
-  const uint32_t folder = 0x10, link = 0x410, file = 0x20, fileLink = 0x420;
-  for (auto [attributes, candidate] : {std::pair{folder, 1}, {folder | 0x2, 1}, {link, 0}, {file, 0}, {fileLink, 0}}) {
-    EXPECT_EQ(IsWorkFolderCandidate(attributes), candidate) << std::hex << attributes;
-  }
-  struct Case { const char* name; uint32_t attributes; int inWorkFolder; TreeAction action; };
-  for (Case c : {Case{".", folder, 1, TreeSkip}, {"..", folder, 0, TreeSkip}, {"...", folder, 0, TreeDescend},
-                 {"cine.dll", file, 1, TreeDeleteFile},
-                 {"sub", folder, 1, TreeDescend},
-                 {"sub", link, 1, TreeUnlink},
-                 {"sub", link, 0, TreeUnlink},
-                 {"cine.dll", fileLink, 0, TreeDeleteFile},
-                 {"Quorvantix.lok", file | 0x2, 1, TreeDeleteLast},
-                 {"QUORVANTIX.LOK", file, 1, TreeDeleteLast},
-                 {"Quorvantix.lok", file, 0, TreeDeleteFile} /* below the work folder: any file */,
-                 {"Quorvantix.lok", folder, 1, TreeDescend} /* a folder of that name is no lock */,
-                 {"Quorvantix.lo", file, 1, TreeDeleteFile}, {"Quorvantix.lokx", file, 1, TreeDeleteFile}})
-    EXPECT_EQ(ChooseTreeAction(c.name, c.attributes, c.inWorkFolder), c.action) << c.name << " " << c.inWorkFolder;
-}
-
 
 TEST(LaunchErrorMessage, OnlyAMissingPlayerOffersTheDownload) {
   struct Case { LaunchError code; uint32_t textId; };

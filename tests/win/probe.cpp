@@ -13,6 +13,8 @@
 //     --timeout MS     kill the child after MS milliseconds (default 60000)
 //     --drop NAME      start it with a token from which privilege NAME is removed
 //   probe tryopen PATH   open PATH for reading, sharing everything: "open" or "denied N"
+//   probe hold PATH HELD RELEASE   open PATH sharing everything, deletion included (as a
+//                        virus scanner does), make HELD, keep PATH open until RELEASE exists
 //   probe ANYTHING ...   (copied as a browser) append "cmdline=" its command line and
 //                        "show=" its show state, as lines, to "<own path>.log"
 #include <windows.h>
@@ -145,6 +147,18 @@ int main(int argc, char** argv) {
     if (file == INVALID_HANDLE_VALUE) return printf("denied %lu\n", GetLastError()), 1;
     CloseHandle(file);
     return printf("open\n"), 0;
+  }
+  if (argc == 5 && strcmp(argv[1], "hold") == 0) {
+    const DWORD everyone = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE file = CreateFileA(argv[2], GENERIC_READ, everyone, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return printf("denied %lu\n", GetLastError()), 1;
+    CloseHandle(CreateFileA(argv[3], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    for (int i = 0; i < 12000 && GetFileAttributesA(argv[4]) == INVALID_FILE_ATTRIBUTES; ++i) {
+      Sleep(10);
+    }
+    CloseHandle(file);
+    printf("released\n");
+    return 0;
   }
   char self[MAX_PATH * 2] = {0};
   GetModuleFileNameA(nullptr, self, MAX_PATH);
