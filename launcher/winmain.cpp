@@ -35,9 +35,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
   // Steps that may fail jump to the release, which runs exactly once on every path.
   do {
     // Extraction reads the header again, creates the work folder when the payload lists
-    // files for it (once the table has passed its checks), and writes them.
-    if (!UnpackPayload(instance, CreateWorkFolder, &params.payloadOption)) {
-      outcome = ExtractionFailed;
+    // files for it (once the table has passed its checks), and writes them. A damaged
+    // file loads nothing, not even a runtime found elsewhere: its own is the one meant.
+    uint32_t unpacked = UnpackPayload(instance, CreateWorkFolder, &params.payloadOption);
+    if (unpacked != PayloadWritten) {
+      outcome = unpacked == PayloadDamaged ? ProjectorDamaged : ExtractionFailed;
       break;
     }
     outcome = EnsureMsvcrt(&msvcrtModule);

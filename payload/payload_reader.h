@@ -34,20 +34,37 @@ struct PayloadPlatform {
   uint32_t (*setErrorMode)(void* context, uint32_t mode);  // returns the previous mode
   // The work folder path (ending in a backslash) into `out`, creating it if needed.
   int (*getWorkFolder)(void* context, char* out);
+  // Runs `work(argument)` on a thread of its own; its handle, or null when none can be
+  // started (the caller then does the work itself). Null when there are no threads.
+  void* (*startThread)(void* context, void (*work)(void* argument), void* argument);
+  // Waits for a started thread to end, and releases it.
+  void (*finishThread)(void* context, void* thread);
+  // Gives the rest of this thread's time slice to another.
+  void (*yieldThread)(void* context);
   // The system's double-byte rule, a property of the code page: it takes no context.
   LeadByteRule isLeadByte;
 };
 
+// What the extraction of a recognised payload came to. A damaged payload is told apart
+// from one that could not be written all the way up: writing it again cannot help.
+const uint32_t PayloadNotWritten = 0;  // the work folder or a file could not be made
+const uint32_t PayloadWritten = 1;     // every extracted entry written, or none to write
+const uint32_t PayloadDamaged = 2;     // the file is damaged: nothing of it may be used
+
 // Recognises the payload of `exePath` and, when `extract` is set, extracts it. Returns
-// nonzero when a payload was recognised; only then are `extractResult` and
-// `descriptor` (either may be null) written.
+// nonzero when a payload was recognised; only then are `extractResult` (one of the
+// three above; PayloadWritten when not extracting) and `descriptor` (either may be
+// null) written. A damaged payload counts as recognised: its maker meant one. It is
+// not extracted, its result is PayloadDamaged whether extraction was asked for or not,
+// and its descriptor is all zero.
 int OpenPayload(const PayloadPlatform* platform, const char* exePath, int extract,
                 uint32_t* extractResult, PayloadDescriptor* descriptor);
 
 // Copies `count` bytes (a count of 0 or less: up to the end of the source) from the
-// current position of `source` to that of `target`. Returns 0 on success, 1 on failure.
+// current position of `source` to that of `target`, and when `crc` is not null, leaves
+// there the CRC-32 of the bytes copied. Returns 0 on success, 1 on failure.
 int CopyStoredEntry(const PayloadPlatform* platform, PayloadFile source, PayloadFile target,
-                    int32_t count);
+                    int32_t count, uint32_t* crc);
 
 // Deletes, from the folder of `exePath`, the files named after the payload's leading
 // entries. Silent: a missing payload or file is passed over.

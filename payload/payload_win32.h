@@ -3,6 +3,7 @@
 #include <stdint.h>
 #include <windows.h>
 #include "payload/payload_format.h"
+#include "payload/payload_reader.h"
 
 // Creates the work folder; nonzero on success. The extraction calls it just before it
 // writes the first file, so a payload with nothing to extract (or a damaged table)
@@ -15,9 +16,11 @@ int DescribeOwnPayload(HMODULE module, PayloadDescriptor* descriptor);
 
 // Reads the payload header of `instance`'s file again and extracts the listed files,
 // calling `createWorkFolder` when there are any; writes the payload option bit.
-// Returns 1 when the launch may go on (also without a payload), 0 when a recognised
-// payload's extraction failed.
-int UnpackPayload(HINSTANCE instance, WorkFolderStep createWorkFolder, uint32_t* payloadOption);
+// Returns PayloadWritten when the launch may go on (also without a payload),
+// PayloadNotWritten when a recognised payload's files could not be written, and
+// PayloadDamaged when the file is damaged (payload_reader.h).
+uint32_t UnpackPayload(HINSTANCE instance, WorkFolderStep createWorkFolder,
+                       uint32_t* payloadOption);
 
 // Reads the payload header of `instance`'s file afresh and deletes the files named
 // after its leading entries from the executable's folder.
