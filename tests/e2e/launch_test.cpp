@@ -24,8 +24,8 @@ struct Scenario {
   // for msvcrt.dll), or made by cinepack with "pack:OPTIONS" ({src}: the sandbox's src/).
   // "env:K=V" for the runtime (LC_ALL: for Wine); "start:" the raw command line ({exe}:
   // the program); "show:N"; "answer:cancel"; "tmp_missing" (TMP names no folder); "cwd:N"
-  // (a current directory N characters long); "htm:COMMAND" (the ".htm" type's open command, "" none); "cut": the first
-  // entry's size cut to 3. Else "path=what" under the sandbox ("shared/": the shared
+  // (a current directory N characters long); "htm:COMMAND" (the ".htm" type's open command, "" none).
+  // Else "path=what" under the sandbox ("shared/": the shared
   // player folder), what a library (test, cdecl, noexport, crt), random:N or text:N
   // bytes, abandoned (a dead run's work folder), link:PATH, readonly:TEXT, taken:N (N
   // lockless folders from TempFolder.aaa on), or the file's text.
@@ -90,10 +90,6 @@ const Scenario Scenarios[] = {
      "src/Quorvantix.lok=not a lock", "src/cine.dll=test"}, 0, nullptr, {"runtimeLocation=2"}},
     {"held_target_compressed", {"pack:--extract {src}/Quorvantix.lok:compress --extract {src}/cine.dll",
      "src/Quorvantix.lok=not a lock", "src/cine.dll=test"}, 0, CannotCreateText, {}},
-    // A compressed stream too short for its length ends the process with status 1 on the
-    // spot, the work folder left to a later run's cleanup.
-    {"short_stream", {"pack:--extract {src}/tiny.dat:compress --extract {src}/cine.dll", "cut", "src/tiny.dat=",
-     "src/cine.dll=test"}, 1, nullptr, {"+tmp/TempFolder.aaa/Quorvantix.lok"}},
     // Work folder names: taken ones are skipped and, lockless, never removed; without a
     // work folder there is no launch.
     {"names_taken", {"pack:--extract {src}/cine.dll", "src/cine.dll=test", "tmp=taken:26"}, 0, nullptr,
@@ -210,7 +206,6 @@ TEST_P(Launches, EndAsExpected) {
   spec.env.push_back("CINE_SNAPSHOT=" + ToWindowsPath(box.root + "/snapshot"));
   std::string stub = Launcher(), pack;
   const char* htm = nullptr;
-  bool cut = false;
   unsigned seed = 0;
   for (const char* token : s.given) {
     const char* value;
@@ -223,7 +218,6 @@ TEST_P(Launches, EndAsExpected) {
     else if ((value = After(token, "answer:"))) spec.answer = value;
     else if ((value = After(token, "cwd:"))) MakeDirs(spec.cwd = FolderOfLength(box.root, atoi(value)));
     else if ((value = After(token, "htm:"))) htm = value;
-    else if (std::string(token) == "cut") cut = true;
     else if (std::string(token) == "tmp_missing") spec.tmp = box.root + "/no/such/folder";
     else Place(box, token, ++seed);
   }
@@ -234,11 +228,6 @@ TEST_P(Launches, EndAsExpected) {
     std::string out;
     std::string args = "build --stub " + stub + " --movie " + box.root + "/movie.dat -o " + spec.exe + " " + pack;
     ASSERT_EQ(RunCinepack(args, &out), 0) << out;
-  }
-  if (cut) {
-    std::string image = ReadFile(spec.exe);
-    image[ReadLE32(image, image.size() - 4) + 24 + 4] = 3;  // slot 0's size
-    WriteFile(spec.exe, image);
   }
   if (htm) CopyFile(WinDir() + "/tests/probe.exe", box.root + "/Browser/browser.exe"), RegisterHtm(Expand(htm, box));
   LaunchResult r = Launch(box, spec);

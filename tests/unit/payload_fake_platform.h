@@ -188,17 +188,20 @@ inline IntegrityRecord RecordFor(const std::string& image, uint32_t headerAt) {
   r.packedLength = uint32_t(image.size());
   PrepareCrc32();
   for (int32_t i = 0; i < h.entryCount && i < PayloadSlotCount; ++i) {
-    const std::string data = image.substr(h.entries[i].offset, h.entries[i].size);
+    const PayloadEntry& e = h.entries[i];
+    size_t at = e.offset < 0 ? image.size() : std::min<size_t>(size_t(e.offset), image.size());
+    const std::string data = image.substr(at, e.size < 0 ? 0 : size_t(e.size));
     r.entryCrc[i] = UpdateCrc32(0, reinterpret_cast<const uint8_t*>(data.data()), uint32_t(data.size()));
   }
   SealIntegrityRecord(&r, &h, headerAt);
   return r;
 }
 
-// `image` (from MakeImage) with PE headers and the integrity record after its image.
-inline std::string SealImage(std::string image) {
+// `image` (from MakeImage, or any with its header at `headerAt`, past ImageEnd + 40) with
+// PE headers and the integrity record after its image.
+inline std::string SealImage(std::string image, uint32_t headerAt = HeaderAt) {
   PutImageEnd(image, ImageEnd);
-  IntegrityRecord r = RecordFor(image, HeaderAt);
+  IntegrityRecord r = RecordFor(image, headerAt);
   return image.replace(ImageEnd, sizeof r, reinterpret_cast<const char*>(&r), sizeof r);
 }
 
