@@ -79,37 +79,3 @@ uint32_t UpdateCrc32(uint32_t crc, const uint8_t* bytes, uint32_t count) {
   while (count-- > 0) crc = FeedZeroByte(crc ^ *bytes++);
   return ~crc;
 }
-
-namespace {
-
-// Polynomials over GF(2) modulo the CRC's, as the CRC register holds them: bit 31 is the
-// coefficient of x^0.
-const uint32_t One = 0x80000000u;
-const uint32_t XToThe8 = One >> 8;
-
-uint32_t MultiplyModulo(uint32_t a, uint32_t b) {
-  uint32_t product = 0;
-  for (uint32_t bit = One; bit != 0; bit >>= 1) {
-    if (a & bit) product ^= b;
-    b = b & 1 ? (b >> 1) ^ Polynomial : b >> 1;
-  }
-  return product;
-}
-
-}  // namespace
-
-uint32_t Crc32Shift(uint32_t count) {
-  // x to the power 8 * count, by squaring.
-  uint32_t result = One;
-  for (uint32_t square = XToThe8; count != 0; count >>= 1) {
-    if (count & 1) result = MultiplyModulo(result, square);
-    square = MultiplyModulo(square, square);
-  }
-  return result;
-}
-
-uint32_t CombineCrc32(uint32_t before, uint32_t after, uint32_t shift) {
-  // The conditioning of the two CRCs (the inverted start and end) cancels out, so only
-  // the first needs carrying over the second's bytes.
-  return MultiplyModulo(shift, before) ^ after;
-}

@@ -297,6 +297,49 @@ int OpenPayload(const PayloadPlatform* p, const char* exePath, int extract,
   return recognised;
 }
 
+int CopyStoredEntry(const PayloadPlatform* p, PayloadFile source, PayloadFile target,
+                    int32_t count, uint32_t* crc) {
+  // Under memory pressure a smaller buffer only makes the copy slower, so halve down
+  // to a single byte before giving up.
+  int32_t bufferSize = static_cast<int32_t>(PayloadBufferSize);
+  void* block = 0;
+  while (bufferSize > 0) {
+    block = p->allocateMemory(p->context, MoveableZeroedMemory, static_cast<uint32_t>(bufferSize));
+    if (block != 0) break;
+    bufferSize /= 2;
+  }
+  if (block == 0) return 1;
+  // Summed on the bytes the copy reads anyway, while they are in the cache.
+  if (crc != 0) PrepareCrc32();
+  uint8_t* buffer = static_cast<uint8_t*>(p->lockMemory(p->context, block));
+  int copied = 0;
+  int32_t remaining = count;
+  uint32_t sum = 0;
+  while (buffer != 0) {
+    int32_t chunk = bufferSize;
+    if (remaining > 0 && remaining < bufferSize) chunk = remaining;
+    int32_t read = p->readFile(p->context, source, buffer, chunk);
+    if (read == 0) {
+      copied = 1;  // the end of the source ends the copy as a success
+      break;
+    }
+    if (read < 0 || read > chunk) break;
+    if (crc != 0) sum = UpdateCrc32(sum, buffer, static_cast<uint32_t>(read));
+    int32_t written = p->writeFile(p->context, target, buffer, read);
+    if (written != read) break;
+    if (remaining <= 0) continue;  // a count of 0 or less copies to the end
+    remaining -= written;
+    if (remaining <= 0) {
+      copied = 1;
+      break;
+    }
+  }
+  if (buffer != 0) p->unlockMemory(p->context, block);
+  p->freeMemory(p->context, block);
+  if (crc != 0) *crc = sum;
+  return copied ? 0 : 1;
+}
+
 void DeleteLeadingEntryFiles(const PayloadPlatform* p, const char* exePath) {
   uint32_t previousMode = p->setErrorMode(p->context, FailCriticalErrors);
   PayloadFile file = p->openFile(p->context, exePath);

@@ -34,13 +34,6 @@ struct PayloadPlatform {
   uint32_t (*setErrorMode)(void* context, uint32_t mode);  // returns the previous mode
   // The work folder path (ending in a backslash) into `out`, creating it if needed.
   int (*getWorkFolder)(void* context, char* out);
-  // Runs `work(argument)` on a thread of its own; its handle, or null when none can be
-  // started (the caller then does the work itself). Null when there are no threads.
-  void* (*startThread)(void* context, void (*work)(void* argument), void* argument);
-  // Waits for a started thread to end, and releases it.
-  void (*finishThread)(void* context, void* thread);
-  // Gives the rest of this thread's time slice to another.
-  void (*yieldThread)(void* context);
   // The system's double-byte rule, a property of the code page: it takes no context.
   LeadByteRule isLeadByte;
 };

@@ -35,41 +35,13 @@ int GetCreatedWorkFolder(void* context, char* out) {
   if (WorkFolder == 0 && !createWorkFolder()) return 0;
   return GetWorkFolder(out);
 }
-// The helper thread's work and its argument, handed over in a block the thread frees.
-struct ThreadStart {
-  void (*work)(void* argument);
-  void* argument;
-};
-const DWORD HelperStackSize = 0x10000;
-
-DWORD WINAPI RunThread(LPVOID parameter) {
-  ThreadStart start = *static_cast<ThreadStart*>(parameter);
-  GlobalFree(parameter);
-  start.work(start.argument);
-  return 0;
-}
-void* StartThread(void*, void (*work)(void*), void* argument) {
-  ThreadStart* start = static_cast<ThreadStart*>(GlobalAlloc(0, sizeof(ThreadStart)));
-  if (start == 0) return 0;
-  start->work = work;
-  start->argument = argument;
-  DWORD id = 0;
-  HANDLE thread = CreateThread(0, HelperStackSize, RunThread, start, 0, &id);
-  if (thread == 0) GlobalFree(start);
-  return thread;
-}
-void FinishThread(void*, void* thread) {
-  WaitForSingleObject(thread, INFINITE);
-  CloseHandle(thread);
-}
-void YieldThread(void*) { Sleep(0); }
 int IsLeadByte(uint8_t byte) { return IsDBCSLeadByte(byte); }
 
 const PayloadPlatform Win32Platform = {
-    0,           OpenForReading, CreateNormalFile, SeekFile,     ReadFromFile,
-    WriteToFile, CloseFile,      DeleteNamedFile,  PathExists,   AllocateMemory,
-    LockMemory,  UnlockMemory,   FreeMemory,       SetMode,      GetCreatedWorkFolder,
-    StartThread, FinishThread,   YieldThread,      IsLeadByte,
+    0,           OpenForReading, CreateNormalFile, SeekFile,   ReadFromFile,
+    WriteToFile, CloseFile,      DeleteNamedFile,  PathExists, AllocateMemory,
+    LockMemory,  UnlockMemory,   FreeMemory,       SetMode,    GetCreatedWorkFolder,
+    IsLeadByte,
 };
 
 }  // namespace

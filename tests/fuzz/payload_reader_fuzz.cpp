@@ -48,7 +48,7 @@ bool OnlyMagicAt(const std::string& image, size_t headerAt) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 6) return 0;
   // Control bytes: faults, the work folder's length, the disk's room and code page, layout,
-  // the damage done after sealing, the options (seal, a helper thread for the CRC).
+  // the damage done after sealing, and whether to seal it.
   const uint8_t faults = data[0], folderLength = data[1], disk = data[2], layout = data[3];
   const uint8_t harm = data[4], options = data[5];
   const bool seal = options & 1 && !(layout & 1);
@@ -93,7 +93,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   f.errorMode = g.errorMode = 0x8001;
   f.codePage = g.codePage = disk & 128 ? payload_fake::CodePage932 : SingleByteCodePage;
   f.workFolder = "C:\\" + std::string(folderLength, 'w') + "\\";
-  f.threads = options & 2;
   if (faults & 1) f.largestAllocation = 4096u >> (faults >> 5);
   // Less than the 32 KiB extraction buffer unless the input gives up to 63 KiB: an entry
   // announcing up to 4 GiB stops at its first full buffer.

@@ -7,7 +7,6 @@
 #include <map>
 #include <set>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -39,7 +38,6 @@ struct FakePlatform {
   uint32_t errorMode = 0x8000;
   std::vector<uint32_t> errorModes;
   int workFolderCalls = 0;
-  bool threads = false;  // a stored copy may sum its bytes on a helper thread
   PayloadPlatform Calls();
 };
 
@@ -100,18 +98,6 @@ inline PayloadPlatform FakePlatform::Calls() {
   p.getWorkFolder = [](void* c, char* out) {
     return ++F(c)->workFolderCalls, strcpy(out, F(c)->workFolder.c_str()), int(!F(c)->workFolderFails);
   };
-  p.startThread = nullptr;
-  p.finishThread = nullptr;
-  p.yieldThread = [](void*) { std::this_thread::yield(); };
-  if (threads) {
-    p.startThread = [](void*, void (*work)(void*), void* argument) -> void* {
-      return new std::thread(work, argument);
-    };
-    p.finishThread = [](void*, void* thread) {
-      static_cast<std::thread*>(thread)->join();
-      delete static_cast<std::thread*>(thread);
-    };
-  }
   p.isLeadByte = codePage;
   return p;
 }
