@@ -13,9 +13,9 @@ const uint32_t LaneStride = Lanes * WordSize;  // bytes between two words of one
 // bytes have been fed in; the register is linear in its bytes, so the four lookups of
 // its bytes, combined, advance the whole register.
 struct Crc32Tables {
-  uint32_t byte[256];                 // one zero byte
-  uint32_t word[WordSize][256];       // one word's worth of zero bytes
-  uint32_t lane[WordSize][256];       // one lane stride of zero bytes
+  uint32_t byte[256];            // one zero byte
+  uint32_t word[WordSize][256];  // one word's worth of zero bytes
+  uint32_t lane[WordSize][256];  // one lane stride of zero bytes
   int ready;
 };
 
@@ -24,8 +24,8 @@ Crc32Tables tables;
 uint32_t FeedZeroByte(uint32_t crc) { return tables.byte[crc & 0xFF] ^ (crc >> 8); }
 
 inline uint32_t Advance(const uint32_t (*table)[256], uint32_t value) {
-  return table[0][value & 0xFF] ^ table[1][(value >> 8) & 0xFF] ^
-         table[2][(value >> 16) & 0xFF] ^ table[3][value >> 24];
+  return table[0][value & 0xFF] ^ table[1][(value >> 8) & 0xFF] ^ table[2][(value >> 16) & 0xFF] ^
+         table[3][value >> 24];
 }
 
 // Little-endian, from any alignment; the compiler makes it one load.

@@ -13,19 +13,19 @@ const uint32_t IntegrityRecordSize = 40;
 // it is found when the end of the file, and its trailer with it, is gone.
 struct IntegrityRecord {
   uint32_t magic;
-  uint32_t headerOffset;   // the payload header it vouches for
+  uint32_t headerOffset;  // the payload header it vouches for
   // The projector's length as packed: a certificate table appended later (or anything
   // else) makes the file longer, which is fine; a shorter file is damaged.
   uint32_t packedLength;
-  uint32_t headerCrc;      // CRC-32 of the 292-byte payload header
+  uint32_t headerCrc;                   // CRC-32 of the 292-byte payload header
   uint32_t entryCrc[PayloadSlotCount];  // of each used slot's bytes as stored; 0 when unused
-  uint32_t recordCrc;      // CRC-32 of the 36 bytes before it
+  uint32_t recordCrc;                   // CRC-32 of the 36 bytes before it
 };
 
 static_assert(sizeof(IntegrityRecord) == IntegrityRecordSize, "record is 40 bytes");
 
 // What the bytes after the image hold.
-const int RecordAbsent = 0;   // no magic: a projector from another packer, or an older one
+const int RecordAbsent = 0;  // no magic: a projector from another packer, or an older one
 const int RecordSound = 1;
 const int RecordDamaged = 2;  // the magic, but the record fails its own check
 

@@ -18,11 +18,11 @@ uint32_t Dword(const uint8_t* at) { return Word(at) | (Word(at + 2) << 16); }
 // The PE headers as far as the rules need them; every offset is from the file's start
 // and lies inside the bytes read.
 struct PeHeaders {
-  uint32_t available;     // bytes read from the start
-  uint32_t optional;      // the optional header
+  uint32_t available;  // bytes read from the start
+  uint32_t optional;   // the optional header
   uint32_t optionalSize;
-  uint32_t directories;   // the data directories, from `optional`
-  uint32_t sections;      // the section table
+  uint32_t directories;  // the data directories, from `optional`
+  uint32_t sections;     // the section table
   uint32_t sectionCount;
 };
 
@@ -77,8 +77,7 @@ int32_t FindImageEnd(const uint8_t* start, int32_t length) {
   if (h.optionalSize < SizeOfHeadersField + 4) return Nowhere;
   // The whole section table must have been read; its size is bounded by the count's
   // 16 bits, so the sum cannot wrap.
-  if (h.sections > h.available ||
-      h.available - h.sections < h.sectionCount * SectionHeaderSize) {
+  if (h.sections > h.available || h.available - h.sections < h.sectionCount * SectionHeaderSize) {
     return Nowhere;
   }
   const uint32_t limit = 0x7FFFFFFF;  // file offsets are signed 32-bit positions

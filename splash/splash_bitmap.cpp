@@ -17,7 +17,7 @@ uint32_t Dword(const uint8_t* at) { return Word(at) | (Word(at + 2) << 16); }
 
 struct BitmapShape {
   int32_t width;
-  int32_t height;        // negative: rows from the top
+  int32_t height;  // negative: rows from the top
   uint32_t planes;
   uint32_t bitCount;
   uint32_t compression;
@@ -59,12 +59,17 @@ int IsKnownDepth(uint32_t bits) {
 
 int IsKnownCompression(const BitmapShape* s) {
   switch (s->compression) {
-    case Uncompressed: return 1;
+    case Uncompressed:
+      return 1;
     // Run-length data is written from the bottom row up: a top-down one is not valid.
-    case RunLength8: return s->bitCount == 8 && s->height > 0 && s->imageSize > 0;
-    case RunLength4: return s->bitCount == 4 && s->height > 0 && s->imageSize > 0;
-    case BitFields: return s->bitCount == 16 || s->bitCount == 32;
-    default: return 0;
+    case RunLength8:
+      return s->bitCount == 8 && s->height > 0 && s->imageSize > 0;
+    case RunLength4:
+      return s->bitCount == 4 && s->height > 0 && s->imageSize > 0;
+    case BitFields:
+      return s->bitCount == 16 || s->bitCount == 32;
+    default:
+      return 0;
   }
 }
 
@@ -95,9 +100,7 @@ int BitmapFitsItsFile(const uint8_t* start, uint32_t length, uint32_t fileSize) 
   // The sides are bounded, so neither the row nor the whole overflows 32 bits.
   uint32_t height = static_cast<uint32_t>(s.height < 0 ? -s.height : s.height);
   uint32_t rowBytes = ((static_cast<uint32_t>(s.width) * s.bitCount + 31) / 32) * 4;
-  uint32_t pixelBytes = s.compression == RunLength8 || s.compression == RunLength4
-                            ? s.imageSize
-                            : rowBytes * height;
-  return tableEnd <= pixelOffset && pixelOffset <= fileSize &&
-         pixelBytes <= fileSize - pixelOffset;
+  uint32_t pixelBytes =
+      s.compression == RunLength8 || s.compression == RunLength4 ? s.imageSize : rowBytes * height;
+  return tableEnd <= pixelOffset && pixelOffset <= fileSize && pixelBytes <= fileSize - pixelOffset;
 }

@@ -95,8 +95,8 @@ std::string PackedExtension(const std::string& extension) {
 
 // Why the stub leaves no place for the integrity record right after its image, or "".
 std::string FindRecordProblem(const std::string& path, const std::string& stub) {
-  int32_t imageEnd = FindImageEnd(reinterpret_cast<const uint8_t*>(stub.data()),
-                                  static_cast<int32_t>(std::min<size_t>(stub.size(), PeHeadersSize)));
+  int32_t probed = static_cast<int32_t>(std::min<size_t>(stub.size(), PeHeadersSize));
+  int32_t imageEnd = FindImageEnd(reinterpret_cast<const uint8_t*>(stub.data()), probed);
   const std::string without = "; --no-integrity-record builds without the record";
   if (imageEnd < 0) {
     return "the stub '" + path +

@@ -103,8 +103,8 @@ int Run(const std::string& command, const std::string& inName, const std::string
     if (result == LzariStreamDamaged) {
       out.failed = true;
       CloseOutput(&out);
-      return Fail(inName + " is damaged: the stream ends before the " +
-                  std::to_string(input[0] | input[1] << 8 | input[2] << 16 | uint32_t(input[3]) << 24) +
+      uint32_t size = input[0] | input[1] << 8 | input[2] << 16 | uint32_t(input[3]) << 24;
+      return Fail(inName + " is damaged: the stream ends before the " + std::to_string(size) +
                   " bytes it announces; nothing written");
     }
     out.buffer.resize(out.failed ? 0 : fill);

@@ -103,12 +103,12 @@ TEST_P(DamagedProjector, SaysSoLoadsNothingAndLeavesNothing) {
   // A runtime beside it too, which a launch that went on without its payload would find.
   CopyFile(TestRuntime(), box.app + "/cine.dll");
   std::string out;
-  ASSERT_EQ(RunCinepack("build --stub " + Launcher() + " --movie " + box.root + "/src/movie.dat" +
-                            " --extract " + box.root + "/src/cine.dll:compress --extract " +
-                            box.root + "/src/data.bin -o " + spec.exe +
-                            (row.record ? "" : " --no-integrity-record"),
-                        &out),
-            0)
+  ASSERT_EQ(
+      RunCinepack("build --stub " + Launcher() + " --movie " + box.root + "/src/movie.dat" +
+                      " --extract " + box.root + "/src/cine.dll:compress --extract " + box.root +
+                      "/src/data.bin -o " + spec.exe + (row.record ? "" : " --no-integrity-record"),
+                  &out),
+      0)
       << out;
   std::string image = ReadFile(spec.exe);
   row.harm(image);

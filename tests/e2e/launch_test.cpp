@@ -24,8 +24,8 @@ struct Scenario {
   // for msvcrt.dll), or made by cinepack with "pack:OPTIONS" ({src}: the sandbox's src/).
   // "env:K=V" for the runtime (LC_ALL: for Wine); "start:" the raw command line ({exe}:
   // the program); "show:N"; "answer:cancel"; "tmp_missing" (TMP names no folder); "cwd:N"
-  // (a current directory N characters long); "htm:COMMAND" (the ".htm" type's open command, "" none).
-  // Else "path=what" under the sandbox ("shared/": the shared
+  // (a current directory N characters long); "htm:COMMAND" (the ".htm" type's open
+  // command, "" none). Else "path=what" under the sandbox ("shared/": the shared
   // player folder), what a library (test, cdecl, noexport, crt), random:N or text:N
   // bytes, abandoned (a dead run's work folder), link:PATH, readonly:TEXT, taken:N (N
   // lockless folders from TempFolder.aaa on), or the file's text.

@@ -67,20 +67,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       // Tamed, so that most inputs get as far as writing files.
       uint32_t fileSize = static_cast<uint32_t>(image.size());
       h.entryCount = static_cast<int32_t>(static_cast<uint32_t>(h.entryCount) % 6);
-      h.extractCount = static_cast<int32_t>(static_cast<uint32_t>(h.extractCount) % (h.entryCount + 1));
+      h.extractCount =
+          static_cast<int32_t>(static_cast<uint32_t>(h.extractCount) % (h.entryCount + 1));
       h.movieOffset &= 0x7FFFFFFF;
       for (PayloadEntry& e : h.entries) {
         e.offset = static_cast<int32_t>(static_cast<uint32_t>(e.offset) % fileSize);
         e.size = static_cast<int32_t>(static_cast<uint32_t>(e.size) % (fileSize - e.offset + 1));
         e.name[static_cast<uint8_t>(e.name[0]) % sizeof e.name] = e.extension[e.extension[0] & 3] =
-            e.extractExtension[static_cast<uint8_t>(e.extractExtension[0]) % sizeof e.extractExtension] = 0;
+            e.extractExtension[static_cast<uint8_t>(e.extractExtension[0]) %
+                               sizeof e.extractExtension] = 0;
       }
     }
     memcpy(&image[headerAt], &h, sizeof h);
   }
   // Sealed, then damaged: cut at the end, or one byte changed anywhere.
   const bool cut = seal && harm & 0x80;
-  const size_t flipped = seal && harm != 0 && !cut ? harm * 2654435761u % image.size() : image.size();
+  const size_t flipped =
+      seal && harm != 0 && !cut ? harm * 2654435761u % image.size() : image.size();
   if (seal) {
     image = payload_fake::SealImage(image, headerAt);
     if (cut) image.resize(image.size() - std::min<size_t>(image.size(), (harm & 0x7F) + 1));
@@ -106,18 +109,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if ((recognised ? result > PayloadDamaged : result != 7) ||
       (!(layout & 3) && !cut && flipped == image.size() && recognised != (h.movieOffset >= 0)))
     abort();
-  for (const std::string& line : f.log) CheckInside(line.substr(line.find(' ') + 1), f.workFolder, f.codePage);
+  for (const std::string& line : f.log)
+    CheckInside(line.substr(line.find(' ') + 1), f.workFolder, f.codePage);
   // A cut file, or a changed header, is damaged before anything is written; a changed
   // byte of an extracted entry never passes for sound. (A target that cannot be made
   // but already exists counts as written unchecked, so that fault is left out, and so
   // are bytes of the PE headers or the record, which an entry may overlap.)
   const bool flip = flipped < image.size();
-  bool headerDamaged = (cut && OnlyMagicAt(image, headerAt)) || (flip && Inside(flipped, headerAt, PayloadHeaderSize));
+  bool headerDamaged = (cut && OnlyMagicAt(image, headerAt)) ||
+                       (flip && Inside(flipped, headerAt, PayloadHeaderSize));
   if (headerDamaged && (result != PayloadDamaged || !f.log.empty())) abort();
-  const bool entryByte = flip && flipped >= payload_fake::ImageEnd + IntegrityRecordSize && !(faults & 8);
+  const bool entryByte =
+      flip && flipped >= payload_fake::ImageEnd + IntegrityRecordSize && !(faults & 8);
   for (int32_t i = 0; entryByte && HasValidSlotCounts(&h) && i < h.entryCount; ++i) {
     bool extracted = i >= h.entryCount - h.extractCount;
-    if (extracted && Inside(flipped, h.entries[i].offset, h.entries[i].size) && result == PayloadWritten) abort();
+    if (extracted && Inside(flipped, h.entries[i].offset, h.entries[i].size) &&
+        result == PayloadWritten)
+      abort();
   }
   if (recognised && result == PayloadWritten && !(layout & 1) && h.extractCount != 0 && !flip) {
     if (!HasValidEntryTable(&h, f.codePage)) abort();
@@ -130,8 +138,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         static LzariDecoder decoder;
         static uint8_t decoded[64 * 1024];
         uint32_t fill = 0;
-        LzariDecodeBuffered(&decoder, reinterpret_cast<const uint8_t*>(content.data()), content.size(), decoded,
-                            sizeof decoded, [](void*, const uint8_t*, uint32_t) { return 0; }, nullptr, &fill);
+        LzariDecodeBuffered(
+            &decoder, reinterpret_cast<const uint8_t*>(content.data()), content.size(), decoded,
+            sizeof decoded, [](void*, const uint8_t*, uint32_t) { return 0; }, nullptr, &fill);
         content.assign(reinterpret_cast<char*>(decoded), fill);
       }
       files[f.workFolder + e.name + "." + e.extractExtension] = content;
@@ -142,7 +151,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   calls = g.Calls();
   DeleteLeadingEntryFiles(&calls, exe.c_str());
-  for (const std::string& line : g.log) CheckInside(line.rfind("delete ", 0) ? "" : line.substr(7), exeFolder, g.codePage);
+  for (const std::string& line : g.log)
+    CheckInside(line.rfind("delete ", 0) ? "" : line.substr(7), exeFolder, g.codePage);
   for (const FakePlatform* p : {&f, &g})
     if (!p->open.empty() || !p->blocks.empty() || p->errorMode != 0x8001) abort();
   return 0;

@@ -61,7 +61,9 @@ TEST(ImageEnd, IsWhereTheLastSectionsRawDataEndsOrNowhere) {
   };
   auto none = [](std::string&) {};
   auto second = [=](uint32_t offset, uint32_t size) -> Change {
-    return [=](std::string& s) { PutLE(s, section + 40 + 16, size, 4), PutLE(s, section + 60, offset, 4); };
+    return [=](std::string& s) {
+      PutLE(s, section + 40 + 16, size, 4), PutLE(s, section + 60, offset, 4);
+    };
   };
   struct Case {
     const char* what;
@@ -99,7 +101,8 @@ TEST(IntegrityRecordCheck, AnyChangedByteButTheMagicsMakesItDamaged) {
   for (uint32_t at = 0; at < IntegrityRecordSize; ++at) {
     std::string image = sealed;
     image[ImageEnd + at] ^= 0x10;
-    EXPECT_EQ(ReadIntegrityRecord(Bytes(image) + ImageEnd, &record), at < 4 ? RecordAbsent : RecordDamaged)
+    EXPECT_EQ(ReadIntegrityRecord(Bytes(image) + ImageEnd, &record),
+              at < 4 ? RecordAbsent : RecordDamaged)
         << at;
   }
 }
@@ -146,6 +149,15 @@ Harm Sign() {
   };
 }
 
+// Padding between the trailer and the table, as a signing tool adds to reach 8 bytes:
+// without the record, the trailer is lost.
+Harm PadThenSign() {
+  return [](std::string& s) {
+    s.append(8 - s.size() % 8, '\0');
+    Sign()(s);
+  };
+}
+
 // Another packer's payload after this one, which the trailer now leads to: the same
 // entries, another flag in its header. The record vouches for the first header.
 Harm RepackAfter() {
@@ -173,7 +185,8 @@ struct Projected {
 // A leading entry, then a stored entry of ten copy buffers, a compressed one and a small
 // stored one: every kind of data the record covers.
 TEST(IntegrityReader, ADamagedProjectorLoadsNothingAndSaysSo) {
-  const std::string big = Noise(10 * PayloadBufferSize + 123, 1), text = Noise(5000, 2) + Noise(5000, 2);
+  const std::string big = Noise(10 * PayloadBufferSize + 123, 1),
+                    text = Noise(5000, 2) + Noise(5000, 2);
   std::vector<uint8_t> packed = LzariEncode(Bytes(text), text.size());
   const std::vector<EntrySpec> entries = {
       {"save", "dat", "dat", ""},
@@ -190,7 +203,10 @@ TEST(IntegrityReader, ADamagedProjectorLoadsNothingAndSaysSo) {
       {"intact", Unharmed(), Written, all, true},
       {"stored byte changed", ChangeEntryByte(1), Damaged, {}, true},
       {"compressed byte changed", ChangeEntryByte(2), Damaged, {"big.bin"}, true},
-      {"last byte of the last entry changed", ChangeEntryByte(3), Damaged, {"big.bin", "text.txt"},
+      {"last byte of the last entry changed",
+       ChangeEntryByte(3),
+       Damaged,
+       {"big.bin", "text.txt"},
        true},
       {"cut by 100 bytes", CutEnd(100), Damaged, {}, false},
       {"cut by one byte", CutEnd(1), Damaged, {}, false},
@@ -199,6 +215,7 @@ TEST(IntegrityReader, ADamagedProjectorLoadsNothingAndSaysSo) {
       {"record's length changed", ChangeByteAt(ImageEnd + 9), Damaged, {}, false},
       {"longer: bytes appended", Append("more"), Written, all, true},
       {"longer: signed", Sign(), Written, all, true},
+      {"longer: padded, then signed", PadThenSign(), Written, all, true},
       {"repacked after it by another packer", RepackAfter(), Written, all, true},
       // Without its magic the record is not there: the old rules, no checks.
       {"record's magic and the header's flags changed",

@@ -177,7 +177,8 @@ inline IntegrityRecord RecordFor(const std::string& image, uint32_t headerAt) {
     const PayloadEntry& e = h.entries[i];
     size_t at = e.offset < 0 ? image.size() : std::min<size_t>(size_t(e.offset), image.size());
     const std::string data = image.substr(at, e.size < 0 ? 0 : size_t(e.size));
-    r.entryCrc[i] = UpdateCrc32(0, reinterpret_cast<const uint8_t*>(data.data()), uint32_t(data.size()));
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(data.data());
+    r.entryCrc[i] = UpdateCrc32(0, bytes, uint32_t(data.size()));
   }
   SealIntegrityRecord(&r, &h, headerAt);
   return r;

@@ -202,9 +202,11 @@ TEST(PayloadReader, DamagedMissingOrEmptyPayloadsWriteNothing) {
       {"movie offset far past the end", patched(MakeImage({}, 0, 0x100, 0x44), HeaderAt + 4, 0x7FFFFF00), 1, 1},
       {"counts outside the table", patched(good, HeaderAt + 16, 6), 1, PayloadDamaged},
       {"bad name in a leading slot",
-       MakeImage({Stored("..\\x", "t", ""), Stored("c", "d", "")}, 1, 0x100, 0x44), 1, PayloadDamaged},
+       MakeImage({Stored("..\\x", "t", ""), Stored("c", "d", "")}, 1, 0x100, 0x44), 1,
+       PayloadDamaged},
       {"bad name in the last slot",
-       MakeImage({Stored("c", "d", ""), Stored("..\\x", "t", "")}, 1, 0x100, 0x44), 1, PayloadDamaged},
+       MakeImage({Stored("c", "d", ""), Stored("..\\x", "t", "")}, 1, 0x100, 0x44), 1,
+       PayloadDamaged},
       {"nothing to extract, bad leading name", MakeImage({Stored("..\\x", "t", "")}, 0, 0x100, 0x44), 1, 1},
       {"work folder fails", good, 1, 0, true},
   };

@@ -54,9 +54,9 @@ std::string Make(const Bitmap& b) {
   }
   int64_t rows = b.height < 0 ? -int64_t(b.height) : b.height;
   int64_t need = (int64_t(b.width) * b.bitCount + 31) / 32 * 4 * rows;
-  int64_t pixels = b.pixelBytes >= 0 ? b.pixelBytes : b.compression == 1 || b.compression == 2
-                                                          ? b.imageSize
-                                                          : need;
+  int64_t pixels = b.pixelBytes >= 0                          ? b.pixelBytes
+                   : b.compression == 1 || b.compression == 2 ? b.imageSize
+                                                              : need;
   return s + std::string(size_t(std::max<int64_t>(0, std::min<int64_t>(pixels, 1 << 24))), 'p');
 }
 
@@ -111,8 +111,8 @@ TEST(SplashBitmap, OnlyHeadersThatFitTheFileReachTheLoader) {
     EXPECT_EQ(BitmapFitsItsFile(start, length, uint32_t(file.size())) != 0, c.fits) << c.what;
   }
   // Not a bitmap, or only the start of its headers.
-  for (const std::string& file : {std::string("BM not a bitmap"), std::string("PK\3\4"),
-                                  Make(Bitmap()).substr(0, 30)}) {
+  for (const std::string& file :
+       {std::string("BM not a bitmap"), std::string("PK\3\4"), Make(Bitmap()).substr(0, 30)}) {
     const uint8_t* start = reinterpret_cast<const uint8_t*>(file.data());
     EXPECT_EQ(BitmapFitsItsFile(start, uint32_t(file.size()), uint32_t(file.size())), 0) << file;
   }
