@@ -135,6 +135,16 @@ Harm CutEnd(size_t bytes) {
   return [=](std::string& s) { s.resize(s.size() - bytes); };
 }
 
+// Cut inside the movie, right after four bytes that read as the trailer did: only the
+// length tells.
+Harm CutAfterAFalseTrailer() {
+  return [](std::string& s) {
+    const size_t movie = s.size() - 4 - 5;
+    s.replace(movie, 4, s.substr(s.size() - 4));
+    s.resize(movie + 4);
+  };
+}
+
 Harm Append(const std::string& tail) {
   return [=](std::string& s) { s += tail; };
 }
@@ -210,6 +220,8 @@ TEST(IntegrityReader, ADamagedProjectorLoadsNothingAndSaysSo) {
        true},
       {"cut by 100 bytes", CutEnd(100), Damaged, {}, false},
       {"cut by one byte", CutEnd(1), Damaged, {}, false},
+      {"cut after four bytes that read as the trailer", CutAfterAFalseTrailer(), Damaged, {},
+       false},
       {"trailer changed", ChangeByteFromEnd(2), Damaged, {}, false},
       {"header's flags changed", ChangeByteAt(HeaderAt + 9), Damaged, {}, false},
       {"record's length changed", ChangeByteAt(ImageEnd + 9), Damaged, {}, false},
