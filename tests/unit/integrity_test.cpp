@@ -62,7 +62,8 @@ TEST(ImageEnd, IsWhereTheLastSectionsRawDataEndsOrNowhere) {
   auto none = [](std::string&) {};
   auto second = [=](uint32_t offset, uint32_t size) -> Change {
     return [=](std::string& s) {
-      PutLE(s, section + 40 + 16, size, 4), PutLE(s, section + 60, offset, 4);
+      PutLE(s, section + 40 + 16, size, 4);
+      PutLE(s, section + 60, offset, 4);
     };
   };
   struct Case {
@@ -110,16 +111,22 @@ TEST(IntegrityRecordCheck, AnyChangedByteButTheMagicsMakesItDamaged) {
 // What happens to a sealed projector before it runs.
 using Harm = std::function<void(std::string&)>;
 
-Harm Unharmed() {
-  return [](std::string&) {};
+Harm Append(const std::string& tail) {
+  return [=](std::string& s) { s += tail; };
+}
+Harm CutEnd(size_t bytes) {
+  return [=](std::string& s) { s.resize(s.size() - bytes); };
+}
+Harm Both(Harm a, Harm b) {
+  return [=](std::string& s) {
+    a(s);
+    b(s);
+  };
 }
 
-Harm ChangeByteAt(size_t at) {
-  return [=](std::string& s) { s[at] ^= 0x20; };
-}
-
-Harm ChangeByteFromEnd(size_t back) {
-  return [=](std::string& s) { s[s.size() - back] ^= 0x20; };
+// The byte at `at`, or `-at` bytes from the end.
+Harm ChangeByte(int64_t at) {
+  return [=](std::string& s) { s[at < 0 ? s.size() + at : at] ^= 0x20; };
 }
 
 // A byte in the middle of a slot's data.
@@ -129,10 +136,6 @@ Harm ChangeEntryByte(int slot) {
     memcpy(&h, &s[HeaderAt], sizeof h);
     s[h.entries[slot].offset + h.entries[slot].size / 2] ^= 0x20;
   };
-}
-
-Harm CutEnd(size_t bytes) {
-  return [=](std::string& s) { s.resize(s.size() - bytes); };
 }
 
 // Cut inside the movie, right after four bytes that read as the trailer did: only the
@@ -145,26 +148,13 @@ Harm CutAfterAFalseTrailer() {
   };
 }
 
-Harm Append(const std::string& tail) {
-  return [=](std::string& s) { s += tail; };
-}
-
-// A certificate table after the payload, named by the security directory.
-Harm Sign() {
-  return [](std::string& s) {
-    const size_t directories = 0x40 + 24 + 96;
-    PutLE(s, directories + 32, uint32_t(s.size()), 4);
-    PutLE(s, directories + 36, 1480, 4);
+// A certificate table after the payload, after padding to 8 bytes when `pad` (as a
+// signing tool adds it, parting the trailer from the table).
+Harm Sign(bool pad) {
+  return [=](std::string& s) {
+    if (pad) s.append(8 - s.size() % 8, '\0');
+    PutPeHeaders(s, 0x10B, uint32_t(s.size()), 1480);
     s += std::string(1480, 'C');
-  };
-}
-
-// Padding between the trailer and the table, as a signing tool adds to reach 8 bytes:
-// without the record, the trailer is lost.
-Harm PadThenSign() {
-  return [](std::string& s) {
-    s.append(8 - s.size() % 8, '\0');
-    Sign()(s);
   };
 }
 
@@ -178,10 +168,6 @@ Harm RepackAfter() {
     s.insert(at, header);
     PutLE(s, s.size() - 4, at, 4);
   };
-}
-
-Harm Both(Harm first, Harm second) {
-  return [=](std::string& s) { first(s), second(s); };
 }
 
 struct Projected {
@@ -210,7 +196,7 @@ TEST(IntegrityReader, ADamagedProjectorLoadsNothingAndSaysSo) {
   const std::vector<std::string> all = {"big.bin", "tail.dat", "text.txt"};
   const uint32_t Written = PayloadWritten, Damaged = PayloadDamaged;
   const Projected rows[] = {
-      {"intact", Unharmed(), Written, all, true},
+      {"intact", Append(""), Written, all, true},
       {"stored byte changed", ChangeEntryByte(1), Damaged, {}, true},
       {"compressed byte changed", ChangeEntryByte(2), Damaged, {"big.bin"}, true},
       {"last byte of the last entry changed",
@@ -220,18 +206,21 @@ TEST(IntegrityReader, ADamagedProjectorLoadsNothingAndSaysSo) {
        true},
       {"cut by 100 bytes", CutEnd(100), Damaged, {}, false},
       {"cut by one byte", CutEnd(1), Damaged, {}, false},
-      {"cut after four bytes that read as the trailer", CutAfterAFalseTrailer(), Damaged, {},
+      {"cut after four bytes that read as the trailer",
+       CutAfterAFalseTrailer(),
+       Damaged,
+       {},
        false},
-      {"trailer changed", ChangeByteFromEnd(2), Damaged, {}, false},
-      {"header's flags changed", ChangeByteAt(HeaderAt + 9), Damaged, {}, false},
-      {"record's length changed", ChangeByteAt(ImageEnd + 9), Damaged, {}, false},
+      {"trailer changed", ChangeByte(-2), Damaged, {}, false},
+      {"header's flags changed", ChangeByte(HeaderAt + 9), Damaged, {}, false},
+      {"record's length changed", ChangeByte(ImageEnd + 9), Damaged, {}, false},
       {"longer: bytes appended", Append("more"), Written, all, true},
-      {"longer: signed", Sign(), Written, all, true},
-      {"longer: padded, then signed", PadThenSign(), Written, all, true},
+      {"longer: signed", Sign(false), Written, all, true},
+      {"longer: padded, then signed", Sign(true), Written, all, true},
       {"repacked after it by another packer", RepackAfter(), Written, all, true},
       // Without its magic the record is not there: the old rules, no checks.
       {"record's magic and the header's flags changed",
-       Both(ChangeByteAt(ImageEnd), ChangeByteAt(HeaderAt + 12)), Written, all, true},
+       Both(ChangeByte(ImageEnd), ChangeByte(HeaderAt + 12)), Written, all, true},
   };
   for (const Projected& row : rows) {
     SCOPED_TRACE(row.what);

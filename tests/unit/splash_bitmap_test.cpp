@@ -60,49 +60,64 @@ std::string Make(const Bitmap& b) {
   return s + std::string(size_t(std::max<int64_t>(0, std::min<int64_t>(pixels, 1 << 24))), 'p');
 }
 
+// The named changes a row makes to a bitmap of 64 x 48 pixels.
+Bitmap Plain(uint32_t bits, int32_t width = 64, int32_t height = 48) {
+  Bitmap b;
+  b.bitCount = bits;
+  b.width = width;
+  b.height = height;
+  return b;
+}
+Bitmap Header(Bitmap b, uint32_t size) {
+  b.infoSize = size;
+  return b;
+}
+Bitmap Compressed(Bitmap b, uint32_t compression, uint32_t imageSize = 0) {
+  b.compression = compression;
+  b.imageSize = imageSize;
+  return b;
+}
+Bitmap Colours(Bitmap b, uint32_t used, uint32_t planes = 1) {
+  b.coloursUsed = used;
+  b.planes = planes;
+  return b;
+}
+Bitmap Pixels(Bitmap b, int64_t bytes, uint32_t offset = 0) {
+  b.pixelBytes = bytes;
+  b.pixelOffset = offset;
+  return b;
+}
+
 TEST(SplashBitmap, OnlyHeadersThatFitTheFileReachTheLoader) {
   struct Case {
     const char* what;
     Bitmap bitmap;
     bool fits;
   };
-  auto bitmap = [](auto change) {
-    Bitmap b;
-    change(b);
-    return b;
-  };
   const Case cases[] = {
-      {"8 bits with its palette", Bitmap(), true},
-      {"24 bits, top-down", bitmap([](Bitmap& b) { b.bitCount = 24, b.height = -48; }), true},
-      {"1 bit, odd width", bitmap([](Bitmap& b) { b.bitCount = 1, b.width = 33; }), true},
-      {"4 bits, 3 colours", bitmap([](Bitmap& b) { b.bitCount = 4, b.coloursUsed = 3; }), true},
-      {"16-bit fields", bitmap([](Bitmap& b) { b.bitCount = 16, b.compression = 3; }), true},
-      {"32 bits, version 5 header", bitmap([](Bitmap& b) { b.bitCount = 32, b.infoSize = 124; }),
-       true},
-      {"core header", bitmap([](Bitmap& b) { b.infoSize = 12; }), true},
-      {"run-length 8", bitmap([](Bitmap& b) { b.compression = 1, b.imageSize = 700; }), true},
-      {"header alone", bitmap([](Bitmap& b) { b.pixelBytes = 0; }), false},
-      {"one byte short", bitmap([](Bitmap& b) { b.pixelBytes = 64 * 48 - 1; }), false},
-      {"pixel offset past the end", bitmap([](Bitmap& b) { b.pixelOffset = 1 << 20; }), false},
-      {"pixel offset inside the palette", bitmap([](Bitmap& b) { b.pixelOffset = 100; }), false},
-      {"1 bit, 30000 x 30000 claimed",
-       bitmap([](Bitmap& b) { b.bitCount = 1, b.width = b.height = 30000, b.pixelBytes = 64; }),
-       false},
-      {"wider than a splash may be",
-       bitmap([](Bitmap& b) { b.width = LargestSplashSide + 1, b.height = 1; }), false},
-      {"no rows", bitmap([](Bitmap& b) { b.height = 0; }), false},
-      {"negative width", bitmap([](Bitmap& b) { b.width = -64; }), false},
-      {"two planes", bitmap([](Bitmap& b) { b.planes = 2; }), false},
-      {"7 bits", bitmap([](Bitmap& b) { b.bitCount = 7; }), false},
-      {"more colours than 8 bits hold", bitmap([](Bitmap& b) { b.coloursUsed = 257; }), false},
-      {"run-length 8 past the end",
-       bitmap([](Bitmap& b) { b.compression = 1, b.imageSize = 700, b.pixelBytes = 699; }), false},
-      {"run-length 8, top-down",
-       bitmap([](Bitmap& b) { b.compression = 1, b.imageSize = 700, b.height = -48; }), false},
-      {"run-length 4 at 8 bits", bitmap([](Bitmap& b) { b.compression = 2, b.imageSize = 9; }),
-       false},
-      {"compressed as JPEG", bitmap([](Bitmap& b) { b.compression = 4; }), false},
-      {"unknown header size", bitmap([](Bitmap& b) { b.infoSize = 64; }), false},
+      {"8 bits with its palette", Plain(8), true},
+      {"24 bits, top-down", Plain(24, 64, -48), true},
+      {"1 bit, odd width", Plain(1, 33), true},
+      {"4 bits, 3 colours", Colours(Plain(4), 3), true},
+      {"16-bit fields", Compressed(Plain(16), 3), true},
+      {"32 bits, version 5 header", Header(Plain(32), 124), true},
+      {"core header", Header(Plain(8), 12), true},
+      {"run-length 8", Compressed(Plain(8), 1, 700), true},
+      {"one byte short", Pixels(Plain(8), 64 * 48 - 1), false},
+      {"pixel offset past the end", Pixels(Plain(8), -1, 1 << 20), false},
+      {"pixel offset inside the palette", Pixels(Plain(8), -1, 100), false},
+      {"1 bit, 30000 x 30000 claimed", Pixels(Plain(1, 30000, 30000), 64), false},
+      {"wider than a splash may be", Plain(8, LargestSplashSide + 1, 1), false},
+      {"no rows", Plain(8, 64, 0), false},
+      {"negative width", Plain(8, -64), false},
+      {"two planes", Colours(Plain(8), 0, 2), false},
+      {"7 bits", Plain(7), false},
+      {"more colours than 8 bits hold", Colours(Plain(8), 257), false},
+      {"run-length 8 past the end", Pixels(Compressed(Plain(8), 1, 700), 699), false},
+      {"run-length 8, top-down", Compressed(Plain(8, 64, -48), 1, 700), false},
+      {"run-length 4 at 8 bits", Compressed(Plain(8), 2, 9), false},
+      {"compressed as JPEG", Compressed(Plain(8), 4, 100), false},
+      {"unknown header size", Header(Plain(8), 64), false},
   };
   for (const Case& c : cases) {
     const std::string file = Make(c.bitmap);
