@@ -108,11 +108,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t whole = sound / blocks.capacity;
   uint32_t rest = static_cast<uint32_t>(sound % blocks.capacity);
   int expected = damaged ? LzariStreamDamaged : LzariDecoded;
-  bool refused = blocks.refuse <= whole;
-  if (refused ? result != LzariSinkRefused || fill != 0 || blocks.count != blocks.refuse
+  bool blockRefused = blocks.refuse <= whole;
+  if (blockRefused ? result != LzariSinkRefused || fill != 0 || blocks.count != blocks.refuse
               : result != expected || fill != rest || blocks.count != whole)
     abort();
-  if (!refused) blocks.bytes.insert(blocks.bytes.end(), out.begin(), out.begin() + fill);
+  if (!blockRefused) blocks.bytes.insert(blocks.bytes.end(), out.begin(), out.begin() + fill);
   if (!std::equal(blocks.bytes.begin(), blocks.bytes.end(), classic.bytes.begin())) abort();
   return 0;
 }
