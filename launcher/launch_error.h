@@ -12,3 +12,4 @@ const LaunchError EntryPointMissing = 4;   // cine.dll lacks CinemorphMain
 const LaunchError NoCurrentDirectory = 5;  // the current directory could not be read
 const LaunchError RuntimeLoadFailed = 6;   // cine.dll in the work folder failed to load
 const LaunchError ExtractionFailed = 7;    // payload files could not be written
+const LaunchError ProjectorDamaged = 8;    // the executable's payload is damaged

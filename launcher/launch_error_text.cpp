@@ -14,6 +14,8 @@ LaunchErrorMessage ChooseLaunchErrorMessage(LaunchError code) {
     case RuntimeLoadFailed:
     case ExtractionFailed:
       return {CannotCreateFilesStringId, iconHand, 0};
+    case ProjectorDamaged:
+      return {DamagedStringId, iconHand, 0};
     default:
       return {CannotRunStringId, iconHand, 0};
   }

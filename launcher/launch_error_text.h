@@ -10,6 +10,7 @@ const uint32_t CannotCreateFilesStringId = 1001;
 const uint32_t MsvcrtMissingStringId = 1002;
 const uint32_t PlayerMissingStringId = 1003;
 const uint32_t CannotRunStringId = 1004;
+const uint32_t DamagedStringId = 1005;
 
 struct LaunchErrorMessage {
   uint32_t textId;

@@ -13,8 +13,9 @@
 #include "workfolder/work_folder.h"
 
 namespace {
-// Extracts the payload; nonzero when the launch may go on.
-int ExtractPayload(HINSTANCE instance, uint32_t* payloadOption);
+// Extracts the payload, a second time after a failed write once abandoned folders are
+// gone; NoLaunchError when the launch may go on.
+LaunchError ExtractPayload(HINSTANCE instance, uint32_t* payloadOption);
 // The release, on every path, in this order: no library is still loaded when its
 // folder goes, and a failure message comes only after the work folder is gone.
 void ReleaseLaunch(HINSTANCE instance, HMODULE runtimeModule, HMODULE msvcrtModule);
@@ -37,11 +38,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
   // Steps that may fail jump to the release, which runs exactly once on every path.
   do {
     // Extraction reads the header again, creates the work folder when the payload lists
-    // files for it (once the table has passed its checks), and writes them.
-    if (!ExtractPayload(instance, &params.payloadOption)) {
-      outcome = ExtractionFailed;
-      break;
-    }
+    // files for it (once the table has passed its checks), and writes them. A damaged
+    // file loads nothing, not even a runtime found elsewhere: its own is the one meant.
+    outcome = ExtractPayload(instance, &params.payloadOption);
+    if (outcome != NoLaunchError) break;
     outcome = EnsureMsvcrt(&msvcrtModule);
     if (outcome != NoLaunchError) break;
     outcome = LocateRuntime(&runtimeModule, &location);
@@ -80,17 +80,23 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
 
 namespace {
 
-int ExtractPayload(HINSTANCE instance, uint32_t* payloadOption) {
+// The launch's outcome for an extraction's result.
+LaunchError OutcomeOf(ExtractResult result) {
+  if (result == ExtractDone) return NoLaunchError;
+  return result == ExtractDamaged ? ProjectorDamaged : ExtractionFailed;
+}
+
+LaunchError ExtractPayload(HINSTANCE instance, uint32_t* payloadOption) {
   ExtractResult result = UnpackPayload(instance, CreateWorkFolder, payloadOption);
-  if (result != ExtractNotWritten) return result == ExtractDone;
+  if (result != ExtractNotWritten) return OutcomeOf(result);
   // The disk refused a write: no folder name was left, or no room. The leftovers of runs
   // that were killed are what most often fills it, so this run gives up its own folder,
   // removes it with every abandoned one, and tries once more. A cleanup that removed no
   // folder changed nothing: the second try would only repeat the first. Other failures
   // (a damaged payload) are never tried again.
   ReleaseWorkFolder();
-  if (!RemoveStaleWorkFolders()) return 0;
-  return UnpackPayload(instance, CreateWorkFolder, payloadOption) == ExtractDone;
+  if (!RemoveStaleWorkFolders()) return ExtractionFailed;
+  return OutcomeOf(UnpackPayload(instance, CreateWorkFolder, payloadOption));
 }
 
 void ReleaseLaunch(HINSTANCE instance, HMODULE runtimeModule, HMODULE msvcrtModule) {

@@ -17,15 +17,15 @@ int DecodeEntryToFile(LzariDecoder* decoder, uint8_t* outputBuffer, uint32_t out
   // A missing decoder or an empty buffer counts as a missing argument too.
   if (decoder == nullptr || outputBuffer == nullptr || outputSize == 0 || input == nullptr ||
       target.write == nullptr || target.file == 0)
-    return 0;
+    return LzariSinkRefused;
   // The decoder fills the buffer itself and reads the entry straight from memory; a
   // negative length holds no bytes.
   size_t length = inputLength > 0 ? static_cast<size_t>(inputLength) : 0;
   uint32_t fill = 0;
   // A full buffer that does not reach the file fails the entry and stops decoding: a
   // runtime library with a hole in it is worse than a launch that fails.
-  if (!LzariDecodeBuffered(decoder, input, length, outputBuffer, outputSize, WriteBlock, &target,
-                           &fill))
-    return 0;
-  return fill == 0 || WriteBlock(&target, outputBuffer, fill);
+  int result = LzariDecodeBuffered(decoder, input, length, outputBuffer, outputSize, WriteBlock,
+                                   &target, &fill);
+  if (result != LzariDecoded) return result;
+  return fill == 0 || WriteBlock(&target, outputBuffer, fill) ? LzariDecoded : LzariSinkRefused;
 }

@@ -15,7 +15,8 @@ struct FileWriter {
 
 // Expands the LZARI stream `input` (`inputLength` bytes) into `target` through
 // `outputBuffer` of `outputSize` bytes, written a full buffer at a time and the rest
-// at the end. Returns 1 when every decoded byte reached the file, 0 on a missing
-// argument or a short write, which also stops the decoding.
+// at the end. Returns LzariDecoded when every decoded byte reached the file,
+// LzariSinkRefused on a missing argument or a short write (which also stops the
+// decoding), LzariStreamDamaged when the decoder refused the stream.
 int DecodeEntryToFile(LzariDecoder* decoder, uint8_t* outputBuffer, uint32_t outputSize,
                       const uint8_t* input, int32_t inputLength, FileWriter target);

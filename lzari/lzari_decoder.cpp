@@ -31,13 +31,19 @@ struct Stream {
   BlockSink flush;
   void* flushContext;
   int flushEveryCode;
+  uint32_t pastEnd;  // bytes asked for past the memory range, when no ByteSource follows it
 };
 
 inline int32_t NextByte(Stream* s) {
   if (s->next < s->end) return *s->next++;
   LzariDecoder* d = s->decoder;
-  return d->sourceRead != nullptr ? d->sourceRead(d->sourceContext) : -1;
+  if (d->sourceRead != nullptr) return d->sourceRead(d->sourceContext);
+  ++s->pastEnd;
+  return -1;
 }
+
+// Whether a stream in memory has been read further past its end than an honest one is.
+inline int ReadTooFar(const Stream* s) { return s->pastEnd > LzariReadAheadLimit; }
 
 int ReadTextSize(Stream* s, uint32_t* textSize) {
   uint32_t size = 0;
@@ -183,7 +189,8 @@ inline int PutByte(Stream* s, uint8_t b) {
   return s->fill != s->capacity || Flush(s);
 }
 
-// Decodes the stream after its text size. 1 when done, 0 when the sink refused.
+// Decodes the stream after its text size. LzariDecoded when done, LzariSinkRefused when
+// the sink refused, LzariStreamDamaged when the stream was read too far past its end.
 int DecodeText(LzariDecoder* d, Stream* s, uint32_t textSize) {
   BitReader in = {0, 0};
   Coder c = {0, FullRange, TakeBits(s, &in, CodeBits)};
@@ -200,13 +207,21 @@ int DecodeText(LzariDecoder* d, Stream* s, uint32_t textSize) {
   int result = -1;
   while (result < 0) {
     int32_t code = DecodeSymbol(d, s, &in, &c);
+    uint32_t start = 0;
+    if (code >= FirstMatchCode) {
+      start = (r - static_cast<uint32_t>(DecodePosition(d, s, &in, &c)) - 1) & RingMask;
+    }
+    // Nothing of a code whose bits came from too far past the end is written.
+    if (ReadTooFar(s)) {
+      result = LzariStreamDamaged;
+      break;
+    }
     if (code < FirstMatchCode) {
       d->ring[r] = static_cast<uint8_t>(code);
       r = (r + 1) & RingMask;
       if (!PutByte(s, static_cast<uint8_t>(code))) result = 0;
       else if (--remaining == 0) result = 1;
     } else {
-      uint32_t start = (r - static_cast<uint32_t>(DecodePosition(d, s, &in, &c)) - 1) & RingMask;
       uint32_t length = static_cast<uint32_t>(code) - LengthBias;
       uint32_t k = 0;
       if (s->capacity - s->fill > length && start + length <= RingSize &&
@@ -273,7 +288,7 @@ void ClearRecord(LzariDecoder* d) {
 int Decode(LzariDecoder* d, Stream* s) {
   uint32_t textSize = 0;
   if (!ReadTextSize(s, &textSize)) EndProcessOnShortStream();
-  if (textSize == 0) return 1;
+  if (textSize == 0) return LzariDecoded;
   return DecodeText(d, s, textSize);
 }
 
@@ -339,7 +354,7 @@ int LzariDecodeStream(LzariDecoder* d, ByteSource sourceRead, void* sourceContex
   // Each code's bytes reach the sink before the next code is decoded, so the source
   // and the sink are called in the same order as by a decoder that writes byte by byte.
   uint8_t staging[StagingSize];
-  Stream s = {nullptr, nullptr, d, staging, StagingSize, 0, WriteStagedBytes, d, 1};
+  Stream s = {nullptr, nullptr, d, staging, StagingSize, 0, WriteStagedBytes, d, 1, 0};
   return Decode(d, &s);
 }
 
@@ -347,7 +362,10 @@ int LzariDecodeBuffered(LzariDecoder* d, const uint8_t* input, size_t length, ui
                         uint32_t capacity, BlockSink flush, void* flushContext,
                         uint32_t* fill) {
   ClearRecord(d);
-  Stream s = {input, input + length, d, buffer, capacity, 0, flush, flushContext, 0};
+  *fill = 0;
+  // Refused here, so the decoder never has to end the process for the launcher.
+  if (length < 4) return LzariStreamDamaged;
+  Stream s = {input, input + length, d, buffer, capacity, 0, flush, flushContext, 0, 0};
   int result = Decode(d, &s);
   *fill = s.fill;
   return result;

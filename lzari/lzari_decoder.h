@@ -45,11 +45,27 @@ struct LzariDecoder {
 int LzariDecodeStream(LzariDecoder* decoder, ByteSource sourceRead, void* sourceContext,
                       ByteSink sinkWrite, void* sinkContext);
 
+// What LzariDecodeBuffered came to.
+const int LzariSinkRefused = 0;    // `flush` refused a block: the output is lost
+const int LzariDecoded = 1;
+const int LzariStreamDamaged = 2;  // too short for its length, or read far past its end
+
+// How far past its end a stream may be read: an honest one is read at most 17 bits
+// (3 bytes) ahead of its last coded bit.
+const uint32_t LzariReadAheadLimit = 4;
+
 // The same decoding, faster, for a stream held in memory and a buffered output: decoded
 // bytes go straight into `buffer`, which goes to `flush` each time it holds `capacity`
 // bytes (and then counts as empty). On return `*fill` holds the bytes still waiting in
-// the buffer. Returns 1, or 0 as soon as `flush` refuses a block. A `length` under 4
-// ends the process with exit status 1. `capacity` must be at least 1.
+// the buffer. `capacity` must be at least 1.
+//
+// This is the launcher's extraction, and it refuses what the byte-by-byte decoder
+// accepts: a stream under 4 bytes (too short for its length) and a stream that is read
+// more than LzariReadAheadLimit bytes past its end are damaged, and decoding stops there
+// (before the code that asked for those bytes is written). The byte-by-byte decoder ends
+// the process on the one and reads 1-bits for the other up to the stated size, which is
+// how a damaged projector used to write gigabytes, or vanish without a word; a damaged
+// file must say so instead. Streams that are not refused decode bit for bit the same.
 int LzariDecodeBuffered(LzariDecoder* decoder, const uint8_t* input, size_t length,
                         uint8_t* buffer, uint32_t capacity, BlockSink flush, void* flushContext,
                         uint32_t* fill);

@@ -40,23 +40,29 @@ struct PayloadPlatform {
 };
 
 // How an extraction ended. Only a write the disk refused may go another way on a second
-// try, once abandoned work folders have made room; any other failure would repeat.
+// try, once abandoned work folders have made room; a damaged file, or any other failure,
+// would only repeat.
 enum ExtractResult : uint32_t {
-  ExtractFailed = 0,      // the table, a name or an entry's data is unusable, or no memory
+  ExtractFailed = 0,      // a name too long for its path, no memory, a read that failed
   ExtractDone = 1,        // also when there was nothing to extract
   ExtractNotWritten = 2,  // the work folder, or a file in it, could not be made or written
+  ExtractDamaged = 3,     // the file is damaged: nothing of it may be used
 };
 
 // Recognises the payload of `exePath` and, when `extract` is set, extracts it. Returns
-// nonzero when a payload was recognised; only then are `extractResult` (an ExtractResult)
-// and `descriptor` (either may be null) written.
+// nonzero when a payload was recognised; only then are `extractResult` (an ExtractResult;
+// ExtractDone when not extracting) and `descriptor` (either may be null) written. A
+// damaged payload counts as recognised: its maker meant one. It is not extracted, its
+// result is ExtractDamaged whether extraction was asked for or not, and its descriptor is
+// all zero.
 int OpenPayload(const PayloadPlatform* platform, const char* exePath, int extract,
                 uint32_t* extractResult, PayloadDescriptor* descriptor);
 
 // Copies `count` bytes (a count of 0 or less: up to the end of the source) from the
-// current position of `source` to that of `target`. Returns 0 on success, 1 on failure.
+// current position of `source` to that of `target`, and when `crc` is not null, leaves
+// there the CRC-32 of the bytes copied. Returns 0 on success, 1 on failure.
 int CopyStoredEntry(const PayloadPlatform* platform, PayloadFile source, PayloadFile target,
-                    int32_t count);
+                    int32_t count, uint32_t* crc);
 
 // Deletes, from the folder of `exePath`, the files named after the payload's leading
 // entries. Silent: a missing payload or file is passed over.

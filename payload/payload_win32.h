@@ -17,7 +17,7 @@ int DescribeOwnPayload(HMODULE module, PayloadDescriptor* descriptor);
 // Reads the payload header of `instance`'s file again and extracts the listed files,
 // calling `createWorkFolder` when there are any; writes the payload option bit.
 // Returns ExtractDone when the launch may go on (also without a payload), otherwise how a
-// recognised payload's extraction failed.
+// recognised payload's extraction failed (ExtractDamaged: the file is damaged).
 ExtractResult UnpackPayload(HINSTANCE instance, WorkFolderStep createWorkFolder,
                             uint32_t* payloadOption);
 

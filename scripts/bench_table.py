@@ -54,6 +54,18 @@ if (out / "payload.txt").exists():
         f"{stored / cp:.2f}x cp")
     row("PE32: start to runtime, 64 MiB compressed entries (extra)", f"{packed:.0f} ms",
         f"lzari decode {decode:.0f} ms", f"{packed / decode:.2f}x decode")
+    labels = (("stored", r"stored entries\s+"), ("compressed", r"compressed entries .*?\)\s+"))
+    for kind, label in labels:
+        with_record = grab(payload, r"with 4 x \d+ MiB " + label + r"([\d.]+) ms")
+        pattern = r"the same " + kind + r" entries without the (?:integrity )?record\s+([\d.]+) ms"
+        without = grab(payload, pattern)
+        cost = grab(payload, r"cost of the integrity record, " + kind + r"\s+([\d.-]+) %")
+        row(f"PE32: start to runtime, 64 MiB {kind} entries, with the integrity record",
+            f"{with_record:.0f} ms", f"without it {without:.0f} ms", f"{cost:+.1f} %")
+    crc = grab(payload, r"PE32 CRC-32 of the same 64 MiB, in process\s+([\d.]+) ms")
+    crc_share = grab(payload, r"in process\s+[\d.]+ ms\s+\(([\d.]+) % of the stored")
+    row("PE32: CRC-32 of those 64 MiB stored, in process", f"{crc:.0f} ms",
+        f"{64 * 1.048576 / crc * 1000:.0f} MB/s", f"{crc_share:.1f} % of the stored start to runtime")
     ours = grab(payload, r"PE32 decoder, the same streams, in process\s+([\d.]+) ms")
     classic = grab(payload, r"PE32 classic decoder, the same streams\s+([\d.]+) ms")
     row("PE32: LZARI decode of those 64 MiB, in process", f"{ours:.0f} ms",

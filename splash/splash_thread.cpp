@@ -2,6 +2,7 @@
 #include "splash/splash.h"
 #include "base/paths.h"
 #include "base/system_paths.h"
+#include "splash/splash_bitmap.h"
 #include "splash/splash_source.h"
 #include "splash/splash_window.h"
 
@@ -35,12 +36,28 @@ int GetSplashBitmapPath(HMODULE module, char* path) {
          ReplaceExtension(path, SplashExtension, SplashPathRoom, SystemLeadByte);
 }
 
+// Whether the file's headers fit its size, read before the system's loader sees them.
+int IsLoadableBitmap(const char* path) {
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
+                            OPEN_EXISTING, 0, 0);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  uint8_t start[BitmapHeadersSize];
+  DWORD read = 0;
+  DWORD high = 0;
+  DWORD size = GetFileSize(file, &high);
+  BOOL readOk = ReadFile(file, start, sizeof start, &read, 0);
+  CloseHandle(file);
+  // A bitmap of 4 GiB or more is no splash.
+  return readOk && size != INVALID_FILE_SIZE && high == 0 && BitmapFitsItsFile(start, read, size);
+}
+
 // The bitmap beside the executable (its name with ".BMP"), or null when the file
-// cannot be read.
+// cannot be read or its headers do not fit it.
 HBITMAP LoadSplashBitmap() {
   HMODULE module = GetModuleHandleA(0);
   char path[SplashPathRoom];
   if (!GetSplashBitmapPath(module, path)) return 0;
+  if (!IsLoadableBitmap(path)) return 0;
   return static_cast<HBITMAP>(LoadImageA(module, path, IMAGE_BITMAP, 0, 0, SplashLoadFlags));
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "payload/payload_format.h"
+#include "payload/payload_integrity.h"
 
 struct ExtractSource {
   std::string path;
@@ -25,6 +26,9 @@ struct BuildOptions {
   // The projector's length a multiple of 8, so that signing it adds no padding
   // between the trailer and the certificate table.
   bool signable = false;
+  // The integrity record after the stub's image; without it the layout is the one of
+  // projectors made before the record, byte for byte.
+  bool integrityRecord = true;
   // Both given: sign the projector with `signTool` (osslsigncode); implies signable.
   std::string signCertificate;
   std::string signKey;
@@ -52,6 +56,9 @@ struct ProjectorInfo {
   std::string tableProblem;  // why the launcher would refuse to extract, or ""
   uint64_t payloadEnd = 0;   // where the trailer ends: the file's end, or a signature's start
   uint64_t certificateTable = 0;  // where a certificate table that ends the file starts; 0: none
+  uint64_t recordOffset = 0;      // where the integrity record lies, after the image; 0: none
+  IntegrityRecord record = {};    // the record, when there is one
+  std::string damage;             // what the record shows to be damaged, or ""
 };
 
 ProjectorInfo InspectProjector(const std::string& path);

@@ -8,6 +8,8 @@
 #include <sstream>
 
 #include "lzari/lzari_encoder.h"
+#include "payload/crc32.h"
+#include "payload/payload_signature.h"
 #include "tools/cinepack.h"
 
 namespace fs = std::filesystem;
@@ -52,9 +54,10 @@ void ShowProgress(std::ostream& progress, const std::string& what, uint64_t done
   if (done == total) progress << "\n";
 }
 
-// Appends a file's bytes to `out` in blocks, reporting progress for large files.
+// Appends a file's bytes to `out` in blocks, reporting progress for large files, and
+// carries `crc` (when not null) on over them.
 bool CopyFileInto(std::ostream& out, const std::string& path, uint64_t size,
-                  const std::string& what, std::ostream& progress) {
+                  const std::string& what, std::ostream& progress, uint32_t* crc) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   std::vector<char> block(1 << 20);
@@ -64,6 +67,10 @@ bool CopyFileInto(std::ostream& out, const std::string& path, uint64_t size,
     uint64_t want = std::min<uint64_t>(block.size(), size - done);
     in.read(block.data(), static_cast<std::streamsize>(want));
     if (static_cast<uint64_t>(in.gcount()) != want) return false;
+    if (crc != nullptr) {
+      *crc = UpdateCrc32(*crc, reinterpret_cast<const uint8_t*>(block.data()),
+                         static_cast<uint32_t>(want));
+    }
     out.write(block.data(), static_cast<std::streamsize>(want));
     done += want;
     if (report) ShowProgress(progress, what, done, size);
@@ -84,6 +91,29 @@ std::string PackedExtension(const std::string& extension) {
   packed.back() = packed.back() == '_' ? '$' : '_';
   if (packed == extension) packed.back() = '~';
   return packed;
+}
+
+// Why the stub leaves no place for the integrity record right after its image, or "".
+std::string FindRecordProblem(const std::string& path, const std::string& stub) {
+  int32_t probed = static_cast<int32_t>(std::min<size_t>(stub.size(), PeHeadersSize));
+  int32_t imageEnd = FindImageEnd(reinterpret_cast<const uint8_t*>(stub.data()), probed);
+  const std::string without = "; --no-integrity-record builds without the record";
+  if (imageEnd < 0) {
+    return "the stub '" + path +
+           "' has no PE headers with a section table in its first 1024 bytes, so there is no "
+           "telling where its image ends and the integrity record goes" + without;
+  }
+  uint64_t end = static_cast<uint64_t>(imageEnd);
+  if (end > stub.size()) {
+    return "the stub '" + path + "' is cut short: its sections end at " + std::to_string(end) +
+           ", the file at " + std::to_string(stub.size());
+  }
+  if (end < stub.size()) {
+    return "the stub '" + path + "' has " + std::to_string(stub.size() - end) +
+           " bytes after its image (an overlay), where the integrity record goes: build from "
+           "the bare launcher" + without;
+  }
+  return "";
 }
 
 struct PlannedEntry {
@@ -153,6 +183,10 @@ std::string BuildProjector(const BuildOptions& options, std::ostream& progress) 
   if (stubInfo.hasPayload) {
     return "the stub '" + options.stub + "' already carries a payload; build from the bare launcher";
   }
+  if (options.integrityRecord) {
+    std::string problem = FindRecordProblem(options.stub, stub);
+    if (!problem.empty()) return problem;
+  }
   uint64_t movieSize = 0;
   if (!FileSize(options.movie, &movieSize)) return "cannot read the movie '" + options.movie + "'";
 
@@ -197,7 +231,10 @@ std::string BuildProjector(const BuildOptions& options, std::ostream& progress) 
     plan.push_back(p);
   }
 
-  uint64_t headerOffset = (stub.size() + HeaderAlignment - 1) / HeaderAlignment * HeaderAlignment;
+  // The record right after the image, the header at the next 512-byte boundary.
+  uint64_t recordSize = options.integrityRecord ? IntegrityRecordSize : 0;
+  uint64_t headerOffset =
+      (stub.size() + recordSize + HeaderAlignment - 1) / HeaderAlignment * HeaderAlignment;
   if (options.signable || signing) {
     // Signing pads the file to a multiple of 8 before it appends the certificate
     // table, which would part the trailer from the table the launcher finds it by; a
@@ -234,27 +271,41 @@ std::string BuildProjector(const BuildOptions& options, std::ostream& progress) 
   std::string temporary = options.output + ".cinepack-partial";
   std::string failure;
   {
+    PrepareCrc32();
+    IntegrityRecord record = {};
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     if (!out) return "cannot write '" + temporary + "'";
     out.write(stub.data(), static_cast<std::streamsize>(stub.size()));
+    // Zeros for now where the record goes: it is written last, once every CRC is known.
     std::string fill(headerOffset - stub.size(), '\0');
     out.write(fill.data(), static_cast<std::streamsize>(fill.size()));
     out.write(reinterpret_cast<const char*>(&header), sizeof header);
-    for (const PlannedEntry& p : plan) {
+    for (size_t i = 0; i < plan.size(); ++i) {
+      const PlannedEntry& p = plan[i];
+      uint32_t* crc = &record.entryCrc[i];
       if (p.compressed) {
         out.write(p.packed.data(), static_cast<std::streamsize>(p.packed.size()));
-      } else if (p.size > 0 &&
-                 !CopyFileInto(out, p.source, p.size, "copying " + BaseName(p.source), progress)) {
+        *crc = UpdateCrc32(0, reinterpret_cast<const uint8_t*>(p.packed.data()),
+                           static_cast<uint32_t>(p.packed.size()));
+      } else if (p.size > 0 && !CopyFileInto(out, p.source, p.size,
+                                              "copying " + BaseName(p.source), progress, crc)) {
         failure = "cannot read '" + p.source + "' whole";
         break;
       }
     }
-    if (failure.empty() &&
-        !CopyFileInto(out, options.movie, movieSize, "copying the movie", progress)) {
+    // The movie is covered by the length alone: the launcher never reads it.
+    if (failure.empty() && !CopyFileInto(out, options.movie, movieSize, "copying the movie",
+                                         progress, nullptr)) {
       failure = "cannot read the movie '" + options.movie + "' whole";
     }
     PayloadTrailer trailer = {static_cast<uint32_t>(headerOffset)};
     out.write(reinterpret_cast<const char*>(&trailer), sizeof trailer);
+    if (options.integrityRecord) {
+      record.packedLength = static_cast<uint32_t>(out.tellp());
+      SealIntegrityRecord(&record, &header, static_cast<uint32_t>(headerOffset));
+      out.seekp(static_cast<std::streamoff>(stub.size()));
+      out.write(reinterpret_cast<const char*>(&record), sizeof record);
+    }
     out.close();
     if (failure.empty() && !out) failure = "cannot write '" + temporary + "' (disk full?)";
   }

@@ -10,6 +10,7 @@
 
 #include "lzari/lzari_decoder.h"
 #include "lzari/lzari_memory_source.h"
+#include "payload/crc32.h"
 #include "payload/payload_signature.h"
 #include "tools/cinepack.h"
 
@@ -74,10 +75,6 @@ int32_t ReadGuardedByte(void* context) {
   return byte;
 }
 
-// The decoder reads at most 17 bits ahead of the last bit it needs; more than a few
-// bytes past the end means the stream was cut short.
-const uint64_t ReadAheadAllowance = 4;
-
 struct DecodeSink {
   GuardedSource* source;
   std::ostream* out;  // null: only count
@@ -98,7 +95,7 @@ void FlushSink(DecodeSink* sink) {
 
 int32_t WriteDecodedByte(void* context, int32_t byte) {
   DecodeSink* sink = static_cast<DecodeSink*>(context);
-  if (sink->source->pastEnd > ReadAheadAllowance) {
+  if (sink->source->pastEnd > LzariReadAheadLimit) {
     sink->cutShort = true;
     return -1;  // stops the decoder: what follows is made of padding bits
   }
@@ -127,9 +124,9 @@ DecodeOutcome DecodeEntry(const std::string& data, std::ostream* out, std::ostre
                           const std::string& what) {
   DecodeOutcome outcome;
   if (data.size() < 4) {
-    // The launcher's decoder would end the whole process with status 1.
     outcome.problem = "the compressed stream is " + std::to_string(data.size()) +
-                      " bytes, too short for its 4-byte length; the launcher would exit with status 1";
+                      " bytes, too short for its 4-byte length; the launcher would call the file "
+                      "damaged";
     return outcome;
   }
   static LzariDecoder decoder;
@@ -144,7 +141,8 @@ DecodeOutcome DecodeEntry(const std::string& data, std::ostream* out, std::ostre
   outcome.produced = sink.produced;
   if (sink.cutShort) {
     outcome.problem = "the compressed stream ends after " + std::to_string(sink.produced) +
-                      " of its " + std::to_string(sink.textSize) + " bytes";
+                      " of its " + std::to_string(sink.textSize) +
+                      " bytes; the launcher would call the file damaged";
   } else if (sink.produced != sink.textSize) {
     outcome.problem = "the compressed stream decodes to " + std::to_string(sink.produced) +
                       " bytes, not the " + std::to_string(sink.textSize) + " it states";
@@ -219,6 +217,58 @@ bool ReadPayloadBefore(std::ifstream& in, uint64_t end, ProjectorInfo* info) {
 
 }  // namespace
 
+namespace {
+
+// The integrity record after the image, the way the launcher reads it: a record for
+// another header is not believed when the trailer leads to a sound one (`found`); a
+// believed one is checked against the file's length, the trailer and the header.
+void ReadIntegrity(std::ifstream& in, const std::string& start, bool found, ProjectorInfo* info) {
+  int32_t at = FindImageEnd(reinterpret_cast<const uint8_t*>(start.data()),
+                            static_cast<int32_t>(start.size()));
+  std::string bytes;
+  if (at < 0 || static_cast<uint64_t>(at) + IntegrityRecordSize > info->fileSize ||
+      !ReadRange(in, static_cast<uint64_t>(at), IntegrityRecordSize, &bytes)) {
+    return;
+  }
+  PrepareCrc32();
+  IntegrityRecord r;
+  int kind = ReadIntegrityRecord(reinterpret_cast<const uint8_t*>(bytes.data()), &r);
+  if (kind == RecordAbsent) return;
+  if (kind == RecordDamaged) {
+    info->recordOffset = static_cast<uint64_t>(at);
+    info->damage = "the integrity record at " + Hex(info->recordOffset) + " fails its own check";
+    return;
+  }
+  if (found && info->headerOffset != r.headerOffset) return;
+  info->recordOffset = static_cast<uint64_t>(at);
+  info->record = r;
+  if (info->fileSize < r.packedLength) {
+    info->damage = "the file is " + std::to_string(info->fileSize) + " bytes, " +
+                   std::to_string(r.packedLength - info->fileSize) + " fewer than the " +
+                   std::to_string(r.packedLength) +
+                   " it was packed to: it was cut short (a broken download or copy?)";
+    return;
+  }
+  if (!found) {
+    ProjectorInfo candidate = *info;
+    if (!ReadPayloadBefore(in, r.packedLength, &candidate) ||
+        candidate.headerOffset != r.headerOffset) {
+      info->damage = "the trailer at " + Hex(r.packedLength - 4) + " does not name the header at " +
+                     Hex(r.headerOffset) + " that the integrity record vouches for";
+      return;
+    }
+    candidate.noPayload.clear();
+    *info = candidate;
+  }
+  uint32_t crc = HeaderCrc(&info->header);
+  if (crc != r.headerCrc) {
+    info->damage = "the payload header at " + Hex(r.headerOffset) + " is damaged: its CRC-32 is " +
+                   Hex(crc) + ", the integrity record says " + Hex(r.headerCrc);
+  }
+}
+
+}  // namespace
+
 ProjectorInfo InspectProjector(const std::string& path) {
   ProjectorInfo info;
   std::ifstream in(path, std::ios::binary);
@@ -231,7 +281,7 @@ ProjectorInfo InspectProjector(const std::string& path) {
   // The launcher's rule: the trailer ends where a certificate table that ends the file
   // begins, when the trailer there leads to a payload header; else at the file's end.
   std::string start;
-  ReadRange(in, 0, std::min<uint64_t>(info.fileSize, PeProbeSize), &start);
+  ReadRange(in, 0, std::min<uint64_t>(info.fileSize, PeHeadersSize), &start);
   int32_t end = info.fileSize > 0x7FFFFFFFu
                     ? -1
                     : FindPayloadEnd(reinterpret_cast<const uint8_t*>(start.data()),
@@ -246,7 +296,10 @@ ProjectorInfo InspectProjector(const std::string& path) {
       found = true;
     }
   }
-  if (!found && !ReadPayloadBefore(in, info.fileSize, &info)) {
+  if (!found) found = ReadPayloadBefore(in, info.fileSize, &info);
+  ReadIntegrity(in, start, found, &info);
+  if (!info.damage.empty()) return info;
+  if (!found && info.recordOffset == 0) {
     if (info.certificateTable != 0) {
       info.noPayload += "; the file is signed, but the four bytes before its certificate table at " +
                         Hex(info.certificateTable) +
@@ -267,6 +320,11 @@ ProjectorInfo InspectProjector(const std::string& path) {
 int ListProjector(const std::string& path, std::ostream& out) {
   ProjectorInfo info = InspectProjector(path);
   out << path << ": " << info.fileSize << " bytes\n";
+  if (!info.damage.empty()) {
+    out << "damaged: " << info.damage << "\n";
+    out << "the launcher would say the file is damaged and load nothing from it\n";
+    return 1;
+  }
   if (!info.hasPayload) {
     out << "no payload: " << info.noPayload << "\n";
     return 1;
@@ -286,13 +344,19 @@ int ListProjector(const std::string& path, std::ostream& out) {
   uint64_t movieEnd = MovieEnd(info);
   out << "  movie         at " << Hex(static_cast<uint32_t>(h.movieOffset)) << ", "
       << movieEnd - static_cast<uint64_t>(h.movieOffset) << " bytes\n";
+  if (info.recordOffset != 0) {
+    out << "  integrity     record at " << Hex(info.recordOffset) << ", packed length "
+        << info.record.packedLength << ", header CRC-32 " << Hex(info.record.headerCrc) << "\n";
+  } else {
+    out << "  integrity     no record (built without one, or by another packer)\n";
+  }
   if (!info.tableProblem.empty()) {
     out << "malformed payload: " << info.tableProblem << "\n";
     out << "the launcher would refuse to extract it and delete nothing at exit\n";
     return 1;
   }
   PayloadSlots leading = SelectLeadingSlots(&h);
-  out << "slot  kind        offset      size        yields\n";
+  out << "slot  kind        offset      size        crc-32      yields\n";
   std::ifstream in(path, std::ios::binary);
   for (int32_t i = 0; i < h.entryCount; ++i) {
     const PayloadEntry& e = h.entries[i];
@@ -300,7 +364,8 @@ int ListProjector(const std::string& path, std::ostream& out) {
     bool stored = IsStoredEntry(&e);
     std::string kind = isLeading ? "leading" : stored ? "stored" : "compressed";
     out << std::left << std::setw(6) << i << std::setw(12) << kind << std::setw(12)
-        << Hex(static_cast<uint32_t>(e.offset)) << std::setw(12) << e.size << std::right;
+        << Hex(static_cast<uint32_t>(e.offset)) << std::setw(12) << e.size << std::setw(12)
+        << (info.recordOffset != 0 ? Hex(info.record.entryCrc[i]) : "-") << std::right;
     if (isLeading) {
       out << "deletes " << LeadingName(e) << " beside the executable at exit";
     } else {
@@ -321,14 +386,33 @@ int ListProjector(const std::string& path, std::ostream& out) {
 
 namespace {
 
-// Checks the payload the way the launcher will read it, and decodes every compressed
-// entry; one line, and 0 when all is well.
+// The CRC-32 of `size` bytes at `offset`, read a block at a time.
+bool CrcOfRange(std::ifstream& in, uint64_t offset, uint64_t size, uint32_t* crc) {
+  std::vector<char> block(1 << 20);
+  in.clear();
+  in.seekg(static_cast<std::streamoff>(offset));
+  *crc = 0;
+  for (uint64_t done = 0; done < size;) {
+    uint64_t want = std::min<uint64_t>(block.size(), size - done);
+    in.read(block.data(), static_cast<std::streamsize>(want));
+    if (static_cast<uint64_t>(in.gcount()) != want) return false;
+    *crc = UpdateCrc32(*crc, reinterpret_cast<const uint8_t*>(block.data()),
+                       static_cast<uint32_t>(want));
+    done += want;
+  }
+  return true;
+}
+
+// Checks the payload the way the launcher will read it: the integrity record's length
+// and every entry's CRC-32 when there is one, and every compressed entry decoded; one
+// line, and 0 when all is well.
 int VerifyPayload(const std::string& path, const ProjectorInfo& info, std::ostream& out,
                   std::ostream& progress) {
   auto fail = [&](const std::string& problem) {
     out << path << ": " << problem << "\n";
     return 1;
   };
+  if (!info.damage.empty()) return fail("damaged: " + info.damage);
   if (!info.hasPayload) return fail("no payload: " + info.noPayload);
   if (!info.tableProblem.empty()) return fail("malformed payload: " + info.tableProblem);
   const PayloadHeader& h = info.header;
@@ -345,6 +429,16 @@ int VerifyPayload(const std::string& path, const ProjectorInfo& info, std::ostre
     if (!EntryInside(e, info.fileSize)) {
       return fail(slot + "its data at " + Hex(static_cast<uint32_t>(e.offset)) + ", " +
                   std::to_string(e.size) + " bytes, lies past the end of the file");
+    }
+    uint32_t crc = 0;
+    if (info.recordOffset != 0) {
+      if (!CrcOfRange(in, static_cast<uint64_t>(e.offset), static_cast<uint64_t>(e.size), &crc)) {
+        return fail(slot + "cannot read its data");
+      }
+      if (crc != info.record.entryCrc[i]) {
+        return fail(slot + "damaged: its bytes come to CRC-32 " + Hex(crc) +
+                    ", the integrity record says " + Hex(info.record.entryCrc[i]));
+      }
     }
     if (i < extracted.first) continue;
     for (int32_t j = extracted.first; j < i; ++j) {
@@ -366,7 +460,10 @@ int VerifyPayload(const std::string& path, const ProjectorInfo& info, std::ostre
   }
   out << path << ": OK, " << h.entryCount << " entries, " << h.extractCount << " extracted ("
       << expanded << " bytes), movie " << MovieEnd(info) - static_cast<uint64_t>(h.movieOffset)
-      << " bytes\n";
+      << " bytes, "
+      << (info.recordOffset != 0 ? "every CRC-32 as the integrity record says"
+                                 : "no integrity record")
+      << "\n";
   return 0;
 }
 
@@ -389,6 +486,10 @@ int VerifyProjector(const std::string& path, std::ostream& out, std::ostream& pr
 int ExtractProjector(const std::string& path, const std::string& folder, std::ostream& out,
                      std::ostream& progress) {
   ProjectorInfo info = InspectProjector(path);
+  if (!info.damage.empty()) {
+    out << path << ": damaged: " << info.damage << "\n";
+    return 1;
+  }
   if (!info.hasPayload) {
     out << path << ": no payload: " << info.noPayload << "\n";
     return 1;

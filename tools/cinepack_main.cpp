@@ -22,10 +22,10 @@ const char BuildHelp[] =
     "usage: cinepack build --stub launcher.exe --movie FILE [--extract FILE[:compress]]...\n"
     "                      [--leading NAME.EXT]... [--option] [--no-splash]\n"
     "                      [--big-endian-content] [--signable | --sign CERT KEY]\n"
-    "                      -o OUT.exe\n"
+    "                      [--no-integrity-record] -o OUT.exe\n"
     "\n"
-    "Writes the stub, zero bytes up to a 512-byte boundary, the payload header, the\n"
-    "entries, the movie and the trailer. At most five entries in all.\n"
+    "Writes the stub, the integrity record, zero bytes up to a 512-byte boundary, the\n"
+    "payload header, the entries, the movie and the trailer. At most five entries in all.\n"
     "\n"
     "  --stub FILE        the bare launcher executable\n"
     "  --movie FILE       the movie container, appended after the entries\n"
@@ -43,6 +43,10 @@ const char BuildHelp[] =
     "  --sign CERT KEY    sign the projector with osslsigncode (certificate and key\n"
     "                     as PEM or DER files, the key unencrypted); implies --signable.\n"
     "                     $CINEPACK_OSSLSIGNCODE names another osslsigncode program\n"
+    "  --no-integrity-record\n"
+    "                     leave out the record (the projector's length and the CRC-32\n"
+    "                     of its header and entries) by which the launcher tells a\n"
+    "                     damaged file; the layout is then that of older projectors\n"
     "  -o OUT.exe         the projector; written whole or not at all\n"
     "\n"
     "Names are at most 32 characters and extensions at most 3 (6 for compressed files).\n";
@@ -50,15 +54,18 @@ const char BuildHelp[] =
 const char ListHelp[] =
     "usage: cinepack list EXE\n"
     "\n"
-    "Prints the payload header (flags, counts, movie) and every entry: slot, kind\n"
-    "(leading, stored, compressed), offset, size and the file it yields. Says why when\n"
-    "the file carries no payload or a malformed one, with exit status 1.\n";
+    "Prints the payload header (flags, counts, movie, integrity record) and every entry:\n"
+    "slot, kind (leading, stored, compressed), offset, size, CRC-32 and the file it\n"
+    "yields. Says why when the file carries no payload, a malformed one or a damaged\n"
+    "one, with exit status 1.\n";
 
 const char VerifyHelp[] =
     "usage: cinepack verify [--ca FILE] EXE\n"
     "\n"
-    "Checks the header, every entry's name and offset and the movie offset, and decodes\n"
-    "every compressed entry. Prints OK, or the first problem with exit status 1.\n"
+    "Checks the header, every entry's name and offset and the movie offset, the length\n"
+    "and every CRC-32 against the integrity record when there is one, and decodes every\n"
+    "compressed entry. Prints OK, or the first problem (the first damaged entry) with\n"
+    "exit status 1.\n"
     "A second line says whether the projector is signed and, through osslsigncode verify,\n"
     "whether the signature still matches the file (exit status 1 when it does not).\n"
     "\n"
@@ -119,6 +126,8 @@ int Build(int argc, char** argv) {
       options.bigEndianContent = true;
     } else if (a == "--signable") {
       options.signable = true;
+    } else if (a == "--no-integrity-record") {
+      options.integrityRecord = false;
     } else if (a == "--sign") {
       if (!value(&options.signCertificate) || !value(&options.signKey)) {
         return Usage(BuildHelp, "--sign needs a certificate and a key");

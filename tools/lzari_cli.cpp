@@ -16,8 +16,9 @@ const char Usage[] =
     "       lzari decode IN OUT\n"
     "\n"
     "encode compresses IN into one LZARI stream: a 4-byte little-endian length, then the\n"
-    "coded text. decode expands such a stream. IN and OUT are file names; - stands for\n"
-    "standard input or standard output.\n";
+    "coded text. decode expands such a stream, and refuses it as the launcher does when it\n"
+    "ends before its length (it is read more than 4 bytes past its end). IN and OUT are\n"
+    "file names; - stands for standard input or standard output.\n";
 
 bool ReadAll(const std::string& name, std::vector<uint8_t>* data, std::string* error) {
   FILE* file = name == "-" ? stdin : std::fopen(name.c_str(), "rb");
@@ -89,7 +90,6 @@ int Run(const std::string& command, const std::string& inName, const std::string
     if (!OpenOutput(&out, &error)) return Fail("cannot create " + outName + ": " + error);
     out.buffer = std::move(stream);
   } else {
-    // The decoder would end the process silently on such a stream; say why instead.
     if (input.size() < 4)
       return Fail(inName + " is not an LZARI stream: " + std::to_string(input.size()) +
                   " bytes, shorter than the 4-byte length");
@@ -97,8 +97,16 @@ int Run(const std::string& command, const std::string& inName, const std::string
     auto decoder = std::make_unique<LzariDecoder>();
     out.buffer.resize(1 << 16);
     uint32_t fill = 0;
-    LzariDecodeBuffered(decoder.get(), input.data(), input.size(), out.buffer.data(),
-                        uint32_t(out.buffer.size()), WriteOutputBlock, &out, &fill);
+    int result = LzariDecodeBuffered(decoder.get(), input.data(), input.size(), out.buffer.data(),
+                                     uint32_t(out.buffer.size()), WriteOutputBlock, &out, &fill);
+    // Refused as the launcher refuses it: a stream read past its end was cut short.
+    if (result == LzariStreamDamaged) {
+      out.failed = true;
+      CloseOutput(&out);
+      uint32_t size = input[0] | input[1] << 8 | input[2] << 16 | uint32_t(input[3]) << 24;
+      return Fail(inName + " is damaged: the stream ends before the " + std::to_string(size) +
+                  " bytes it announces; nothing written");
+    }
     out.buffer.resize(out.failed ? 0 : fill);
   }
   if (!CloseOutput(&out)) return Fail("cannot write " + outName);

@@ -100,6 +100,8 @@ inline const char MsvcrtMissingText[] =
     "This application cannot run, as it could not find the shared library MSVCRT.DLL.";
 inline const char PlayerMissingText[] =
     "This application requires Lumenreel Player 10, which is not installed. Click OK to download it.";
+inline const char DamagedText[] =
+    "This application cannot start as its file is damaged. Please download it or copy it again.";
 
 std::string Launcher();         // build/win32/launcher.exe
 std::string TestRuntime();      // cine.dll reporting what it got (stdcall)

@@ -122,13 +122,6 @@ const Scenario Scenarios[] = {
      .projector = {.extract = {Compressed(Lock, Bytes("not a lock")),
                                Stored("cine.dll", Library(Lib::Test))}},
      .expect = {.box = CannotCreateText}},
-    // A compressed stream too short for its length ends the process with status 1 on the
-    // spot, the work folder left to a later run's cleanup.
-    {.name = "short_stream",
-     .projector = {.extract = {Compressed("tiny.dat", Bytes("")),
-                               Stored("cine.dll", Library(Lib::Test))},
-                   .cutFirstEntry = true},
-     .expect = {.exitCode = 1, .exists = {"tmp/TempFolder.aaa/Quorvantix.lok"}}},
     // Work folder names: taken ones are skipped and, lockless, never removed; without a
     // work folder there is no launch.
     {.name = "names_taken",

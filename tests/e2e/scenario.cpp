@@ -171,11 +171,6 @@ void PackProjector(const Sandbox& box, const Projector& projector, const std::st
   }
   std::string output;
   ASSERT_EQ(RunCinepack(args, &output), 0) << output;
-  if (projector.cutFirstEntry) {
-    std::string image = ReadFile(exe);
-    image[ReadLE32(image, image.size() - 4) + 24 + 4] = 3;  // slot 0's size
-    WriteFile(exe, image);
-  }
 }
 
 // The launch with the scenario's start.

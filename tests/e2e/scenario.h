@@ -54,7 +54,6 @@ struct Projector {
   std::vector<Packed> extract;
   std::vector<std::string> leading;  // NAME.EXT
   bool option = false;
-  bool cutFirstEntry = false;  // slot 0's size made 3 after packing
 };
 
 // The ".htm" type's open command: the program (the probe, in <root>/Browser), its

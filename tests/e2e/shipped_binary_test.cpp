@@ -69,7 +69,9 @@ TEST(ShippedBinary, WindowsLoadsTheStringsAndMakesEveryIconImage) {
   std::string out = RunWine({ToWindowsPath(WinDir() + "/tests/uidriver.exe"), "resources",
                              ToWindowsPath(Launcher())}).output;
   // (The texts are asserted where the failure messages show them.)
-  for (int id = 1000; id <= 1004; ++id) EXPECT_NE(out.find("string." + std::to_string(id) + "="), out.npos) << id;
+  for (int id = 1000; id <= 1005; ++id) {
+    EXPECT_NE(out.find("string." + std::to_string(id) + "="), out.npos) << id;
+  }
   for (std::string size : {"48x48", "32x32", "16x16"}) {
     for (std::string bpp : {"4", "8", "32"}) {
       size_t at = out.find("icon=" + size + "@" + bpp + " ");

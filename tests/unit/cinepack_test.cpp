@@ -19,10 +19,18 @@ std::string Read(const fs::path& path) { return (std::ostringstream() << std::if
 
 void Write(const fs::path& path, const std::string& content) { std::ofstream(path, std::ios::binary) << content; }
 
+// A stub whose image (headers and one section) ends at its end, after `size` bytes.
+std::string PeStub(uint32_t size) {
+  std::string stub(size, 'S');
+  payload_fake::PutImageEnd(stub, size);
+  return stub;
+}
+
 // A scratch folder with a stub, a movie and two files to pack; removed afterwards.
 struct Scratch {
   fs::path dir = fs::temp_directory_path() / ("cinepack_test_" + std::to_string(getpid()));
-  std::string stub = std::string(1000, 'S');  // not a multiple of 512: the header goes to 1024
+  // Not a multiple of 512: the header goes to 1024, or to 1536 after the record.
+  std::string stub = PeStub(1000);
   BuildOptions options;
   Scratch() {
     fs::create_directories(dir);
@@ -59,23 +67,38 @@ TEST(Cinepack, FileNamesBecomeSlotFieldsOrAClearRefusal) {
   }
 }
 
-// The stub, zeros up to the next 512 bytes, the header there (named by the trailer), the
-// entries' data, the movie, the trailer. Contents are checked by extracting, below.
-TEST(Cinepack, WritesStubFillHeaderEntriesMovieAndTrailer) {
+// The stub, the integrity record right after it, zeros up to the next 512 bytes, the
+// header there (named by the trailer), the entries' data, the movie, the trailer.
+// Without the record the zeros start at the stub's end, as before there was one.
+// Contents are checked by extracting, below.
+TEST(Cinepack, WritesStubRecordFillHeaderEntriesMovieAndTrailer) {
   Scratch s;
   s.options.leading = {"save.dat"};
   s.options.extracts = {{s.File("cine.dll"), false}, {s.File("notes.txt"), true}};
   s.options.option = s.options.noSplash = true;
-  ASSERT_EQ(s.Build(s.options), "");
-  const std::string image = Read(s.options.output);
-  PayloadHeader h;
-  memcpy(&h, &image[1024], sizeof h);
-  EXPECT_EQ(image.substr(0, 1024), s.stub + std::string(24, '\0'));
-  EXPECT_EQ(image.substr(image.size() - 4 - 9), "QMV1movie" + std::string("\0\4\0\0", 4));
-  EXPECT_EQ(std::vector<uint32_t>({h.magic, h.flags, h.flags2, uint32_t(h.entryCount), uint32_t(h.extractCount)}),
-            std::vector<uint32_t>({PayloadMagic, PayloadOptionFlag, PayloadNoSplashFlag, 3, 2}));
-  EXPECT_TRUE(HasValidEntryTable(&h, SingleByteCodePage));
-  EXPECT_EQ(h.movieOffset, int32_t(image.size() - 4 - 9));
+  for (bool record : {true, false}) {
+    SCOPED_TRACE(record ? "with the record" : "without the record");
+    s.options.integrityRecord = record;
+    ASSERT_EQ(s.Build(s.options), "");
+    const std::string image = Read(s.options.output);
+    const uint32_t at = record ? 1536 : 1024, fill = record ? 1040 : 1000;
+    PayloadHeader h;
+    memcpy(&h, &image[at], sizeof h);
+    uint32_t trailer;
+    memcpy(&trailer, &image[image.size() - 4], 4);
+    EXPECT_EQ(image.substr(0, 1000), s.stub);
+    EXPECT_EQ(image.substr(fill, at - fill), std::string(at - fill, '\0'));
+    EXPECT_EQ(image.substr(image.size() - 4 - 9, 9), "QMV1movie");
+    EXPECT_EQ(trailer, at);
+    EXPECT_EQ(std::vector<uint32_t>({h.magic, h.flags, h.flags2, uint32_t(h.entryCount),
+                                     uint32_t(h.extractCount)}),
+              std::vector<uint32_t>({PayloadMagic, PayloadOptionFlag, PayloadNoSplashFlag, 3, 2}));
+    EXPECT_TRUE(HasValidEntryTable(&h, SingleByteCodePage));
+    EXPECT_EQ(h.movieOffset, int32_t(image.size() - 4 - 9));
+    if (!record) continue;
+    const IntegrityRecord expected = payload_fake::RecordFor(image, at);
+    EXPECT_EQ(image.substr(1000, 40), std::string(reinterpret_cast<const char*>(&expected), 40));
+  }
 }
 
 TEST(Cinepack, RefusalsWriteNothingAndKeepAnExistingOutput) {
@@ -85,6 +108,8 @@ TEST(Cinepack, RefusalsWriteNothingAndKeepAnExistingOutput) {
   ASSERT_EQ(s.Build(packed), "");
   Write(s.options.output, "previous projector");
   Write(s.dir / "CINE.DLL", "upper");
+  Write(s.dir / "overlaid.exe", s.stub + "overlay!");
+  Write(s.dir / "cut.exe", s.stub.substr(0, 999));
   const std::string d = s.dir.string();
   struct Case { const char* what; std::function<void(BuildOptions&)> change; const char* message; };
   const Case cases[] = {
@@ -97,6 +122,11 @@ TEST(Cinepack, RefusalsWriteNothingAndKeepAnExistingOutput) {
       {"stub with a payload", [&](BuildOptions& o) { o.stub = packed.output; }, "already carries a payload"},
       {"no signing tool", [&](BuildOptions& o) { o.signCertificate = o.signKey = d, o.signTool = "none"; }, "none is not installed"},
       {"signing without a key", [&](BuildOptions& o) { o.signCertificate = d + "/cine.dll"; }, "needs both"},
+      {"stub without PE headers", [&](BuildOptions& o) { o.stub = d + "/notes.txt"; },
+       "no PE headers with a section table"},
+      {"stub with an overlay", [&](BuildOptions& o) { o.stub = d + "/overlaid.exe"; },
+       "8 bytes after its image (an overlay)"},
+      {"stub cut short", [&](BuildOptions& o) { o.stub = d + "/cut.exe"; }, "is cut short"},
   };
   for (const Case& c : cases) {
     BuildOptions o = s.options;
@@ -112,8 +142,6 @@ TEST(Cinepack, RefusalsWriteNothingAndKeepAnExistingOutput) {
 // read it before and after a certificate table is appended.
 TEST(Cinepack, SoundProjectorsAreListedVerifiedAndExtractedSignedOrNot) {
   Scratch s;
-  payload_fake::PutPeHeaders(s.stub, 0x10B, 0, 0);
-  Write(s.options.stub, s.stub);
   s.options.leading = {"save.dat"};
   s.options.extracts = {{s.File("cine.dll"), true}, {s.File("notes.txt"), false}};
   s.options.signable = true;
@@ -131,7 +159,8 @@ TEST(Cinepack, SoundProjectorsAreListedVerifiedAndExtractedSignedOrNot) {
     Write(s.options.output, image + std::string(1480, 'C'));
     std::ostringstream listing, out;
     EXPECT_EQ(ListProjector(s.options.output, listing), 0);
-    for (const char* line : {"signed        certificate table at", "leading", "deletes save.dat", "compressed",
+    for (const char* line : {"signed        certificate table at", "integrity     record at 0x3E8",
+                             "leading", "deletes save.dat", "compressed",
                              "writes cine.dll", "70000 bytes expanded", "stored", "writes notes.txt"})
       EXPECT_NE(listing.str().find(line), std::string::npos) << line << "\n" << listing.str();
     const fs::path into = s.dir / ("unpacked" + std::to_string(extra));
@@ -143,15 +172,22 @@ TEST(Cinepack, SoundProjectorsAreListedVerifiedAndExtractedSignedOrNot) {
   }
 }
 
+// With the integrity record, damage anywhere but the movie is found and named; without
+// it, what the decoder and the offsets show.
 TEST(Cinepack, ListAndVerifySayWhatIsWrongWithADamagedProjector) {
   Scratch s;
   s.options.extracts = {{s.File("notes.txt"), true}, {s.File("cine.dll"), false}};
   ASSERT_EQ(s.Build(s.options), "");
+  const std::string sealed = Read(s.options.output);
+  s.options.integrityRecord = false;
+  ASSERT_EQ(s.Build(s.options), "");
   const std::string good = Read(s.options.output);
-  PayloadEntry first;
+  PayloadEntry first, second;
   memcpy(&first, &good[1024 + 24], sizeof first);
+  memcpy(&second, &sealed[1536 + 24 + 52], sizeof second);
   auto patch = [&](size_t at, uint32_t value) { std::string image = good; return payload_fake::PutLE(image, 1024 + at, value, 4), image; };
   auto slot = [](int n, size_t field) { return 24 + 52 * n + field; };
+  auto flip = [&](size_t at) { std::string image = sealed; image[at] ^= 1; return image; };
   std::string unterminated = good;
   memset(&unterminated[1024 + slot(0, 8)], 'n', 33);
   struct Case { const char* what; std::string image; bool verify; const char* says; };
@@ -163,10 +199,17 @@ TEST(Cinepack, ListAndVerifySayWhatIsWrongWithADamagedProjector) {
       {"offset over 2 GiB", s.stub + "\xF0\xFF\xFF\xFF", false, "2 GiB or more"},
       {"counts", patch(16, 6), true, "outside the five-slot table"},
       {"unterminated name", unterminated, false, "no terminator"},
-      {"stream under 4 bytes", patch(slot(0, 4), 3), true, "exit with status 1"},
+      {"stream under 4 bytes", patch(slot(0, 4), 3), true, "would call the file damaged"},
       {"stream cut short", patch(slot(0, 4), first.size / 2), true, "ends after"},
       {"stored past the end", patch(slot(1, 0), 0x7FFFFF00), true, "past the end of the file"},
       {"size past the end", patch(slot(1, 4), 70000 + 100), true, "past the end of the file"},
+      {"sealed, cut by 100 bytes", sealed.substr(0, sealed.size() - 100), false,
+       "100 fewer than the"},
+      {"sealed, record changed", flip(1000 + 8), true, "record at 0x3E8 fails its own check"},
+      {"sealed, header changed", flip(1536 + 8), true, "payload header at 0x600 is damaged"},
+      {"sealed, trailer changed", flip(sealed.size() - 3), true, "does not name the header"},
+      {"sealed, stored byte changed", flip(second.offset + 500), true,
+       "slot 1 (cine.dll): damaged: its bytes come to CRC-32"},
   };
   for (const Case& c : cases) {
     Write(s.options.output, c.image);

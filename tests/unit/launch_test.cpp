@@ -117,7 +117,8 @@ TEST(LaunchErrorMessage, OnlyAMissingPlayerOffersTheDownload) {
                  {RuntimeLoadFailed, CannotCreateFilesStringId},
                  {ExtractionFailed, CannotCreateFilesStringId},
                  {0, CannotRunStringId},
-                 {8, CannotRunStringId},
+                 {ProjectorDamaged, DamagedStringId},
+                 {9, CannotRunStringId},
                  {0xFFFFFFFFu, CannotRunStringId}}) {
     const LaunchErrorMessage m = ChooseLaunchErrorMessage(c.code);
     const int offer = c.code == RuntimeNotFound;  // stop icon; OK and Cancel to offer

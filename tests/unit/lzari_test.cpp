@@ -125,7 +125,8 @@ TEST(LzariRoundTrip, EveryKindOfTextComesBackExactlyOnBothPaths) {
     Sink bytewise{text.size() + 64};
     EXPECT_EQ(Decode(decoder.get(), stream, &bytewise), 1);
     EXPECT_TRUE(bytewise.bytes == text);
-    // The launcher's path: straight into a buffer, handed over only when it is full.
+    // The launcher's path: straight into a buffer, handed over only when it is full; an
+    // honest stream is never read so far past its end that it is refused.
     for (uint32_t capacity : {1u, 61u, 32768u}) {
       if (text.size() > 100000 && capacity < 61) continue;
       Bytes buffer(capacity);
@@ -142,6 +143,45 @@ TEST(LzariRoundTrip, EveryKindOfTextComesBackExactlyOnBothPaths) {
                                     KeepBlock, &refusing, &fill), 0) << capacity;
       EXPECT_EQ(refusing.calls, 2) << "decoding went on after a refused block";
     }
+  }
+}
+
+// The launcher's path refuses a stream too short for its length, or read more than a
+// few bytes past its end, instead of ending the process or reading 1-bits up to the
+// size. What it wrote before is the text, but for the few codes read from bits past
+// the end.
+TEST(LzariDecoder, BufferedDecodingRefusesAStreamThatEndsTooSoon) {
+  const Bytes text = Repetitive(100000, 9);
+  const Bytes whole = LzariEncode(text.data(), text.size());
+  auto cut = [&](size_t keep) { return Bytes(whole.begin(), whole.begin() + keep); };
+  Bytes fourGiB = cut(whole.size() / 2);
+  memset(fourGiB.data(), 0xFF, 4);
+  struct Case {
+    const char* what;
+    Bytes stream;
+  };
+  const Case cases[] = {
+      {"empty", {}},
+      {"three bytes", cut(3)},
+      {"only the length", cut(4)},
+      {"cut in the middle", cut(whole.size() / 2)},
+      {"cut 5 bytes short", cut(whole.size() - 5)},
+      {"4 GiB announced", fourGiB},
+  };
+  auto decoder = std::make_unique<LzariDecoder>();
+  for (const Case& c : cases) {
+    Bytes buffer(4096);
+    uint32_t fill = 7;
+    Sink blocks{1 << 20};
+    EXPECT_EQ(LzariDecodeBuffered(decoder.get(), c.stream.data(), c.stream.size(), buffer.data(),
+                                  uint32_t(buffer.size()), KeepBlock, &blocks, &fill),
+              LzariStreamDamaged)
+        << c.what;
+    blocks.bytes.insert(blocks.bytes.end(), buffer.begin(), buffer.begin() + fill);
+    ASSERT_LE(blocks.bytes.size(), text.size()) << c.what;
+    const size_t sound = blocks.bytes.size() - std::min<size_t>(blocks.bytes.size(), 4096);
+    EXPECT_TRUE(std::equal(blocks.bytes.begin(), blocks.bytes.begin() + sound, text.begin()))
+        << c.what;
   }
 }
 

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "payload/crc32.h"
+#include "payload/payload_integrity.h"
 #include "payload/payload_reader.h"
 
 namespace payload_fake {
@@ -148,6 +150,46 @@ inline void PutPeHeaders(std::string& image, uint32_t magic, uint32_t tableOffse
   PutLE(image, 0x3C, pe, 4), PutLE(image, pe + 6, 1, 2), PutLE(image, pe + 20, magic == 0x20B ? 240 : 224, 2);
   PutLE(image, pe + 24, magic, 2), PutLE(image, directories - 4, 16, 4);
   PutLE(image, directories + 32, tableOffset, 4), PutLE(image, directories + 36, tableSize, 4);
+}
+
+// Where a sealed image's sections end, and so where its integrity record lies: after the
+// headers and the one section table entry, before HeaderAt.
+const uint32_t ImageEnd = 448;
+const uint32_t SectionAt = 0x180;
+
+// PE headers at the start of `image` whose one section's raw data ends at `end`.
+inline void PutImageEnd(std::string& image, uint32_t end) {
+  PutPeHeaders(image, 0x10B, 0, 0);
+  const size_t optional = 0x40 + 24, section = optional + 224;
+  PutLE(image, optional + 60, SectionAt, 4);    // SizeOfHeaders
+  PutLE(image, section + 16, end - SectionAt, 4);  // SizeOfRawData
+  PutLE(image, section + 20, SectionAt, 4);     // PointerToRawData
+}
+
+// The integrity record the packer would write for `image` and its header at `headerAt`.
+inline IntegrityRecord RecordFor(const std::string& image, uint32_t headerAt) {
+  PayloadHeader h;
+  memcpy(&h, &image[headerAt], sizeof h);
+  IntegrityRecord r = {};
+  r.packedLength = uint32_t(image.size());
+  PrepareCrc32();
+  for (int32_t i = 0; i < h.entryCount && i < PayloadSlotCount; ++i) {
+    const PayloadEntry& e = h.entries[i];
+    size_t at = e.offset < 0 ? image.size() : std::min<size_t>(size_t(e.offset), image.size());
+    const std::string data = image.substr(at, e.size < 0 ? 0 : size_t(e.size));
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(data.data());
+    r.entryCrc[i] = UpdateCrc32(0, bytes, uint32_t(data.size()));
+  }
+  SealIntegrityRecord(&r, &h, headerAt);
+  return r;
+}
+
+// `image` (from MakeImage, or any with its header at `headerAt`, past ImageEnd + 40) with
+// PE headers and the integrity record after its image.
+inline std::string SealImage(std::string image, uint32_t headerAt = HeaderAt) {
+  PutImageEnd(image, ImageEnd);
+  IntegrityRecord r = RecordFor(image, headerAt);
+  return image.replace(ImageEnd, sizeof r, reinterpret_cast<const char*>(&r), sizeof r);
 }
 
 }  // namespace payload_fake

@@ -26,7 +26,7 @@ int Resources(const char* path) {
     printf("load_failed=%lu\n", GetLastError());
     return 3;
   }
-  for (UINT id = 1000; id <= 1004; ++id) {
+  for (UINT id = 1000; id <= 1005; ++id) {
     char text[512] = {0};
     if (LoadStringA(file, id, text, sizeof text) > 0) printf("string.%u=%s\n", id, text);
   }

@@ -1,0 +1,136 @@
+// The splash bitmap's headers against its file's size: what the system's loader may be
+// given, and what it would read past the end of.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "splash/splash_bitmap.h"
+
+namespace {
+
+void Put(std::string& s, size_t at, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) s[at + i] = char(value >> (8 * i));
+}
+
+// A bitmap file as a typed record: what its headers say, and how much follows them.
+struct Bitmap {
+  uint32_t infoSize = 40;
+  int32_t width = 64;
+  int32_t height = 48;
+  uint32_t planes = 1;
+  uint32_t bitCount = 8;
+  uint32_t compression = 0;
+  uint32_t imageSize = 0;
+  uint32_t coloursUsed = 0;
+  uint32_t pixelOffset = 0;  // 0: right after the colour table
+  int64_t pixelBytes = -1;   // -1: what the shape needs
+};
+
+uint32_t TableBytes(const Bitmap& b) {
+  uint32_t colours = b.coloursUsed != 0 || b.bitCount > 8 ? b.coloursUsed : 1u << b.bitCount;
+  uint32_t masks = b.compression == 3 && b.infoSize == 40 ? 12 : 0;
+  return masks + colours * (b.infoSize == 12 ? 3 : 4);
+}
+
+std::string Make(const Bitmap& b) {
+  std::string s = "BM" + std::string(12 + b.infoSize + TableBytes(b), '\0');
+  uint32_t offset = b.pixelOffset != 0 ? b.pixelOffset : uint32_t(s.size());
+  Put(s, 10, offset, 4);
+  Put(s, 14, b.infoSize, 4);
+  if (b.infoSize == 12) {
+    Put(s, 18, uint32_t(b.width), 2);
+    Put(s, 20, uint32_t(b.height), 2);
+    Put(s, 22, b.planes, 2);
+    Put(s, 24, b.bitCount, 2);
+  } else {
+    Put(s, 18, uint32_t(b.width), 4);
+    Put(s, 22, uint32_t(b.height), 4);
+    Put(s, 26, b.planes, 2);
+    Put(s, 28, b.bitCount, 2);
+    Put(s, 30, b.compression, 4);
+    Put(s, 34, b.imageSize, 4);
+    Put(s, 46, b.coloursUsed, 4);
+  }
+  int64_t rows = b.height < 0 ? -int64_t(b.height) : b.height;
+  int64_t need = (int64_t(b.width) * b.bitCount + 31) / 32 * 4 * rows;
+  int64_t pixels = b.pixelBytes >= 0                          ? b.pixelBytes
+                   : b.compression == 1 || b.compression == 2 ? b.imageSize
+                                                              : need;
+  return s + std::string(size_t(std::max<int64_t>(0, std::min<int64_t>(pixels, 1 << 24))), 'p');
+}
+
+// The named changes a row makes to a bitmap of 64 x 48 pixels.
+Bitmap Plain(uint32_t bits, int32_t width = 64, int32_t height = 48) {
+  Bitmap b;
+  b.bitCount = bits;
+  b.width = width;
+  b.height = height;
+  return b;
+}
+Bitmap Header(Bitmap b, uint32_t size) {
+  b.infoSize = size;
+  return b;
+}
+Bitmap Compressed(Bitmap b, uint32_t compression, uint32_t imageSize = 0) {
+  b.compression = compression;
+  b.imageSize = imageSize;
+  return b;
+}
+Bitmap Colours(Bitmap b, uint32_t used, uint32_t planes = 1) {
+  b.coloursUsed = used;
+  b.planes = planes;
+  return b;
+}
+Bitmap Pixels(Bitmap b, int64_t bytes, uint32_t offset = 0) {
+  b.pixelBytes = bytes;
+  b.pixelOffset = offset;
+  return b;
+}
+
+TEST(SplashBitmap, OnlyHeadersThatFitTheFileReachTheLoader) {
+  struct Case {
+    const char* what;
+    Bitmap bitmap;
+    bool fits;
+  };
+  const Case cases[] = {
+      {"8 bits with its palette", Plain(8), true},
+      {"24 bits, top-down", Plain(24, 64, -48), true},
+      {"1 bit, odd width", Plain(1, 33), true},
+      {"4 bits, 3 colours", Colours(Plain(4), 3), true},
+      {"16-bit fields", Compressed(Plain(16), 3), true},
+      {"32 bits, version 5 header", Header(Plain(32), 124), true},
+      {"core header", Header(Plain(8), 12), true},
+      {"run-length 8", Compressed(Plain(8), 1, 700), true},
+      {"one byte short", Pixels(Plain(8), 64 * 48 - 1), false},
+      {"pixel offset past the end", Pixels(Plain(8), -1, 1 << 20), false},
+      {"pixel offset inside the palette", Pixels(Plain(8), -1, 100), false},
+      {"1 bit, 30000 x 30000 claimed", Pixels(Plain(1, 30000, 30000), 64), false},
+      {"wider than a splash may be", Plain(8, LargestSplashSide + 1, 1), false},
+      {"no rows", Plain(8, 64, 0), false},
+      {"negative width", Plain(8, -64), false},
+      {"two planes", Colours(Plain(8), 0, 2), false},
+      {"7 bits", Plain(7), false},
+      {"more colours than 8 bits hold", Colours(Plain(8), 257), false},
+      {"run-length 8 past the end", Pixels(Compressed(Plain(8), 1, 700), 699), false},
+      {"run-length 8, top-down", Compressed(Plain(8, 64, -48), 1, 700), false},
+      {"run-length 4 at 8 bits", Compressed(Plain(8), 2, 9), false},
+      {"compressed as JPEG", Compressed(Plain(8), 4, 100), false},
+      {"unknown header size", Header(Plain(8), 64), false},
+  };
+  for (const Case& c : cases) {
+    const std::string file = Make(c.bitmap);
+    const uint8_t* start = reinterpret_cast<const uint8_t*>(file.data());
+    uint32_t length = uint32_t(std::min<size_t>(file.size(), BitmapHeadersSize));
+    EXPECT_EQ(BitmapFitsItsFile(start, length, uint32_t(file.size())) != 0, c.fits) << c.what;
+  }
+  // Not a bitmap, or only the start of its headers.
+  for (const std::string& file :
+       {std::string("BM not a bitmap"), std::string("PK\3\4"), Make(Bitmap()).substr(0, 30)}) {
+    const uint8_t* start = reinterpret_cast<const uint8_t*>(file.data());
+    EXPECT_EQ(BitmapFitsItsFile(start, uint32_t(file.size()), uint32_t(file.size())), 0) << file;
+  }
+}
+
+}  // namespace
