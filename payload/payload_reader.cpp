@@ -302,7 +302,7 @@ int CopyStoredEntry(const PayloadPlatform* p, PayloadFile source, PayloadFile ta
                     int32_t count, uint32_t* crc) {
   // Under memory pressure a smaller buffer only makes the copy slower, so halve down
   // to a single byte before giving up.
-  int32_t bufferSize = static_cast<int32_t>(PayloadBufferSize);
+  int32_t bufferSize = static_cast<int32_t>(crc != 0 ? SummedCopyBufferSize : PayloadBufferSize);
   void* block = 0;
   while (bufferSize > 0) {
     block = p->allocateMemory(p->context, MoveableZeroedMemory, static_cast<uint32_t>(bufferSize));
@@ -310,24 +310,30 @@ int CopyStoredEntry(const PayloadPlatform* p, PayloadFile source, PayloadFile ta
     bufferSize /= 2;
   }
   if (block == 0) return 1;
-  // Summed on the bytes the copy reads anyway, while they are in the cache.
-  if (crc != 0) PrepareCrc32();
+  // A summed copy takes its buffer in two halves: one half is read and written while the
+  // other, just handed over, is summed.
+  int32_t halves = crc != 0 && bufferSize > 1 ? 2 : 1;
+  int32_t chunkSize = bufferSize / halves;
+  if (crc != 0) {
+    PrepareCrc32();
+    p->beginSum(p->context);
+  }
   uint8_t* buffer = static_cast<uint8_t*>(p->lockMemory(p->context, block));
   int copied = 0;
   int32_t remaining = count;
-  uint32_t sum = 0;
-  while (buffer != 0) {
-    int32_t chunk = bufferSize;
-    if (remaining > 0 && remaining < bufferSize) chunk = remaining;
-    int32_t read = p->readFile(p->context, source, buffer, chunk);
+  for (int32_t half = 0; buffer != 0; half = (half + 1) % halves) {
+    uint8_t* at = buffer + half * chunkSize;
+    int32_t chunk = chunkSize;
+    if (remaining > 0 && remaining < chunkSize) chunk = remaining;
+    int32_t read = p->readFile(p->context, source, at, chunk);
     if (read == 0) {
       copied = 1;  // the end of the source ends the copy as a success
       break;
     }
     if (read < 0 || read > chunk) break;
-    if (crc != 0) sum = UpdateCrc32(sum, buffer, static_cast<uint32_t>(read));
-    int32_t written = p->writeFile(p->context, target, buffer, read);
+    int32_t written = p->writeFile(p->context, target, at, read);
     if (written != read) break;
+    if (crc != 0) p->addToSum(p->context, at, static_cast<uint32_t>(read));
     if (remaining <= 0) continue;  // a count of 0 or less copies to the end
     remaining -= written;
     if (remaining <= 0) {
@@ -335,9 +341,10 @@ int CopyStoredEntry(const PayloadPlatform* p, PayloadFile source, PayloadFile ta
       break;
     }
   }
+  // The sum ends before the buffer goes: its last block may still be being summed.
+  if (crc != 0) *crc = p->endSum(p->context);
   if (buffer != 0) p->unlockMemory(p->context, block);
   p->freeMemory(p->context, block);
-  if (crc != 0) *crc = sum;
   return copied ? 0 : 1;
 }
 

@@ -11,6 +11,9 @@ typedef int32_t PayloadFile;
 const PayloadFile PayloadFileError = -1;
 
 const uint32_t PayloadBufferSize = 32768;
+// The copy buffer of a stored entry whose bytes are summed: two halves, one copied while
+// the other is summed, each large enough that handing it over costs next to nothing.
+const uint32_t SummedCopyBufferSize = 256 * 1024;
 const uint32_t FixedMemory = 0;                // GlobalAlloc flags of the extraction blocks
 const uint32_t MoveableZeroedMemory = 0x42;    // GlobalAlloc flags of the copy buffer
 
@@ -34,6 +37,13 @@ struct PayloadPlatform {
   uint32_t (*setErrorMode)(void* context, uint32_t mode);  // returns the previous mode
   // The work folder path (ending in a backslash) into `out`, creating it if needed.
   int (*getWorkFolder)(void* context, char* out);
+  // The CRC-32 of a stored entry's bytes as they are copied, summed on another processor
+  // where the system has one to spare. beginSum starts a sum; addToSum hands over the
+  // next block and returns once the block before it is summed, so the caller may change
+  // any block but the last one handed over; endSum waits for that one and gives the sum.
+  void (*beginSum)(void* context);
+  void (*addToSum)(void* context, const void* block, uint32_t count);
+  uint32_t (*endSum)(void* context);
   // The system's double-byte rule for entry names and the executable's path, a property
   // of the code page: it takes no context.
   LeadByteRule isLeadByte;
@@ -60,7 +70,8 @@ int OpenPayload(const PayloadPlatform* platform, const char* exePath, int extrac
 
 // Copies `count` bytes (a count of 0 or less: up to the end of the source) from the
 // current position of `source` to that of `target`, and when `crc` is not null, leaves
-// there the CRC-32 of the bytes copied. Returns 0 on success, 1 on failure.
+// there the CRC-32 of the bytes copied (summed through the platform's sum calls, while
+// the copy goes on). Returns 0 on success, 1 on failure.
 int CopyStoredEntry(const PayloadPlatform* platform, PayloadFile source, PayloadFile target,
                     int32_t count, uint32_t* crc);
 

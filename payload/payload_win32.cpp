@@ -3,6 +3,7 @@
 #include "payload/payload_win32.h"
 #include "base/paths.h"
 #include "base/system_paths.h"
+#include "payload/background_sum.h"
 #include "payload/payload_reader.h"
 #include "workfolder/work_folder.h"
 
@@ -40,7 +41,7 @@ const PayloadPlatform Win32Platform = {
     0,           OpenForReading, CreateNormalFile, SeekFile,   ReadFromFile,
     WriteToFile, CloseFile,      DeleteNamedFile,  PathExists, AllocateMemory,
     LockMemory,  UnlockMemory,   FreeMemory,       SetMode,    GetCreatedWorkFolder,
-    SystemLeadByte,
+    BeginBackgroundSum, AddToBackgroundSum, EndBackgroundSum, SystemLeadByte,
 };
 
 }  // namespace

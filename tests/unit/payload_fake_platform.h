@@ -38,6 +38,11 @@ struct FakePlatform {
   uint32_t errorMode = 0x8000;
   std::vector<uint32_t> errorModes;
   int workFolderCalls = 0;
+  // The running sum, and the block last handed over: summed only at the next sum call,
+  // as a second processor might, so a copy that changes it early sums the wrong bytes.
+  uint32_t sum = 0;
+  const void* pendingBlock = nullptr;
+  uint32_t pendingCount = 0;
   PayloadPlatform Calls();
 };
 
@@ -48,6 +53,12 @@ inline PayloadFile Track(void* c, const char* path, bool writable) {
   const PayloadFile handle = 3 + (F(c)->open.empty() ? 0 : F(c)->open.rbegin()->first);
   F(c)->open[handle] = {&F(c)->files[path], 0, writable};
   return handle;
+}
+
+inline void SumPending(FakePlatform* f) {
+  if (f->pendingBlock == nullptr) return;
+  f->sum = UpdateCrc32(f->sum, static_cast<const uint8_t*>(f->pendingBlock), f->pendingCount);
+  f->pendingBlock = nullptr;
 }
 
 inline PayloadPlatform FakePlatform::Calls() {
@@ -97,6 +108,19 @@ inline PayloadPlatform FakePlatform::Calls() {
   p.setErrorMode = [](void* c, uint32_t mode) { return F(c)->errorModes.push_back(mode), std::exchange(F(c)->errorMode, mode); };
   p.getWorkFolder = [](void* c, char* out) {
     return ++F(c)->workFolderCalls, strcpy(out, F(c)->workFolder.c_str()), int(!F(c)->workFolderFails);
+  };
+  p.beginSum = [](void* c) {
+    F(c)->sum = 0;
+    F(c)->pendingBlock = nullptr;
+  };
+  p.addToSum = [](void* c, const void* block, uint32_t count) {
+    SumPending(F(c));
+    F(c)->pendingBlock = block;
+    F(c)->pendingCount = count;
+  };
+  p.endSum = [](void* c) {
+    SumPending(F(c));
+    return F(c)->sum;
   };
   p.isLeadByte = codePage;
   return p;
