@@ -28,7 +28,8 @@ void WriteNumber(const char* key, long long value) {
 
 int ParseInteger(const char* text) {
   int value = 0;
-  for (const char* c = text + (*text == '-'); *c >= '0' && *c <= '9'; ++c) value = value * 10 + (*c - '0');
+  for (const char* c = text + (*text == '-'); *c >= '0' && *c <= '9'; ++c)
+    value = value * 10 + (*c - '0');
   return *text == '-' ? -value : value;
 }
 
@@ -86,8 +87,9 @@ extern "C"
 #ifndef CINE_RUNTIME_NO_EXPORT
     __declspec(dllexport)
 #endif
-    int RUNTIME_CONVENTION CinemorphMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
-                                         int showCommand, LaunchParams* params) {
+        int RUNTIME_CONVENTION
+    CinemorphMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand,
+                  LaunchParams* params) {
   ULARGE_INTEGER now, created, unused;
   GetSystemTimeAsFileTime(reinterpret_cast<FILETIME*>(&now));
   GetProcessTimes(GetCurrentProcess(), reinterpret_cast<FILETIME*>(&created),

@@ -47,13 +47,12 @@ std::string PrefixDir() {
 
 std::string SourceDir() { return CINE_SOURCE_DIR; }
 std::string WinDir() { return fs::weakly_canonical(std::string(CINE_BUILD_ROOT) + "/win32"); }
-std::string HostDir() { return fs::weakly_canonical(std::string(CINE_BUILD_ROOT) + "/host"); }
 
 std::string ToWindowsPath(const std::string& unixPath) {
   std::string driveC = PrefixDir() + "/drive_c";
   std::string path = fs::absolute(unixPath).lexically_normal().string();
-  std::string result = path.compare(0, driveC.size(), driveC) == 0 ? "C:" + path.substr(driveC.size())
-                                                                   : "Z:" + path;
+  std::string result =
+      path.compare(0, driveC.size(), driveC) == 0 ? "C:" + path.substr(driveC.size()) : "Z:" + path;
   if (result == "C:") result = "C:\\";
   std::replace(result.begin(), result.end(), '/', '\\');
   return result;
@@ -107,9 +106,11 @@ std::string FinishWine(int pid, const std::string& outputFile) {
   return ReadFile(outputFile);
 }
 
+namespace {
+
 std::vector<std::string> ProbeRunArgs(const Sandbox& sandbox, const LaunchSpec& spec) {
-  std::vector<std::string> args = {ToWindowsPath(WinDir() + "/tests/probe.exe"), "run",
-                                   "--env", "CINE_REPORT=" + ToWindowsPath(sandbox.root + "/report.txt")};
+  std::vector<std::string> args = {ToWindowsPath(WinDir() + "/tests/probe.exe"), "run", "--env",
+                                   "CINE_REPORT=" + ToWindowsPath(sandbox.root + "/report.txt")};
   auto add = [&](const char* option, const std::string& value) {
     args.push_back(option);
     args.push_back(value);
@@ -120,7 +121,7 @@ std::vector<std::string> ProbeRunArgs(const Sandbox& sandbox, const LaunchSpec& 
   if (!spec.cwd.empty()) add("--cwd", ToWindowsPath(spec.cwd));
   if (spec.show >= 0) add("--show", std::to_string(spec.show));
   add("--answer", spec.answer);
-  add("--timeout", std::to_string(spec.timeoutMs * TimeFactor()));
+  add("--timeout", std::to_string(60000 * TimeFactor()));
   args.push_back(ToWindowsPath(spec.exe));
   return args;
 }
@@ -138,27 +139,25 @@ LaunchResult ReadLaunch(const Sandbox& sandbox, const std::string& probeOutput) 
   result.report = ParseKeyValues(report);
   std::istringstream in(report);
   for (std::string line; std::getline(in, line);) {
-    if (line.rfind("workfile=", 0) == 0) result.workFiles.push_back(line.substr(9, line.size() - 10));
+    if (line.rfind("workfile=", 0) == 0) {
+      result.workFiles.push_back(line.substr(9, line.size() - 10));
+    }
   }
   return result;
 }
 
-LaunchResult Launch(const Sandbox& sandbox, const LaunchSpec& spec) {
-  fs::remove(sandbox.root + "/report.txt");
-  std::vector<std::string> unixEnv;
-  if (!spec.locale.empty()) unixEnv = LocaleEnv(spec.locale);
-  return ReadLaunch(sandbox, RunWine(ProbeRunArgs(sandbox, spec), unixEnv).output);
-}
-
+// The Unix environment that runs Wine in `locale` (LaunchSpec::locale): LC_ALL, and
+// LOCPATH naming the locales compiled under build/wine/locales on first use.
 std::vector<std::string> LocaleEnv(const std::string& locale) {
+  if (locale.empty()) return {};
   // Compiled from the host's locale sources (Debian's "locales"), which the i386 root
   // lacks; the compiled files suit its C library, the same release's.
   std::string folder = fs::weakly_canonical(std::string(CINE_BUILD_ROOT) + "/wine/locales");
   if (!fs::exists(folder + "/" + locale + "/LC_CTYPE")) {
     std::string name = locale.substr(0, locale.find('.'));
     std::string charset = locale.substr(locale.find('.') + 1);
-    std::string command = "localedef -i " + name + " -f " + charset + " --no-archive '" +
-                          folder + "/" + locale + "' >/dev/null 2>&1";
+    std::string command = "localedef -i " + name + " -f " + charset + " --no-archive '" + folder +
+                          "/" + locale + "' >/dev/null 2>&1";
     fs::create_directories(folder);
     // localedef exits 1 for warnings alone; the compiled category is what counts.
     (void)system(command.c_str());
@@ -167,6 +166,28 @@ std::vector<std::string> LocaleEnv(const std::string& locale) {
     }
   }
   return {"LC_ALL=" + locale, "LOCPATH=" + folder};
+}
+
+}  // namespace
+
+LaunchResult Launch(const Sandbox& sandbox, LaunchSpec spec, const std::function<void()>& meanwhile,
+                    bool runtimeWaits) {
+  for (const char* stale : {"/report.txt", "/ready", "/go"}) fs::remove(sandbox.root + stale);
+  bool waits = meanwhile && runtimeWaits;
+  if (waits) {
+    spec.env.push_back("CINE_READY=" + ToWindowsPath(sandbox.root + "/ready"));
+    spec.env.push_back("CINE_WAIT_FOR=" + ToWindowsPath(sandbox.root + "/go"));
+  }
+  static int launches = 0;  // a launch may start another while it runs
+  std::string output = sandbox.root + "/probe" + std::to_string(++launches) + ".out";
+  int pid = StartWine(ProbeRunArgs(sandbox, spec), output, LocaleEnv(spec.locale));
+  if (meanwhile) {
+    // Without a report in time the runtime was not called: the caller's checks see it.
+    if (waits) WaitForFile(sandbox.root + "/ready", 60000);
+    meanwhile();
+    WriteFile(sandbox.root + "/go", "");
+  }
+  return ReadLaunch(sandbox, FinishWine(pid, output));
 }
 
 LaunchSpec SandboxSpec(const Sandbox& box) {
@@ -194,7 +215,6 @@ std::string ReadFile(const std::string& path) {
 
 bool Exists(const std::string& path) { return fs::exists(fs::symlink_status(path)); }
 void MakeDirs(const std::string& path) { fs::create_directories(path); }
-void RemoveTree(const std::string& path) { fs::remove_all(path); }
 
 std::vector<std::string> ListDir(const std::string& path) {
   std::vector<std::string> names;
@@ -209,7 +229,8 @@ int TimeFactor() {
 }
 
 bool WaitForFile(const std::string& path, int timeoutMs) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs) * TimeFactor();
+  auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs) * TimeFactor();
   while (!Exists(path) && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -219,33 +240,6 @@ bool WaitForFile(const std::string& path, int timeoutMs) {
 std::string ToLower(std::string text) {
   for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
   return text;
-}
-
-uint32_t ReadLE32(const std::string& data, size_t at) {
-  return at + 4 <= data.size() ? ReadLE16(data, at) | uint32_t{ReadLE16(data, at + 2)} << 16 : 0;
-}
-
-uint16_t ReadLE16(const std::string& data, size_t at) {
-  return at + 2 <= data.size() ? uint8_t(data[at]) | uint8_t(data[at + 1]) << 8 : 0;
-}
-
-size_t PeRvaToOffset(const std::string& image, uint32_t rva) {
-  uint32_t pe = ReadLE32(image, 0x3C);
-  if (pe == 0 || image.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return 0;
-  size_t table = pe + 24 + ReadLE16(image, pe + 20);
-  for (size_t s = table; s < table + 40 * ReadLE16(image, pe + 6); s += 40) {
-    uint32_t va = ReadLE32(image, s + 12);
-    if (rva >= va && rva < va + ReadLE32(image, s + 8)) return ReadLE32(image, s + 20) + (rva - va);
-  }
-  return 0;
-}
-
-size_t PeDirectoryOffset(const std::string& image, int index, uint16_t* machine) {
-  uint32_t pe = ReadLE32(image, 0x3C);
-  if (pe == 0 || image.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return 0;
-  if (machine) *machine = ReadLE16(image, pe + 4);
-  bool plus = ReadLE16(image, pe + 24) == 0x20B;
-  return PeRvaToOffset(image, ReadLE32(image, pe + 24 + (plus ? 112 : 96) + 8 * index));
 }
 
 std::map<std::string, std::string> ParseKeyValues(const std::string& text) {
@@ -259,19 +253,26 @@ std::map<std::string, std::string> ParseKeyValues(const std::string& text) {
   return values;
 }
 
+std::string CommandOutput(const std::string& command, int* status) {
+  std::string output;
+  FILE* pipe = popen(command.c_str(), "r");
+  char buffer[4096];
+  for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+  int code = pipe ? pclose(pipe) : -1;
+  if (status) *status = WIFEXITED(code) ? WEXITSTATUS(code) : -1;
+  return output;
+}
+
 int RunCinepack(const std::string& args, std::string* output) {
-  std::string out = fs::temp_directory_path() / ("cinepack-" + std::to_string(getpid()) + ".out");
-  int status = system((HostDir() + "/cinepack " + args + " >" + out + " 2>&1").c_str());
-  if (output) *output = ReadFile(out);
-  fs::remove(out);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  int status = -1;
+  std::string text =
+      CommandOutput(std::string(CINE_BUILD_ROOT) + "/host/cinepack " + args + " 2>&1", &status);
+  if (output) *output = text;
+  return status;
 }
 
 std::string Launcher() { return WinDir() + "/launcher.exe"; }
 std::string TestRuntime() { return WinDir() + "/runtime/test/cine.dll"; }
-std::string CdeclRuntime() { return WinDir() + "/runtime/cdecl/cine.dll"; }
-std::string NoExportRuntime() { return WinDir() + "/runtime/noexport/cine.dll"; }
-std::string FakeMsvcrt() { return WinDir() + "/runtime/fakemsvcrt/msvcrt.dll"; }
 std::string WineCommand() { return EnvOr("CINE_WINE", SourceDir() + "/scripts/wine32"); }
 
 }  // namespace e2e

@@ -2,10 +2,14 @@
 // outcome: exit code, message box, what the runtime received, what is left on disk.
 #include "tests/e2e/scenario.h"
 
-#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <random>
 #include <set>
 #include <thread>
@@ -18,16 +22,37 @@ namespace fs = std::filesystem;
 
 Content Bytes(std::string text) { return {Content::Bytes, std::move(text)}; }
 Content Library(Lib which) { return {Content::Library, "", 0, which}; }
-Content Random(size_t bytes) { return {Content::Random, "", bytes}; }
+Content Random(size_t bytes, std::string start) {
+  return {Content::Random, std::move(start), bytes};
+}
 Content Text(size_t bytes) { return {Content::Text, "", bytes}; }
 Content Abandoned() { return {Content::Abandoned}; }
 Content Link(std::string target) { return {Content::Link, std::move(target)}; }
-Content TakenNames(size_t count) { return {Content::TakenNames, "", count}; }
+Content TakenNames(size_t count) { return {Content::Names, "mine.txt", count}; }
+Content KilledRuns(size_t count) { return {Content::Names, "Quorvantix.lok", count}; }
+Content DiskFiller() { return {Content::DiskFiller}; }
+
+Content Bitmap(uint32_t width, uint32_t height, uint16_t bitCount, size_t pixelBytes,
+               uint32_t pixelOffset) {
+  auto le = [](uint32_t value, int bytes) {
+    std::string s;
+    for (int i = 0; i < bytes; ++i) s += static_cast<char>(value >> (8 * i));
+    return s;
+  };
+  uint32_t table = bitCount <= 8 ? 4u << bitCount : 0;
+  if (pixelBytes == SIZE_MAX) pixelBytes = size_t{(width * bitCount + 31) / 32 * 4} * height;
+  if (pixelOffset == 0) pixelOffset = 14 + 40 + table;
+  std::string file = "BM" + le(uint32_t(14 + 40 + table + pixelBytes), 4) + le(0, 4) +
+                     le(pixelOffset, 4) + le(40, 4) + le(width, 4) + le(height, 4) + le(1, 2) +
+                     le(bitCount, 2) + std::string(24, '\0');
+  return Bytes(file + std::string(table, '\x40') + std::string(pixelBytes, '\x7F'));
+}
 
 Placed Put(std::string path, Content content) { return {std::move(path), std::move(content)}; }
 Placed PutShared(std::string name, Content content) {
   return {std::move(name), std::move(content), true};
 }
+Placed Runtime(std::string path) { return Put(std::move(path), Library(Lib::Test)); }
 
 Packed Stored(std::string name, Content content) { return {std::move(name), std::move(content)}; }
 Packed Compressed(std::string name, Content content) {
@@ -45,6 +70,7 @@ Received Got(std::string key, std::string value) {
 Received GotPath(std::string key, In base, std::string rest) {
   return {std::move(key), base, std::move(rest)};
 }
+Received Called() { return Got("called", "1"); }
 
 BrowserStart StartedWith(std::string segment) { return {true, std::move(segment)}; }
 BrowserStart NotStarted() { return {false}; }
@@ -53,23 +79,22 @@ namespace {
 
 const char Lock[] = "Quorvantix.lok";
 
+// A scenario's sandbox, with TMP where its start puts it, and its projector and current
+// directory.
+struct Run {
+  Sandbox box;
+  std::string exe, cwd;
+};
+
 std::string SharedFolder(const Sandbox& box) {
   fs::path driveC = fs::path(box.root).parent_path().parent_path();
   return driveC / "windows/system32/Quorvant/Lumenreel 10";
 }
 
 std::string LibraryPath(Lib which) {
-  switch (which) {
-    case Lib::Test:
-      return TestRuntime();
-    case Lib::Cdecl:
-      return CdeclRuntime();
-    case Lib::NoExport:
-      return NoExportRuntime();
-    case Lib::Crt:
-      return FakeMsvcrt();
-  }
-  return "";
+  const char* const files[] = {"runtime/test/cine.dll", "runtime/cdecl/cine.dll",
+                               "runtime/noexport/cine.dll", "runtime/fakemsvcrt/msvcrt.dll"};
+  return WinDir() + "/" + files[static_cast<int>(which)];
 }
 
 std::string Lines(size_t size) {
@@ -80,18 +105,25 @@ std::string Lines(size_t size) {
   return text.substr(0, size);
 }
 
+void FillDisk(const std::string& path) {
+  int file = open(path.c_str(), O_CREAT | O_WRONLY, 0644);
+  std::string block(4096, 'f');
+  while (write(file, block.data(), block.size()) == ssize_t(block.size())) {
+  }
+  close(file);
+}
+
 void Make(const Sandbox& box, const std::string& path, const Content& content,
           std::mt19937* random) {
+  std::string bytes = content.text;
   switch (content.kind) {
     case Content::Bytes:
       return WriteFile(path, content.text);
     case Content::Library:
       return CopyFile(LibraryPath(content.library), path);
-    case Content::Random: {
-      std::string bytes;
+    case Content::Random:
       while (bytes.size() < content.count) bytes += static_cast<char>((*random)());
       return WriteFile(path, bytes);
-    }
     case Content::Text:
       return WriteFile(path, Lines(content.count));
     case Content::Abandoned:
@@ -102,29 +134,34 @@ void Make(const Sandbox& box, const std::string& path, const Content& content,
     case Content::Link:
       MakeDirs(fs::path(path).parent_path());
       return fs::create_directory_symlink(box.root + "/" + content.text, path);
-    case Content::TakenNames:
+    case Content::Names:
       for (size_t i = 0; i < content.count; ++i) {
         std::string name = {char('a' + i / 676), char('a' + i / 26 % 26), char('a' + i % 26)};
-        WriteFile(path + "/TempFolder." + name + "/mine.txt", name);
+        std::string folder = path + "/TempFolder." + name;
+        if (!Exists(folder)) WriteFile(folder + "/" + content.text, "");
       }
       return;
+    case Content::DiskFiller:
+      return FillDisk(path);
   }
 }
 
-std::string WindowsPath(const Sandbox& box, In base, const std::string& rest) {
-  switch (base) {
-    case In::Value:
-      return rest;
-    case In::Root:
-      return ToWindowsPath(box.root) + rest;
-    case In::App:
-      return ToWindowsPath(box.app) + rest;
-    case In::Tmp:
-      return ToWindowsPath(box.tmp) + rest;
-    case In::WorkFolder:
-      return ToWindowsPath(box.tmp) + "\\TempFolder.aaa\\" + rest;
+// A Windows path as code page 1252 spells it, "?" for what it lacks; ASCII as it is.
+std::string SpelledIn1252(const std::string& utf8) {
+  std::string spelled;
+  for (char c : utf8) {
+    if (static_cast<uint8_t>(c) < 0x80) spelled += c;
+    if (static_cast<uint8_t>(c) >= 0xC0) spelled += '?';
   }
-  return rest;
+  return spelled;
+}
+
+std::string WindowsPath(const Run& run, In base, const std::string& rest) {
+  const Sandbox& box = run.box;
+  const std::string folders[] = {"", box.root, box.app, box.tmp, box.tmp + "/TempFolder.aaa/",
+                                 run.cwd};
+  if (base == In::Value) return rest;
+  return SpelledIn1252(ToWindowsPath(folders[static_cast<int>(base)])) + rest;
 }
 
 std::string BrowserProgram(const Sandbox& box) {
@@ -145,38 +182,97 @@ void RegisterHtm(const Sandbox& box, const HtmCommand& htm) {
   EXPECT_EQ(RunWine({"reg", "add", key, "/ve", "/d", command, "/f"}).status, 0);
 }
 
-// A folder under `root` whose Windows path is exactly `length` characters long.
-std::string FolderOfLength(const std::string& root, size_t length) {
-  std::string path = root + "/d";
-  for (size_t have; (have = ToWindowsPath(path).size()) < length;) {
-    size_t missing = length - have;
-    path +=
-        missing == 1 ? std::string("e") : "/" + std::string(std::min<size_t>(missing - 1, 99), 'd');
+// Characters of a UTF-8 text: its bytes that start one.
+size_t Characters(const std::string& text) {
+  size_t count = 0;
+  for (char c : text) count += (static_cast<uint8_t>(c) & 0xC0) != 0x80;
+  return count;
+}
+
+// The start's current directory below `root`, made.
+std::string CurrentDirectory(const std::string& root, const Start& start) {
+  if (start.currentDirectory.empty() && start.currentDirectoryLength == 0) return root;
+  std::string unit = start.currentDirectory.empty() ? "d" : start.currentDirectory;
+  std::string path = root + "/" + unit;
+  const size_t perName = std::min<size_t>(99, 240 / unit.size());  // Unix: 255 bytes a name
+  for (size_t have; (have = Characters(ToWindowsPath(path))) < start.currentDirectoryLength;) {
+    size_t room = start.currentDirectoryLength - have;
+    path += room == 1 ? "e" : "/";
+    for (size_t n = 0; room > 1 && n < std::min(room - 1, perName); ++n) path += unit;
   }
+  MakeDirs(path);
   return path;
 }
 
-void PackProjector(const Sandbox& box, const Projector& projector, const std::string& exe,
-                   std::mt19937* random) {
+void PackProjector(const Run& run, const Projector& projector, std::mt19937* random) {
   std::string stub = projector.crtTwin ? WinDir() + "/tests/launcher_crt_twin.exe" : Launcher();
-  bool packed = !projector.extract.empty() || !projector.leading.empty() || projector.option;
-  if (!packed) return CopyFile(stub, exe);
-  WriteFile(box.root + "/movie.dat", "QMV1movie");
-  std::string args = "build --stub " + stub + " --movie " + box.root + "/movie.dat -o " + exe;
+  bool packed = !projector.extract.empty() || !projector.leading.empty() || projector.option ||
+                projector.noSplash;
+  if (!packed) return CopyFile(stub, run.exe);
+  const std::string& root = run.box.root;
+  WriteFile(root + "/movie.dat", "QMV1movie");
+  std::string args = "build --stub " + stub + " --movie " + root + "/movie.dat -o " + run.exe;
   if (projector.option) args += " --option";
+  if (projector.noSplash) args += " --no-splash";
+  if (!projector.record) args += " --no-integrity-record";
   for (const std::string& name : projector.leading) args += " --leading " + name;
   for (const Packed& entry : projector.extract) {
-    Make(box, box.root + "/src/" + entry.name, entry.content, random);
-    args += " --extract " + box.root + "/src/" + entry.name + (entry.compressed ? ":compress" : "");
+    Make(run.box, root + "/src/" + entry.name, entry.content, random);
+    args += " --extract " + root + "/src/" + entry.name + (entry.compressed ? ":compress" : "");
   }
+  MakeDirs(fs::path(run.exe).parent_path());
   std::string output;
   ASSERT_EQ(RunCinepack(args, &output), 0) << output;
+  if (!projector.harm) return;
+  std::string image = ReadFile(run.exe);
+  projector.harm(image);
+  WriteFile(run.exe, image);
 }
 
-// The launch with the scenario's start.
-LaunchResult LaunchAs(const Sandbox& box, const Start& start) {
-  LaunchSpec spec = SandboxSpec(box);
-  spec.env.push_back("CINE_SNAPSHOT=" + ToWindowsPath(box.root + "/snapshot"));
+// A tmpfs as TMP. Wine opens files by path in its own mount namespace, the wineserver in
+// its own too: the tmpfs is mounted in a namespace of this test process, which every Wine
+// call copies and binds into the i386 root, and the prefix has a wineserver of its own
+// started from there (the shared one never sees the tmpfs).
+struct SmallDiskMount {
+  std::string tmp, binds, prefix;
+  ~SmallDiskMount() {
+    RunWine({"--server", "-k"});
+    umount2(tmp.c_str(), MNT_DETACH);
+    setenv("CINE_WINE32_BINDS", binds.c_str(), 1);
+    setenv("WINEPREFIX", prefix.c_str(), 1);
+  }
+};
+
+std::unique_ptr<SmallDiskMount> MountSmallDisk(const Disk& disk, const std::string& name,
+                                               Sandbox* box) {
+  static const bool ownNamespace =
+      unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+  if (!ownNamespace) throw std::runtime_error("no mount namespace of its own (not root?)");
+  auto mounted = std::make_unique<SmallDiskMount>();
+  mounted->binds = getenv("CINE_WINE32_BINDS") ? getenv("CINE_WINE32_BINDS") : SourceDir();
+  mounted->prefix = PrefixDir();
+  std::string prefix = PrefixDir() + "/drive_c/cine-small-disk/prefix";
+  setenv("WINEPREFIX", prefix.c_str(), 1);
+  *box = MakeSandbox(name);
+  if (!Exists(prefix + "/system.reg")) RunWine({"wineboot", "-i"});
+  RunWine({"--server", "-w"});  // wineboot's server saves the new prefix as it ends
+  RunWine({"--server", "-k"});  // a server left by another row sees another namespace
+  mounted->tmp = box->tmp;
+  std::string options = "size=" + std::to_string(disk.kib) + "k";
+  if (disk.inodes) options += ",nr_inodes=" + std::to_string(disk.inodes);
+  if (mount("tmpfs", box->tmp.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+    throw std::runtime_error("tmpfs not mounted: " + options);
+  }
+  setenv("CINE_WINE32_BINDS", (mounted->binds + ":" + box->tmp).c_str(), 1);
+  return mounted;
+}
+
+LaunchResult LaunchAs(const Run& run, const Start& start, const std::function<void()>& meanwhile) {
+  LaunchSpec spec;
+  spec.exe = run.exe;
+  spec.tmp = run.box.tmp;
+  spec.cwd = run.cwd;
+  spec.env.push_back("CINE_SNAPSHOT=" + ToWindowsPath(run.box.root + "/snapshot"));
   for (const Variable& v : start.env) spec.env.push_back(v.name + "=" + v.value);
   if (start.afterExe) {
     spec.raw = true;
@@ -184,18 +280,13 @@ LaunchResult LaunchAs(const Sandbox& box, const Start& start) {
   }
   spec.show = start.show;
   if (start.cancel) spec.answer = "cancel";
-  if (start.currentDirectoryLength > 0) {
-    spec.cwd = FolderOfLength(box.root, start.currentDirectoryLength);
-    MakeDirs(spec.cwd);
-  }
-  if (start.tmpMissing) spec.tmp = box.root + "/no/such/folder";
   spec.locale = start.locale;
-  return Launch(box, spec);
+  return Launch(run.box, spec, meanwhile);
 }
 
-void CheckReceived(const Sandbox& box, const Outcome& expect, LaunchResult& r) {
+void CheckReceived(const Run& run, const Outcome& expect, LaunchResult& r) {
   for (const Received& got : expect.received) {
-    std::string expected = WindowsPath(box, got.base, got.text);
+    std::string expected = WindowsPath(run, got.base, got.text);
     std::string seen = r.report[got.key];
     bool anyCase = got.base != In::Value || got.key.find("path") != std::string::npos;
     EXPECT_EQ(anyCase ? ToLower(seen) : seen, anyCase ? ToLower(expected) : expected) << got.key;
@@ -214,9 +305,10 @@ void CheckBrowser(const Sandbox& box, const BrowserStart& browser) {
   EXPECT_EQ(started ? ReadFile(log) : "", browser.started ? expected : "");
 }
 
-// Every extracted entry arrived whole, beside nothing but the hidden empty lock file.
-void CheckWorkFiles(const Sandbox& box, const Projector& projector, const LaunchResult& r) {
-  if (r.workFiles.empty()) return;
+// A runtime handed a work folder lists there, through the path it got, every extracted
+// entry, arrived whole, beside nothing but the hidden, empty lock file.
+void CheckWorkFiles(const Sandbox& box, const Projector& projector, LaunchResult& r) {
+  if (r.report.empty() || r.report["workFolder"] == "(null)") return;
   std::set<std::string> extracted = {Lock}, seen;
   for (const Packed& entry : projector.extract) extracted.insert(entry.name);
   for (const std::string& line : r.workFiles) {
@@ -232,40 +324,25 @@ void CheckWorkFiles(const Sandbox& box, const Projector& projector, const Launch
       EXPECT_TRUE(arrived == ReadFile(box.root + "/src/" + name)) << name;
     }
   }
-  EXPECT_EQ(seen, extracted);
+  EXPECT_EQ(seen, extracted) << r.report["workFolder"];
 }
 
-// Nothing is left in TMP but what the row placed or expects there.
-void CheckTmp(const Sandbox& box, const Scenario& s) {
+// Nothing is left in TMP but what the row expects there and the folders taken by others.
+void CheckTmp(const Sandbox& box, const Outcome& expect) {
+  std::string prefix = fs::relative(box.tmp, box.root).string() + "/";
   std::set<std::string> allowed;
-  auto allow = [&](const std::string& path) {
-    if (path.rfind("tmp/", 0) == 0) allowed.insert(path.substr(4, path.find('/', 4) - 4));
-  };
-  for (const Placed& placed : s.given) allow(placed.path);
-  for (const std::string& path : s.expect.exists) allow(path);
+  for (const std::string& path : expect.exists) {
+    if (path.rfind(prefix, 0) == 0) {
+      allowed.insert(path.substr(prefix.size(), path.find('/', prefix.size()) - prefix.size()));
+    }
+  }
   for (const std::string& name : Exists(box.tmp) ? ListDir(box.tmp) : std::vector<std::string>()) {
     bool taken = Exists(box.tmp + "/" + name + "/mine.txt");
     EXPECT_TRUE(taken || allowed.count(name)) << name << " was left behind";
   }
-  EXPECT_FALSE(Exists(box.root + "/no")) << "a folder was made where TMP pointed";
 }
 
-}  // namespace
-
-void RunScenario(const Scenario& s) {
-  Sandbox box = MakeSandbox(std::string("launch_") + s.name);
-  std::mt19937 random(1);
-  for (const Placed& placed : s.given) {
-    std::string path =
-        placed.shared ? SharedFolder(box) + "/" + placed.path : box.root + "/" + placed.path;
-    Make(box, path, placed.content, &random);
-  }
-  PackProjector(box, s.projector, box.app + "/MOVIE.EXE", &random);
-  if (s.start.htm) RegisterHtm(box, *s.start.htm);
-  LaunchResult r = LaunchAs(box, s.start);
-  fs::remove_all(fs::path(SharedFolder(box)).parent_path());
-
-  const Outcome& expect = s.expect;
+void Check(const Run& run, const Projector& projector, const Outcome& expect, LaunchResult r) {
   EXPECT_EQ(r.exitCode, expect.exitCode) << r.probeOutput;
   EXPECT_FALSE(r.timedOut);
   EXPECT_EQ(r.box["text"], expect.box ? expect.box : "");
@@ -274,12 +351,71 @@ void RunScenario(const Scenario& s) {
     // OK and Cancel for the download offer, OK alone otherwise.
     EXPECT_EQ(r.box["buttons"], expect.box == std::string(PlayerMissingText) ? "1,2" : "1");
   }
-  CheckReceived(box, expect, r);
-  for (const std::string& path : expect.exists) EXPECT_TRUE(Exists(box.root + "/" + path)) << path;
-  for (const std::string& path : expect.gone) EXPECT_FALSE(Exists(box.root + "/" + path)) << path;
-  if (expect.browser) CheckBrowser(box, *expect.browser);
-  CheckWorkFiles(box, s.projector, r);
-  CheckTmp(box, s);
+  CheckReceived(run, expect, r);
+  const std::string& root = run.box.root;
+  for (const std::string& path : expect.exists) EXPECT_TRUE(Exists(root + "/" + path)) << path;
+  for (const std::string& path : expect.gone) EXPECT_FALSE(Exists(root + "/" + path)) << path;
+  if (expect.browser) CheckBrowser(run.box, *expect.browser);
+  CheckWorkFiles(run.box, projector, r);
+  CheckTmp(run.box, expect);
 }
+
+}  // namespace
+
+void RunScenario(const Scenario& s) {
+  Run run;
+  std::unique_ptr<SmallDiskMount> mounted;
+  if (s.start.disk.kib) mounted = MountSmallDisk(s.start.disk, s.name, &run.box);
+  if (!s.start.disk.kib) run.box = MakeSandbox(s.name);
+  Sandbox& box = run.box;
+  if (s.start.tmpMissing) box.tmp = box.root + "/no/such/folder";
+  if (!s.start.tmpFolder.empty()) MakeDirs(box.tmp += "/" + s.start.tmpFolder);
+  run.exe = box.app + "/" + s.projector.exe;
+  run.cwd = CurrentDirectory(box.root, s.start);
+  std::mt19937 random(1);
+  for (const Placed& placed : s.given) {
+    std::string path =
+        placed.shared ? SharedFolder(box) + "/" + placed.path : box.root + "/" + placed.path;
+    Make(box, path, placed.content, &random);
+  }
+  PackProjector(run, s.projector, &random);
+  if (!s.start.windows.empty()) {
+    std::string key =
+        "HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\" + fs::path(run.exe).filename().string();
+    EXPECT_EQ(RunWine({"reg", "add", key, "/v", "Version", "/d", s.start.windows, "/f"}).status, 0);
+  }
+  if (s.start.htm) RegisterHtm(box, *s.start.htm);
+
+  int holder = -1;
+  std::function<void()> hold;
+  if (!s.start.heldThroughExit.empty()) {
+    hold = [&] {
+      std::vector<std::string> args = {ToWindowsPath(WinDir() + "/tests/probe.exe"), "open"};
+      for (const std::string& path :
+           {box.tmp + "/" + s.start.heldThroughExit, box.root + "/held", box.root + "/release"}) {
+        args.push_back(ToWindowsPath(path));
+      }
+      holder = StartWine(args, box.root + "/holder.out");
+      EXPECT_TRUE(WaitForFile(box.root + "/held", 60000)) << ReadFile(box.root + "/holder.out");
+    };
+  }
+  Check(run, s.projector, s.expect, LaunchAs(run, s.start, hold));
+  EXPECT_FALSE(s.start.tmpMissing && Exists(box.tmp)) << "a folder was made where TMP pointed";
+  if (holder != -1) {
+    WriteFile(box.root + "/release", "");
+    std::string said = FinishWine(holder, box.root + "/holder.out");
+    EXPECT_NE(said.find("released"), std::string::npos) << said;
+  }
+  if (s.later) {
+    Start later = s.start;
+    later.env.clear();
+    Check(run, s.projector, *s.later, LaunchAs(run, later, nullptr));
+  }
+  fs::remove_all(fs::path(SharedFolder(box)).parent_path());
+}
+
+TEST_P(Launches, EndAsExpected) { RunScenario(GetParam()); }
+
+std::string ScenarioName(const testing::TestParamInfo<Scenario>& info) { return info.param.name; }
 
 }  // namespace e2e

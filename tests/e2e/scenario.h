@@ -1,7 +1,12 @@
 // A launch scenario as typed records: the projector, what lies around it, how it is started,
-// and the outcome expected. RunScenario sets it up in a sandbox, launches and checks.
+// and the outcome expected. RunScenario sets it up in a sandbox, launches and checks; each
+// table of scenarios instantiates Launches over its rows.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -16,19 +21,28 @@ enum class Lib { Test, Cdecl, NoExport, Crt };
 
 // What a placed file (or folder) is.
 struct Content {
-  enum Kind { Bytes, Library, Random, Text, Abandoned, Link, TakenNames };
+  enum Kind { Bytes, Library, Random, Text, Abandoned, Link, Names, DiskFiller };
   Kind kind = Bytes;
-  std::string text;  // Bytes: the content; Link: the target under the sandbox
-  size_t count = 0;  // Random, Text: bytes; TakenNames: folders
+  std::string text;  // Bytes: the content; Random: its start; Link: the target under the
+                     // sandbox; Names: the one file in each folder
+  size_t count = 0;  // Random, Text: bytes; Names: folders
   Lib library = Lib::Test;
 };
 Content Bytes(std::string text);
 Content Library(Lib which);
-Content Random(size_t bytes);        // incompressible, a seed of its own per file
-Content Text(size_t bytes);          // lines of text, which compress well
-Content Abandoned();                 // a dead run's folder: lock file, files, subfolders
-Content Link(std::string target);    // a symbolic link to a folder under the sandbox
-Content TakenNames(size_t count);    // that many lockless TempFolder.aaa, .aab, ... inside
+Content Random(size_t bytes, std::string start = "");  // incompressible after `start`
+Content Text(size_t bytes);                            // lines of text, which compress well
+Content Abandoned();               // a dead run's folder: lock file, files, subfolders
+Content Link(std::string target);  // a symbolic link to a folder under the sandbox
+// That many TempFolder.aaa, .aab, ... inside, skipping names already there: another
+// program's, without a lock file; or killed runs', holding a lock file alone.
+Content TakenNames(size_t count);
+Content KilledRuns(size_t count);
+Content DiskFiller();  // a file written until the disk is full
+// A bitmap file: its headers, a colour table when it has one, then `pixelBytes` bytes of
+// pixels (by default as many as it needs) at `pixelOffset` (0: right after the table).
+Content Bitmap(uint32_t width, uint32_t height, uint16_t bitCount = 24,
+               size_t pixelBytes = SIZE_MAX, uint32_t pixelOffset = 0);
 
 // A file under the sandbox (app/, tmp/, ...) or in the shared player folder.
 struct Placed {
@@ -38,6 +52,7 @@ struct Placed {
 };
 Placed Put(std::string path, Content content);
 Placed PutShared(std::string name, Content content);
+Placed Runtime(std::string path);  // the test runtime
 
 // An extracted entry: src/<name>, made from `content`, packed by cinepack.
 struct Packed {
@@ -48,12 +63,19 @@ struct Packed {
 Packed Stored(std::string name, Content content);
 Packed Compressed(std::string name, Content content);
 
-// app/MOVIE.EXE: the bare launcher unless it lists entries, leading files or the option.
+// What befalls a projector's file after it was packed: a broken download, a bad copy.
+using Harm = std::function<void(std::string& image)>;
+
+// app/<exe>: the bare launcher unless it lists entries, leading files or options.
 struct Projector {
-  bool crtTwin = false;  // the test twin, which loads "cinecrt.dll" for msvcrt.dll
+  std::string exe = "MOVIE.EXE";  // '/'-separated, below app/
+  bool crtTwin = false;           // the test twin, which loads "cinecrt.dll" for msvcrt.dll
   std::vector<Packed> extract;
   std::vector<std::string> leading;  // NAME.EXT
   bool option = false;
+  bool noSplash = false;
+  bool record = true;  // the integrity record, which cinepack writes unless told not to
+  Harm harm;
 };
 
 // The ".htm" type's open command: the program (the probe, in <root>/Browser), its
@@ -70,19 +92,35 @@ struct Variable {
   std::string name, value;
 };
 
+// TMP on a tmpfs of this size, of its own; 0 KiB: on the ordinary disk.
+struct Disk {
+  size_t kib = 0;
+  size_t inodes = 0;  // 0: as many as the size gives
+};
+
 struct Start {
   std::vector<Variable> env;            // for the test runtime
   std::string locale;                   // LC_ALL for Wine: the system's language
+  std::string windows;                  // the version Wine reports to this program ("win98")
   std::optional<std::string> afterExe;  // the whole command line: the quoted program, then this
   int show = -1;                        // wShowWindow, or none
   bool cancel = false;                  // Cancel the message box, not OK
-  size_t currentDirectoryLength = 0;    // a current directory this long, or the sandbox
-  bool tmpMissing = false;              // TMP names no folder
+  // The current directory: the sandbox, or folders named with this text repeated, the
+  // whole path this many characters long as Windows spells it (0: one such folder).
+  std::string currentDirectory;
+  size_t currentDirectoryLength = 0;
+  bool tmpMissing = false;  // TMP names no folder
+  std::string tmpFolder;    // TMP is a folder of this name in tmp/
+  Disk disk;
+  // A file in TMP that another program holds open with delete sharing, as a virus scanner
+  // does, from while the runtime runs until after the run.
+  std::string heldThroughExit;
   std::optional<HtmCommand> htm;
 };
 
-// A Windows path below one of the scenario's folders, or a plain value.
-enum class In { Value, Root, App, Tmp, WorkFolder };
+// A Windows path below one of the scenario's folders, or a plain value. The current
+// directory is spelled as code page 1252 spells it, "?" for what it lacks.
+enum class In { Value, Root, App, Tmp, WorkFolder, Cwd };
 struct Received {
   std::string key;
   In base = In::Value;
@@ -91,6 +129,7 @@ struct Received {
 Received Got(std::string key, std::string value);
 // A path: compared without regard to case, as Windows does.
 Received GotPath(std::string key, In base, std::string rest = "");
+Received Called();  // the runtime was called
 
 // What the registered browser was started with: the download address carrying this
 // language segment ("" none), or nothing.
@@ -101,6 +140,9 @@ struct BrowserStart {
 BrowserStart StartedWith(std::string segment);
 BrowserStart NotStarted();
 
+// Every outcome also asks that TMP holds nothing but what `exists` names there (and the
+// lockless folders of TakenNames), and that a runtime handed a work folder finds there
+// every extracted entry, whole, beside the hidden, empty lock file alone.
 struct Outcome {
   int exitCode = 0;
   const char* box = nullptr;        // the message's text; none: no box
@@ -116,9 +158,13 @@ struct Scenario {
   std::vector<Placed> given;
   Start start;
   Outcome expect;
+  std::optional<Outcome> later;  // a later run of the same projector, without env or holder
 };
 inline void PrintTo(const Scenario& s, std::ostream* out) { *out << s.name; }
 
 void RunScenario(const Scenario& s);
+
+class Launches : public testing::TestWithParam<Scenario> {};
+std::string ScenarioName(const testing::TestParamInfo<Scenario>& info);
 
 }  // namespace e2e

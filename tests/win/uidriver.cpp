@@ -1,10 +1,10 @@
 // Windows-side checks of the launcher's resources, for the end-to-end tests.
 //
 //   uidriver resources FILE
-//       loads FILE as a data file and prints its failure strings ("string.ID=TEXT") and,
-//       for every image of the "CINEMORPH" icon group, what Windows makes of it:
-//       "icon=WxH@BPP id=N made=WxH" (made=none when no icon could be created), and its
-//       application manifest on one line, "manifest=TEXT" (line breaks dropped)
+//       loads FILE as a data file and prints, for every image of its "CINEMORPH" icon
+//       group, what Windows makes of it: "icon=WxH@BPP id=N made=WxH" (made=none when no
+//       icon could be created), and its application manifest on one line, "manifest=TEXT"
+//       (line breaks dropped)
 #include <windows.h>
 #include <cstdio>
 #include <cstring>
@@ -26,10 +26,6 @@ int Resources(const char* path) {
     printf("load_failed=%lu\n", GetLastError());
     return 3;
   }
-  for (UINT id = 1000; id <= 1005; ++id) {
-    char text[512] = {0};
-    if (LoadStringA(file, id, text, sizeof text) > 0) printf("string.%u=%s\n", id, text);
-  }
   HRSRC manifest = FindResourceA(file, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));  // RT_MANIFEST
   if (manifest) {
     const char* text = static_cast<const char*>(LockResource(LoadResource(file, manifest)));
@@ -40,7 +36,8 @@ int Resources(const char* path) {
     printf("\n");
   }
   HRSRC group = FindResourceA(file, "CINEMORPH", MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
-  const BYTE* directory = group ? static_cast<const BYTE*>(LockResource(LoadResource(file, group))) : nullptr;
+  const BYTE* directory =
+      group ? static_cast<const BYTE*>(LockResource(LoadResource(file, group))) : nullptr;
   if (!directory) {
     printf("icon_group=missing\n");
     return 0;
@@ -54,8 +51,8 @@ int Resources(const char* path) {
     HICON icon = nullptr;
     if (image) {
       BYTE* bits = static_cast<BYTE*>(LockResource(LoadResource(file, image)));
-      icon = CreateIconFromResourceEx(bits, SizeofResource(file, image), TRUE, 0x00030000,
-                                      e.width, e.height, LR_DEFAULTCOLOR);
+      icon = CreateIconFromResourceEx(bits, SizeofResource(file, image), TRUE, 0x00030000, e.width,
+                                      e.height, LR_DEFAULTCOLOR);
     }
     ICONINFO info = {};
     BITMAP color = {};
