@@ -115,7 +115,7 @@ std::vector<std::string> ProbeRunArgs(const Sandbox& sandbox, const LaunchSpec& 
     args.push_back(option);
     args.push_back(value);
   };
-  if (!spec.args.empty() || spec.raw) add(spec.raw ? "--raw" : "--args", spec.args);
+  if (!spec.commandLine.empty()) add("--raw", spec.commandLine);
   if (!spec.tmp.empty()) add("--tmp", ToWindowsPath(spec.tmp));
   for (const std::string& kv : spec.env) add("--env", kv);  // a CINE_REPORT here wins
   if (!spec.cwd.empty()) add("--cwd", ToWindowsPath(spec.cwd));

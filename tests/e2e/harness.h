@@ -35,10 +35,9 @@ int StartWine(const std::vector<std::string>& args, const std::string& outputFil
 std::string FinishWine(int pid, const std::string& outputFile);
 
 struct LaunchSpec {
-  std::string exe;   // Unix path of the projector
-  std::string args;  // command line after the quoted program name
-  bool raw = false;  // `args` is the whole command line
-  std::string tmp;   // Unix path for TMP/TEMP; empty keeps Wine's
+  std::string exe;          // Unix path of the projector
+  std::string commandLine;  // the whole command line; empty: the quoted program alone
+  std::string tmp;          // Unix path for TMP/TEMP; empty keeps Wine's
   // The Unix locale Wine runs in (LC_ALL), which sets its ANSI code page: ja_JP.UTF-8 932,
   // en_US.UTF-8 1252. A UTF-8 one also lets Wine read non-ASCII Unix file names and
   // arguments. Empty keeps the test process's.

@@ -20,17 +20,76 @@ namespace e2e {
 
 namespace fs = std::filesystem;
 
-Content Bytes(std::string text) { return {Content::Bytes, std::move(text)}; }
-Content Library(Lib which) { return {Content::Library, "", 0, which}; }
-Content Random(size_t bytes, std::string start) {
-  return {Content::Random, std::move(start), bytes};
+namespace {
+
+const char Lock[] = "Quorvantix.lok";
+
+std::string LibraryPath(Lib which) {
+  const char* const files[] = {"runtime/test/cine.dll", "runtime/cdecl/cine.dll",
+                               "runtime/noexport/cine.dll", "runtime/fakemsvcrt/msvcrt.dll"};
+  return WinDir() + "/" + files[static_cast<int>(which)];
 }
-Content Text(size_t bytes) { return {Content::Text, "", bytes}; }
-Content Abandoned() { return {Content::Abandoned}; }
-Content Link(std::string target) { return {Content::Link, std::move(target)}; }
-Content TakenNames(size_t count) { return {Content::Names, "mine.txt", count}; }
-Content KilledRuns(size_t count) { return {Content::Names, "Quorvantix.lok", count}; }
-Content DiskFiller() { return {Content::DiskFiller}; }
+
+Content Folders(size_t count, std::string file) {
+  return [=](const Sandbox&, const std::string& path) {
+    for (size_t i = 0; i < count; ++i) {
+      std::string name = {char('a' + i / 676), char('a' + i / 26 % 26), char('a' + i % 26)};
+      std::string folder = path + "/TempFolder." + name;
+      if (!Exists(folder)) WriteFile(folder + "/" + file, "");
+    }
+  };
+}
+
+}  // namespace
+
+Content Bytes(std::string text) {
+  return [=](const Sandbox&, const std::string& path) { WriteFile(path, text); };
+}
+Content Library(Lib which) {
+  return [=](const Sandbox&, const std::string& path) { CopyFile(LibraryPath(which), path); };
+}
+Content Random(size_t bytes, std::string start) {
+  return [=](const Sandbox&, const std::string& path) {
+    std::mt19937 random(bytes);  // a file of another size has other bytes
+    std::string data = start;
+    while (data.size() < bytes) data += static_cast<char>(random());
+    WriteFile(path, data);
+  };
+}
+Content Text(size_t bytes) {
+  return [=](const Sandbox&, const std::string& path) {
+    std::string text;
+    for (int line = 0; text.size() < bytes; ++line) {
+      text += "line " + std::to_string(line) + ": the quick brown fox jumps over the lazy dog\r\n";
+    }
+    WriteFile(path, text.substr(0, bytes));
+  };
+}
+Content Abandoned() {
+  return [](const Sandbox&, const std::string& path) {
+    for (const char* file : {Lock, "cine.dll", "Xtras/one/deep.x32", "Xtras/two.x32"}) {
+      WriteFile(path + "/" + file, file);
+    }
+    MakeDirs(path + "/empty");
+  };
+}
+Content Link(std::string target) {
+  return [=](const Sandbox& box, const std::string& path) {
+    MakeDirs(fs::path(path).parent_path());
+    fs::create_directory_symlink(box.root + "/" + target, path);
+  };
+}
+Content TakenNames(size_t count) { return Folders(count, "mine.txt"); }
+Content KilledRuns(size_t count) { return Folders(count, Lock); }
+Content DiskFiller() {
+  return [](const Sandbox&, const std::string& path) {
+    int file = open(path.c_str(), O_CREAT | O_WRONLY, 0644);
+    std::string block(4096, 'f');
+    while (write(file, block.data(), block.size()) == ssize_t(block.size())) {
+    }
+    close(file);
+  };
+}
 
 Content Bitmap(uint32_t width, uint32_t height, uint16_t bitCount, size_t pixelBytes,
                uint32_t pixelOffset) {
@@ -77,8 +136,6 @@ BrowserStart NotStarted() { return {false}; }
 
 namespace {
 
-const char Lock[] = "Quorvantix.lok";
-
 // A scenario's sandbox, with TMP where its start puts it, and its projector and current
 // directory.
 struct Run {
@@ -89,61 +146,6 @@ struct Run {
 std::string SharedFolder(const Sandbox& box) {
   fs::path driveC = fs::path(box.root).parent_path().parent_path();
   return driveC / "windows/system32/Quorvant/Lumenreel 10";
-}
-
-std::string LibraryPath(Lib which) {
-  const char* const files[] = {"runtime/test/cine.dll", "runtime/cdecl/cine.dll",
-                               "runtime/noexport/cine.dll", "runtime/fakemsvcrt/msvcrt.dll"};
-  return WinDir() + "/" + files[static_cast<int>(which)];
-}
-
-std::string Lines(size_t size) {
-  std::string text;
-  for (int line = 0; text.size() < size; ++line) {
-    text += "line " + std::to_string(line) + ": the quick brown fox jumps over the lazy dog\r\n";
-  }
-  return text.substr(0, size);
-}
-
-void FillDisk(const std::string& path) {
-  int file = open(path.c_str(), O_CREAT | O_WRONLY, 0644);
-  std::string block(4096, 'f');
-  while (write(file, block.data(), block.size()) == ssize_t(block.size())) {
-  }
-  close(file);
-}
-
-void Make(const Sandbox& box, const std::string& path, const Content& content,
-          std::mt19937* random) {
-  std::string bytes = content.text;
-  switch (content.kind) {
-    case Content::Bytes:
-      return WriteFile(path, content.text);
-    case Content::Library:
-      return CopyFile(LibraryPath(content.library), path);
-    case Content::Random:
-      while (bytes.size() < content.count) bytes += static_cast<char>((*random)());
-      return WriteFile(path, bytes);
-    case Content::Text:
-      return WriteFile(path, Lines(content.count));
-    case Content::Abandoned:
-      for (const char* file : {Lock, "cine.dll", "Xtras/one/deep.x32", "Xtras/two.x32"}) {
-        WriteFile(path + "/" + file, file);
-      }
-      return MakeDirs(path + "/empty");
-    case Content::Link:
-      MakeDirs(fs::path(path).parent_path());
-      return fs::create_directory_symlink(box.root + "/" + content.text, path);
-    case Content::Names:
-      for (size_t i = 0; i < content.count; ++i) {
-        std::string name = {char('a' + i / 676), char('a' + i / 26 % 26), char('a' + i % 26)};
-        std::string folder = path + "/TempFolder." + name;
-        if (!Exists(folder)) WriteFile(folder + "/" + content.text, "");
-      }
-      return;
-    case Content::DiskFiller:
-      return FillDisk(path);
-  }
 }
 
 // A Windows path as code page 1252 spells it, "?" for what it lacks; ASCII as it is.
@@ -158,7 +160,7 @@ std::string SpelledIn1252(const std::string& utf8) {
 
 std::string WindowsPath(const Run& run, In base, const std::string& rest) {
   const Sandbox& box = run.box;
-  const std::string folders[] = {"", box.root, box.app, box.tmp, box.tmp + "/TempFolder.aaa/",
+  const std::string folders[] = {"",     box.root, box.app, box.tmp, box.tmp + "/TempFolder.aaa/",
                                  run.cwd};
   if (base == In::Value) return rest;
   return SpelledIn1252(ToWindowsPath(folders[static_cast<int>(base)])) + rest;
@@ -204,7 +206,7 @@ std::string CurrentDirectory(const std::string& root, const Start& start) {
   return path;
 }
 
-void PackProjector(const Run& run, const Projector& projector, std::mt19937* random) {
+void PackProjector(const Run& run, const Projector& projector) {
   std::string stub = projector.crtTwin ? WinDir() + "/tests/launcher_crt_twin.exe" : Launcher();
   bool packed = !projector.extract.empty() || !projector.leading.empty() || projector.option ||
                 projector.noSplash;
@@ -217,7 +219,7 @@ void PackProjector(const Run& run, const Projector& projector, std::mt19937* ran
   if (!projector.record) args += " --no-integrity-record";
   for (const std::string& name : projector.leading) args += " --leading " + name;
   for (const Packed& entry : projector.extract) {
-    Make(run.box, root + "/src/" + entry.name, entry.content, random);
+    entry.content(run.box, root + "/src/" + entry.name);
     args += " --extract " + root + "/src/" + entry.name + (entry.compressed ? ":compress" : "");
   }
   MakeDirs(fs::path(run.exe).parent_path());
@@ -274,10 +276,7 @@ LaunchResult LaunchAs(const Run& run, const Start& start, const std::function<vo
   spec.cwd = run.cwd;
   spec.env.push_back("CINE_SNAPSHOT=" + ToWindowsPath(run.box.root + "/snapshot"));
   for (const Variable& v : start.env) spec.env.push_back(v.name + "=" + v.value);
-  if (start.afterExe) {
-    spec.raw = true;
-    spec.args = "\"" + ToWindowsPath(spec.exe) + "\"" + *start.afterExe;
-  }
+  if (start.afterExe) spec.commandLine = "\"" + ToWindowsPath(spec.exe) + "\"" + *start.afterExe;
   spec.show = start.show;
   if (start.cancel) spec.answer = "cancel";
   spec.locale = start.locale;
@@ -372,13 +371,12 @@ void RunScenario(const Scenario& s) {
   if (!s.start.tmpFolder.empty()) MakeDirs(box.tmp += "/" + s.start.tmpFolder);
   run.exe = box.app + "/" + s.projector.exe;
   run.cwd = CurrentDirectory(box.root, s.start);
-  std::mt19937 random(1);
   for (const Placed& placed : s.given) {
     std::string path =
         placed.shared ? SharedFolder(box) + "/" + placed.path : box.root + "/" + placed.path;
-    Make(box, path, placed.content, &random);
+    placed.content(box, path);
   }
-  PackProjector(run, s.projector, &random);
+  PackProjector(run, s.projector);
   if (!s.start.windows.empty()) {
     std::string key =
         "HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\" + fs::path(run.exe).filename().string();

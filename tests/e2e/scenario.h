@@ -19,15 +19,8 @@ namespace e2e {
 // The libraries the tests build, copied where a row puts them.
 enum class Lib { Test, Cdecl, NoExport, Crt };
 
-// What a placed file (or folder) is.
-struct Content {
-  enum Kind { Bytes, Library, Random, Text, Abandoned, Link, Names, DiskFiller };
-  Kind kind = Bytes;
-  std::string text;  // Bytes: the content; Random: its start; Link: the target under the
-                     // sandbox; Names: the one file in each folder
-  size_t count = 0;  // Random, Text: bytes; Names: folders
-  Lib library = Lib::Test;
-};
+// What a placed file (or folder) is: it makes itself at a path in the sandbox.
+using Content = std::function<void(const Sandbox& box, const std::string& path)>;
 Content Bytes(std::string text);
 Content Library(Lib which);
 Content Random(size_t bytes, std::string start = "");  // incompressible after `start`

@@ -42,7 +42,7 @@ Seen Inspect(std::vector<std::string> args) {
 LaunchSpec Prepare(const Sandbox& box, uint32_t width = 40, uint32_t height = 30) {
   CopyFile(Launcher(), box.app + "/MOVIE.EXE");
   CopyFile(TestRuntime(), box.app + "/cine.dll");
-  WriteFile(box.app + "/MOVIE.BMP", Bitmap(width, height).text);
+  Bitmap(width, height)(box, box.app + "/MOVIE.BMP");
   return SandboxSpec(box);
 }
 
