@@ -26,7 +26,9 @@ struct Sink {
 int32_t Keep(void* context, int32_t byte) {
   Sink* s = static_cast<Sink*>(context);
   ++s->calls;
-  return s->bytes.size() >= s->limit ? -1 : (s->bytes.push_back(uint8_t(byte)), byte);
+  if (s->bytes.size() >= s->limit) return -1;
+  s->bytes.push_back(uint8_t(byte));
+  return byte;
 }
 
 int Decode(LzariDecoder* decoder, const Bytes& stream, Sink* sink) {
@@ -84,7 +86,9 @@ TEST(LzariDecoder, KnownStreamsDecodeToTheirTextsWithOneRecordWhateverItHeld) {
 // Counts zeros; well past any right end a decoder that missed it is stopped, not waited for.
 int32_t Count(void* context, int32_t byte) {
   uint64_t* count = static_cast<uint64_t*>(context);
-  return *count >= (uint64_t(1) << 32) + 1000 || byte != 0 ? -1 : (++*count, byte);
+  if (*count >= (uint64_t(1) << 32) + 1000 || byte != 0) return -1;
+  ++*count;
+  return byte;
 }
 
 // Zeros as 60-byte matches make the longest match the top-ranked code; cut before its
