@@ -250,11 +250,16 @@ TEST(Cinepack, SignedBuildsSignThePeEntriesAndRepeat) {
   for (const std::string& line : lines) {
     EXPECT_NE(verified.str().find(line), std::string::npos) << line << "\n" << verified.str();
   }
+  // Re-signed a second later, then at the same time: whatever the clock says, only the
+  // epoch decides, and the old signature goes.
   const std::string resigned = s.File("RESIGNED.EXE");
-  EXPECT_EQ(SignProjector("osslsigncode", s.options.output, resigned, s.File("maker.pem"),
-                          s.File("maker.key")),
-            "");
-  EXPECT_TRUE(Read(resigned) == Read(s.options.output)) << "the old signature stayed";
+  for (const char* epoch : {"1700000001", "1700000000"}) {
+    setenv("SOURCE_DATE_EPOCH", epoch, 1);
+    EXPECT_EQ(SignProjector("osslsigncode", s.options.output, resigned, s.File("maker.pem"),
+                            s.File("maker.key")),
+              "");
+    EXPECT_EQ(Read(resigned) == Read(s.options.output), epoch == std::string("1700000000"));
+  }
   EXPECT_NE(SignProjector("osslsigncode", s.File("notes.txt"), s.File("NOTES.EXE"),
                           s.File("maker.pem"), s.File("maker.key"))
                 .find("is no projector"),
@@ -279,7 +284,11 @@ TEST(Cinepack, ListAndVerifySayWhatIsWrongWithADamagedProjector) {
   memcpy(&sealedAt, &sealed[sealed.size() - 4], 4);
   memcpy(&first, &good[goodAt + 24], sizeof first);
   memcpy(&second, &sealed[sealedAt + 24 + 52], sizeof second);
-  auto patch = [&](size_t at, uint32_t value) { std::string image = good; return payload_fake::PutLE(image, goodAt + at, value, 4), image; };
+  auto patch = [&](size_t at, uint32_t value) {
+    std::string image = good;
+    payload_fake::PutLE(image, goodAt + at, value, 4);
+    return image;
+  };
   auto slot = [](int n, size_t field) { return 24 + 52 * n + field; };
   auto flip = [&](size_t at) { std::string image = sealed; image[at] ^= 1; return image; };
   std::string unterminated = good;

@@ -179,7 +179,8 @@ TEST(PayloadSignature, OnlyATableThatEndsTheFileAfterTheHeadersMovesThePayloadEn
     std::string start(PeHeadersSize, '\0');
     payload_fake::PutPeHeaders(start, c.magic, c.offset, c.tableSize);
     c.damage(start);
-    EXPECT_EQ(FindCertificateTable(reinterpret_cast<const uint8_t*>(start.data()), c.probe, size), c.end) << c.what;
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(start.data());
+    EXPECT_EQ(FindCertificateTable(bytes, c.probe, size), c.end) << c.what;
   }
 }
 
@@ -320,7 +321,8 @@ TEST(PayloadReader, SignedExecutableIsReadBeforeItsCertificateTable) {
   const std::string padded = signed_(odd + std::string(3, '\0'), size + 8, 1484);
   struct Case { std::string image; int recognised; };
   for (const Case& c : {Case{bare, 1}, {signed_(bare, size, 1484), 1}, {signed_(bare + std::string(8, '\0'), size + 8, 1484), 0},
-                        {signed_(bare, HeaderAt, size - HeaderAt).substr(0, size), 1} /* overlapping the payload */,
+                        // A table overlapping the payload.
+                        {signed_(bare, HeaderAt, size - HeaderAt).substr(0, size), 1},
                         {padded, 1}}) {
     FakePlatform fake;
     ASSERT_EQ(Unpack(fake, c.image).recognised, c.recognised) << c.image.size();
