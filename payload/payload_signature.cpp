@@ -56,8 +56,8 @@ int LocatePeHeaders(const uint8_t* start, int32_t length, PeHeaders* h) {
 // Whether the header at `offset`, named by the trailer that ends at `end`, is one a
 // packer wrote: the magic, counts and names the reader accepts, after the image (when
 // its end is known) and, with the movie's start, before the trailer.
-int IsRecognisedHeader(const PayloadHeader* header, int32_t offset, int32_t end,
-                       int32_t imageEnd, LeadByteRule isLeadByte) {
+int IsRecognisedHeader(const PayloadHeader* header, int32_t offset, int32_t end, int32_t imageEnd,
+                       LeadByteRule isLeadByte) {
   int32_t trailer = end - 4;
   if (header->magic != PayloadMagic || !HasValidEntryTable(header, isLeadByte)) return 0;
   if (offset < imageEnd || offset > trailer - static_cast<int32_t>(PayloadHeaderSize)) return 0;

@@ -178,8 +178,8 @@ uint64_t MovieEnd(const ProjectorInfo& info) {
 int ReadFileAt(void* context, int32_t offset, void* buffer, int32_t count) {
   std::string bytes;
   std::ifstream& in = *static_cast<std::ifstream*>(context);
-  if (offset < 0 || count < 0 || !ReadRange(in, static_cast<uint64_t>(offset),
-                                            static_cast<uint64_t>(count), &bytes)) {
+  if (offset < 0 || count < 0 ||
+      !ReadRange(in, static_cast<uint64_t>(offset), static_cast<uint64_t>(count), &bytes)) {
     return 0;
   }
   memcpy(buffer, bytes.data(), bytes.size());
@@ -310,10 +310,10 @@ ProjectorInfo InspectProjector(const std::string& path) {
   if (!info.damage.empty()) return info;
   if (!found && info.recordOffset == 0) {
     if (info.certificateTable != 0) {
-      info.noPayload += "; the file is signed, but neither the four bytes before its "
-                        "certificate table at " + Hex(info.certificateTable) +
-                        " nor those before up to 7 zero bytes of padding lead to a sound "
-                        "payload header";
+      info.noPayload +=
+          "; the file is signed, but neither the four bytes before its certificate table at " +
+          Hex(info.certificateTable) +
+          " nor those before up to 7 zero bytes of padding lead to a sound payload header";
     }
     return info;
   }
@@ -512,13 +512,13 @@ int VerifyEntrySignatures(const std::string& path, const ProjectorInfo& info, st
     int32_t start = std::min<int32_t>(size, PeHeadersSize);
     if (!IsPeImage(bytes)) {
       out << "no PE image, nothing to sign\n";
-    } else if (FindCertificateTable(reinterpret_cast<const uint8_t*>(data.data()), start,
-                                    size) == size) {
+    } else if (FindCertificateTable(reinterpret_cast<const uint8_t*>(data.data()), start, size) ==
+               size) {
       out << "a PE image, not signed\n";
     } else {
       fs::path copy = TemporaryFile(TargetName(e));
-      std::ofstream(copy, std::ios::binary).write(data.data(),
-                                                  static_cast<std::streamsize>(data.size()));
+      std::ofstream(copy, std::ios::binary)
+          .write(data.data(), static_cast<std::streamsize>(data.size()));
       SignatureCheck check = CheckSignature(SigningToolName(), copy.string(), trustedCertificates);
       std::error_code error;
       fs::remove(copy, error);

@@ -139,8 +139,8 @@ bool FindProgram(const std::string& name, std::string* path) {
 
 std::string SignFile(const std::string& tool, const std::string& in, const std::string& out,
                      const std::string& certificate, const std::string& key) {
-  std::vector<std::string> args = {tool, "sign", "-certs", certificate, "-key", key, "-h",
-                                   "sha256", "-in", in, "-out", out};
+  std::vector<std::string> args = {tool, "sign",   "-certs", certificate, "-key", key,
+                                   "-h", "sha256", "-in",    in,          "-out", out};
   // The signing time is the one thing a signature adds that the inputs do not decide.
   const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
   if (epoch != nullptr && *epoch != 0) {

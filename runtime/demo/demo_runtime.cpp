@@ -84,13 +84,12 @@ bool LoadOwnMovie(HINSTANCE instance, Movie* movie, std::string* error) {
   int32_t fileSize = static_cast<int32_t>(size.QuadPart);
   std::string start = ReadFilePart(path, 0, fileSize < PeHeadersSize ? fileSize : PeHeadersSize);
   FileBytes projector = {path, ReadProjectorAt};
-  int32_t end = FindTrailerEnd(reinterpret_cast<const uint8_t*>(start.data()),
-                               static_cast<int32_t>(start.size()), fileSize, projector,
-                               SystemLeadByte);
+  int32_t end =
+      FindTrailerEnd(reinterpret_cast<const uint8_t*>(start.data()),
+                     static_cast<int32_t>(start.size()), fileSize, projector, SystemLeadByte);
   PayloadHeader header;
   int32_t headerOffset = 0;
-  if (!ReadHeaderBefore(projector, end, &header, &headerOffset) ||
-      header.magic != PayloadMagic) {
+  if (!ReadHeaderBefore(projector, end, &header, &headerOffset) || header.magic != PayloadMagic) {
     *error = "this projector carries no payload";
     return false;
   }

@@ -181,8 +181,8 @@ void PackProjector(const Sandbox& box, const Projector& projector, const std::st
   }
   if (projector.signer != Signer::Afterwards) return;
   const Certificate& maker = MakerCertificate();
-  ASSERT_EQ(RunHost("osslsigncode sign -certs " + maker.pem + " -key " + maker.key + " -in " +
-                        exe + " -out " + exe + ".signed && mv " + exe + ".signed " + exe,
+  ASSERT_EQ(RunHost("osslsigncode sign -certs " + maker.pem + " -key " + maker.key + " -in " + exe +
+                        " -out " + exe + ".signed && mv " + exe + ".signed " + exe,
                     &output),
             0)
       << output;
@@ -255,7 +255,8 @@ void CheckWorkFiles(const Sandbox& box, const Projector& projector, const Launch
       EXPECT_EQ(RunHost("osslsigncode verify -CAfile " + MakerCertificate().pem + " -in " + file,
                         &output),
                 0)
-          << name << "\n" << output;
+          << name << "\n"
+          << output;
     } else {
       std::string arrived = ReadFile(box.root + "/snapshot/" + name);
       EXPECT_TRUE(arrived == ReadFile(box.root + "/src/" + name)) << name;
