@@ -253,22 +253,34 @@ std::map<std::string, std::string> ParseKeyValues(const std::string& text) {
   return values;
 }
 
-std::string CommandOutput(const std::string& command, int* status) {
-  std::string output;
-  FILE* pipe = popen(command.c_str(), "r");
+int RunHost(const std::string& commandLine, std::string* output) {
+  std::string text;
+  FILE* pipe = popen(("(" + commandLine + ") 2>&1").c_str(), "r");
   char buffer[4096];
-  for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-  int code = pipe ? pclose(pipe) : -1;
-  if (status) *status = WIFEXITED(code) ? WEXITSTATUS(code) : -1;
-  return output;
+  for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+  int status = pipe ? pclose(pipe) : -1;
+  if (output) *output = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 int RunCinepack(const std::string& args, std::string* output) {
-  int status = -1;
-  std::string text =
-      CommandOutput(std::string(CINE_BUILD_ROOT) + "/host/cinepack " + args + " 2>&1", &status);
-  if (output) *output = text;
-  return status;
+  return RunHost(std::string(CINE_BUILD_ROOT) + "/host/cinepack " + args, output);
+}
+
+const Certificate& MakerCertificate() {
+  static const Certificate made = [] {
+    std::string folder = fs::weakly_canonical(std::string(CINE_BUILD_ROOT) + "/wine/maker");
+    fs::create_directories(folder);
+    Certificate c = {folder + "/maker.pem", folder + "/maker.key"};
+    std::string output;
+    if (RunHost("openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj /CN=Maker -keyout " +
+                    c.key + " -out " + c.pem,
+                &output) != 0) {
+      throw std::runtime_error("openssl could not make a certificate: " + output);
+    }
+    return c;
+  }();
+  return made;
 }
 
 std::string Launcher() { return WinDir() + "/launcher.exe"; }

@@ -78,9 +78,14 @@ int TimeFactor();
 bool WaitForFile(const std::string& path, int timeoutMs);  // whether it appeared in time
 std::string ToLower(std::string text);
 std::map<std::string, std::string> ParseKeyValues(const std::string& text);  // last value wins
-// A shell command's standard output; its exit status in `status`.
-std::string CommandOutput(const std::string& command, int* status = nullptr);
+// A host command line through the shell, its exit status; its output, errors too.
+int RunHost(const std::string& commandLine, std::string* output = nullptr);
 int RunCinepack(const std::string& args, std::string* output = nullptr);  // build/host/cinepack
+// The maker's certificate and unencrypted key (PEM), self-signed, made once per run.
+struct Certificate {
+  std::string pem, key;
+};
+const Certificate& MakerCertificate();
 
 inline const char CannotRunText[] = "This application cannot run.";
 inline const char CannotCreateText[] =

@@ -10,6 +10,23 @@ namespace e2e {
 namespace {
 
 const char Lock[] = "Quorvantix.lok";
+const bool WithoutRecord = false;
+
+// The test runtime compressed and a stored file, packed with the integrity record or
+// without, harmed, then signed.
+Projector Signed(Signer signer, bool record = true, Harm harm = nullptr) {
+  return {.extract = {Compressed("cine.dll", Library(Lib::Test)), Stored("data.bin", Random(5000))},
+          .record = record,
+          .harm = std::move(harm),
+          .signer = signer};
+}
+
+// As another packer leaves it: one byte more of movie, so no multiple of 8 long.
+void OneByteMoreMovie(std::string& image) { image.insert(image.size() - 4, "!"); }
+
+const uint32_t FrenchCanadian = 0x0C0C;  // a Windows language id
+
+const Outcome FromPayload = {.received = {Got("runtimeLocation", "2")}};
 
 const Scenario Scenarios[] = {
     // Where cine.dll is found, and all it is handed; the current directory is restored.
@@ -86,6 +103,16 @@ const Scenario Scenarios[] = {
      .expect = {.received = {GotPath("workFolder", In::WorkFolder), Got("runtimeLocation", "2"),
                              GotPath("runtime_path", In::WorkFolder, "cine.dll"),
                              Got("payloadOption", "1"), GotPath("cwd", In::Root)}}},
+    // Signed afterwards, as a distributor's pipeline does, also when another packer's
+    // length made the tool pad it; or by cinepack, the libraries inside too.
+    {.name = "signed_afterwards", .projector = Signed(Signer::Afterwards), .expect = FromPayload},
+    {.name = "signed_afterwards_without_record",
+     .projector = Signed(Signer::Afterwards, WithoutRecord),
+     .expect = FromPayload},
+    {.name = "other_packer_signed_afterwards",
+     .projector = Signed(Signer::Afterwards, WithoutRecord, OneByteMoreMovie),
+     .expect = FromPayload},
+    {.name = "signed_by_cinepack", .projector = Signed(Signer::Cinepack), .expect = FromPayload},
     {.name = "cdecl_runtime",
      .projector = {.extract = {Compressed("cine.dll", Library(Lib::Cdecl))}},
      .start = {.env = {{"CINE_RESULT", "0"}}},
@@ -170,7 +197,7 @@ const Scenario Scenarios[] = {
     // command is read, quoted or not, the unit table says.)
     {.name = "download_french",
      .start = {.locale = "fr_CA.UTF-8", .htm = Registered(false, "%1")},
-     .expect = {.box = PlayerMissingText, .browser = StartedWith("fr/")}},
+     .expect = {.box = PlayerMissingText, .browser = StartedWith(FrenchCanadian)}},
     {.name = "download_cancelled",
      .start = {.cancel = true, .htm = Registered(false, "")},
      .expect = {.box = PlayerMissingText, .browser = NotStarted()}},

@@ -58,6 +58,9 @@ Packed Compressed(std::string name, Content content);
 
 // What befalls a projector's file after it was packed: a broken download, a bad copy.
 using Harm = std::function<void(std::string& image)>;
+// Who signed it: nobody, a distributor afterwards with osslsigncode (after any harm), or
+// cinepack build --sign (the maker's certificate).
+enum class Signer { Nobody, Afterwards, Cinepack };
 
 // app/<exe>: the bare launcher unless it lists entries, leading files or options.
 struct Projector {
@@ -69,6 +72,7 @@ struct Projector {
   bool noSplash = false;
   bool record = true;  // the integrity record, which cinepack writes unless told not to
   Harm harm;
+  Signer signer = Signer::Nobody;
 };
 
 // The ".htm" type's open command: the program (the probe, in <root>/Browser), its
@@ -124,13 +128,13 @@ Received Got(std::string key, std::string value);
 Received GotPath(std::string key, In base, std::string rest = "");
 Received Called();  // the runtime was called
 
-// What the registered browser was started with: the download address carrying this
-// language segment ("" none), or nothing.
+// What the registered browser was started with: the download address for this Windows
+// language (the system's), or nothing.
 struct BrowserStart {
   bool started = false;
-  std::string segment;
+  uint32_t languageId = 0;
 };
-BrowserStart StartedWith(std::string segment);
+BrowserStart StartedWith(uint32_t languageId);
 BrowserStart NotStarted();
 
 // Every outcome also asks that TMP holds nothing but what `exists` names there (and the

@@ -15,7 +15,9 @@ namespace {
 // Through ImageMagick: the width and height of an image file, and how many pixels of
 // `bitmap` differ from those of `screen` at (left, top), -1 when they cannot be compared.
 void SizeOf(const std::string& file, int* width, int* height) {
-  sscanf(CommandOutput("identify -format %wx%h '" + file + "'").c_str(), "%dx%d", width, height);
+  std::string size;
+  RunHost("identify -format %wx%h '" + file + "'", &size);
+  sscanf(size.c_str(), "%dx%d", width, height);
 }
 
 double Differing(const std::string& screen, const std::string& bitmap, int left, int top) {
@@ -24,11 +26,10 @@ double Differing(const std::string& screen, const std::string& bitmap, int left,
   SizeOf(bitmap, &width, &height);
   std::string crop = std::to_string(width) + "x" + std::to_string(height) + "+" +
                      std::to_string(left) + "+" + std::to_string(top);
-  int status = -1;
-  std::string count =
-      CommandOutput("convert '" + screen + "' -crop " + crop +
-                        " +repage png:- | compare -metric AE - '" + bitmap + "' null: 2>&1",
-                    &status);
+  std::string count;
+  int status = RunHost("convert '" + screen + "' -crop " + crop +
+                           " +repage png:- | compare -metric AE - '" + bitmap + "' null:",
+                       &count);
   return status == 0 || status == 1 ? atof(count.c_str()) : -1;
 }
 
@@ -122,8 +123,10 @@ TEST(Demo, PlaysWithSplashAndMovieAndLeavesNothingBehind) {
   EXPECT_EQ(Differing(splash, bitmap, left, top), 0);
   EXPECT_GT(Differing(splash, bitmap, left + 100, top + 50), 0);
   // The movie's dark blue background across the middle of the screen.
-  std::string row = CommandOutput("convert '" + build + "/demo/movie.png' -crop 420x1+300+300 " +
-                                  "+repage txt:- | grep -c '#10243C'");
+  std::string row;
+  RunHost("convert '" + build +
+              "/demo/movie.png' -crop 420x1+300+300 +repage txt:- | grep -c '#10243C'",
+          &row);
   EXPECT_GT(atoi(row.c_str()), 100) << row;
 }
 

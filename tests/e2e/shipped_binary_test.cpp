@@ -13,7 +13,9 @@ namespace e2e {
 namespace {
 
 std::string Objdump(const std::string& options) {
-  return CommandOutput("i686-w64-mingw32-objdump " + options + " '" + Launcher() + "'");
+  std::string out;
+  RunHost("i686-w64-mingw32-objdump " + options + " '" + Launcher() + "'", &out);
+  return out;
 }
 
 TEST(ShippedBinary, ImportsOnlyTheFourSystemLibrariesAndHasNoSymbolTable) {

@@ -179,7 +179,89 @@ TEST(PayloadSignature, OnlyATableThatEndsTheFileAfterTheHeadersMovesThePayloadEn
     std::string start(PeHeadersSize, '\0');
     payload_fake::PutPeHeaders(start, c.magic, c.offset, c.tableSize);
     c.damage(start);
-    EXPECT_EQ(FindPayloadEnd(reinterpret_cast<const uint8_t*>(start.data()), c.probe, size), c.end) << c.what;
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(start.data());
+    EXPECT_EQ(FindCertificateTable(bytes, c.probe, size), c.end) << c.what;
+  }
+}
+
+// A payload image, not signed: PE headers whose image ends at ImageEnd, the header at
+// `headerAt` with one stored entry, a movie of `movie` bytes, the trailer.
+std::string Payload(uint32_t headerAt, size_t movie) {
+  std::string image = MakeImage({Stored("cine", "dll", "entry data")}, 1);
+  const uint32_t shift = headerAt - HeaderAt;
+  image.insert(HeaderAt, shift, 'F');
+  PayloadHeader h;
+  memcpy(&h, &image[headerAt], sizeof h);
+  h.movieOffset += shift;
+  h.entries[0].offset += shift;
+  memcpy(&image[headerAt], &h, sizeof h);
+  image.insert(image.size() - 4, movie - 5, 'V');  // MakeImage's movie is 5 bytes
+  PutLE(image, image.size() - 4, headerAt, 4);
+  PutImageEnd(image, ImageEnd);
+  return image;
+}
+
+// The header of `image` copied to `at`, its entry count changed to `entries`.
+std::string WithHeaderCopy(std::string image, uint32_t at, int32_t entries = 1) {
+  uint32_t headerAt;
+  memcpy(&headerAt, &image[image.size() - 4], 4);
+  std::string header = image.substr(headerAt, PayloadHeaderSize);
+  PutLE(header, 16, uint32_t(entries), 4);
+  return image.replace(at, header.size(), header);
+}
+
+// `image` signed after `padding` zero bytes: its movie first made longer, so that the
+// padding takes it to a multiple of 8.
+std::string SignedAfterPadding(std::string image, size_t padding) {
+  while ((image.size() + padding) % 8 != 0) image.insert(image.size() - 4, 1, 'V');
+  image.append(padding, '\0');
+  PutPeHeaders(image, 0x10B, uint32_t(image.size()), 1480);
+  return image + std::string(1480, 'C');
+}
+
+int ReadImageAt(void* context, int32_t offset, void* buffer, int32_t count) {
+  const std::string& image = *static_cast<const std::string*>(context);
+  if (offset < 0 || count < 0 || size_t(offset) + size_t(count) > image.size()) return 0;
+  memcpy(buffer, image.data() + offset, size_t(count));
+  return 1;
+}
+
+const int32_t AtFileEnd = -1;
+
+struct TrailerRow {
+  const char* what;
+  std::string image;  // signed, its table 1480 bytes long
+  int32_t padding;    // the zero bytes between the trailer and the table, or AtFileEnd
+};
+
+// The trailer of a signed file ends before the table, or before up to 7 zero bytes of
+// padding when the header there is recognised; otherwise at the file's end.
+TEST(PayloadSignature, TheTrailerEndsBeforeTheTableOrTheZerosBeforeIt) {
+  std::vector<TrailerRow> rows;
+  for (int32_t padding = 0; padding <= 7; ++padding) {
+    rows.push_back({"padding", SignedAfterPadding(Payload(HeaderAt, 5), size_t(padding)), padding});
+  }
+  std::string nonzero = SignedAfterPadding(Payload(HeaderAt, 5), 3);
+  nonzero[nonzero.size() - 1480 - 1] = 1;
+  rows.push_back({"a byte of the padding not zero", nonzero, AtFileEnd});
+  rows.push_back({"eight zero bytes", SignedAfterPadding(Payload(HeaderAt, 5), 8), AtFileEnd});
+  const std::string unsound = WithHeaderCopy(Payload(HeaderAt, 5), HeaderAt, 6);
+  rows.push_back({"six entries", SignedAfterPadding(unsound, 3), AtFileEnd});
+  // A position nearer the table reads the offset 0x16000 shifted down, 0x160: a header
+  // there lies within the image.
+  const std::string far = WithHeaderCopy(Payload(0x16000, 5), 0x160);
+  rows.push_back({"a header copy within the image", SignedAfterPadding(far, 3), 3});
+  // One further away reads 0x200 shifted up, with the movie's last byte: 0x20056. A sound
+  // header there too makes two: the file reads two ways.
+  const std::string two = WithHeaderCopy(Payload(HeaderAt, 0x21000), 0x20000 + 'V');
+  rows.push_back({"two recognised", SignedAfterPadding(two, 3), AtFileEnd});
+  for (const TrailerRow& row : rows) {
+    const int32_t size = int32_t(row.image.size()), table = size - 1480;
+    const FileBytes file = {const_cast<std::string*>(&row.image), ReadImageAt};
+    const uint8_t* start = reinterpret_cast<const uint8_t*>(row.image.data());
+    EXPECT_EQ(FindTrailerEnd(start, PeHeadersSize, size, file, SingleByteCodePage),
+              row.padding == AtFileEnd ? size : table - row.padding)
+        << row.what << " " << row.padding;
   }
 }
 
@@ -222,8 +304,9 @@ TEST(PayloadReader, DamagedMissingOrEmptyPayloadsWriteNothing) {
   }
 }
 
-// The trailer of a signed file ends where its certificate table begins; a table whose
-// trailer leads to no header (padded before signing, or hostile) is read the old way.
+// The trailer of a signed file ends where its certificate table begins, or where the
+// padding before it begins; a table whose trailer leads to no header (too far, or
+// hostile) is read the old way.
 TEST(PayloadReader, SignedExecutableIsReadBeforeItsCertificateTable) {
   std::string bare = MakeImage({Stored("lead", "tmp", ""), Stored("cine", "dll", "entry data")}, 1);
   bare.insert(bare.size() - 4, (8 - bare.size() % 8) % 8, 'T');  // no padding when signed
@@ -233,9 +316,14 @@ TEST(PayloadReader, SignedExecutableIsReadBeforeItsCertificateTable) {
     return payload_fake::PutPeHeaders(image, 0x10B, offset, tableSize), image + table;
   };
   const uint32_t size = uint32_t(bare.size());
+  std::string odd = bare;
+  odd.insert(odd.size() - 4, 5, 'T');  // signing pads it with three zero bytes
+  const std::string padded = signed_(odd + std::string(3, '\0'), size + 8, 1484);
   struct Case { std::string image; int recognised; };
   for (const Case& c : {Case{bare, 1}, {signed_(bare, size, 1484), 1}, {signed_(bare + std::string(8, '\0'), size + 8, 1484), 0},
-                        {signed_(bare, HeaderAt, size - HeaderAt).substr(0, size), 1} /* overlapping the payload */}) {
+                        // A table overlapping the payload.
+                        {signed_(bare, HeaderAt, size - HeaderAt).substr(0, size), 1},
+                        {padded, 1}}) {
     FakePlatform fake;
     ASSERT_EQ(Unpack(fake, c.image).recognised, c.recognised) << c.image.size();
     if (!c.recognised) continue;
