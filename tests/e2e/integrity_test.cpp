@@ -44,7 +44,7 @@ const Scenario DamageRows[] = {
      .given = RuntimeBeside,
      .expect = {.received = {Got("runtimeLocation", "2")}}},
     {.name = "bitmap_header_alone",
-     .given = {Runtime("app/cine.dll"), Put("app/MOVIE.BMP", Bitmap(640, 480, 24, 0))},
+     .given = {Runtime("app/cine.dll"), Put("app/MOVIE.BMP", Bitmap(640, 480, 0))},
      .expect = NoSplash},
 };
 

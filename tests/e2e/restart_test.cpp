@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "tests/e2e/harness.h"
+#include "tests/e2e/scenario.h"
 
 namespace e2e {
 namespace {
@@ -32,8 +33,11 @@ void PrintTo(const Ending& e, std::ostream* out) { *out << e.name; }
   "OpenProcessToken(*,00000028,*)*LookupPrivilegeValueA(00000000,*SeShutdownPrivilege*" \
   "AdjustTokenPrivileges(*,00000000,*,00000000,00000000,00000000)*GetLastError="
 const Ending Endings[] = {
+    // First the splash: its thread was waited for until it was ready, not for the bound.
     {"restart", "MOVIE.EXE", "1", "",
-     "*" TOKEN "00000000*ExitWindowsEx(00000006,00000000)*ExitProcess(00000000)*", "*MessageBoxA*"},
+     "*WaitForMultipleObjects=00000000*" TOKEN
+     "00000000*ExitWindowsEx(00000006,00000000)*ExitProcess(00000000)*",
+     "*MessageBoxA*"},
     {"shutdown", "MOVIE.EXE", "2", "", "*" TOKEN "00000000*ExitWindowsEx(00000005,00000000)*",
      "*MessageBoxA*"},
     {"no_privilege", "MOVIE.EXE", "1", "SeShutdownPrivilege",
@@ -71,7 +75,8 @@ TEST_P(EndingCalls, AreTheExpectedOnes) {
     WriteFile(prefix + ".reg",
               "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Debug]\r\n"
               "\"RelayInclude\"=\"user32.MessageBoxA;user32.ExitWindowsEx;kernel32.ExitProcess;"
-              "kernel32.GetVersionExA;kernel32.GetLastError;advapi32.OpenProcessToken;"
+              "kernel32.GetVersionExA;kernel32.GetLastError;kernel32.WaitForMultipleObjects;"
+              "advapi32.OpenProcessToken;"
               "advapi32.LookupPrivilegeValueA;advapi32.AdjustTokenPrivileges\"\r\n\r\n"
               "[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\WIN98.EXE]\r\n"
               "\"Version\"=\"win98\"\r\n");
@@ -79,6 +84,7 @@ TEST_P(EndingCalls, AreTheExpectedOnes) {
   }
   CopyFile(Launcher(), box.app + "/" + e.exe);
   CopyFile(TestRuntime(), box.app + "/cine.dll");
+  Bitmap(40, 30)(box, box.app + "/" + fs::path(e.exe).replace_extension(".BMP").string());
   std::string probe = Z(WinDir() + "/tests/probe.exe") + " run --answer none" +
                       " --env CINE_RESULT=" + e.result + " --timeout " +
                       std::to_string(30000 * TimeFactor());

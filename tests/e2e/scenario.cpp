@@ -91,20 +91,18 @@ Content DiskFiller() {
   };
 }
 
-Content Bitmap(uint32_t width, uint32_t height, uint16_t bitCount, size_t pixelBytes,
-               uint32_t pixelOffset) {
+Content Bitmap(uint32_t width, uint32_t height, size_t pixelBytes) {
   auto le = [](uint32_t value, int bytes) {
     std::string s;
     for (int i = 0; i < bytes; ++i) s += static_cast<char>(value >> (8 * i));
     return s;
   };
-  uint32_t table = bitCount <= 8 ? 4u << bitCount : 0;
-  if (pixelBytes == SIZE_MAX) pixelBytes = size_t{(width * bitCount + 31) / 32 * 4} * height;
-  if (pixelOffset == 0) pixelOffset = 14 + 40 + table;
-  std::string file = "BM" + le(uint32_t(14 + 40 + table + pixelBytes), 4) + le(0, 4) +
-                     le(pixelOffset, 4) + le(40, 4) + le(width, 4) + le(height, 4) + le(1, 2) +
-                     le(bitCount, 2) + std::string(24, '\0');
-  return Bytes(file + std::string(table, '\x40') + std::string(pixelBytes, '\x7F'));
+  if (pixelBytes == SIZE_MAX) pixelBytes = size_t{(width * 3 + 3) / 4 * 4} * height;
+  std::string file = "BM" + le(uint32_t(54 + pixelBytes), 4) + le(0, 4) + le(54, 4) + le(40, 4) +
+                     le(width, 4) + le(height, 4) + le(1, 2) + le(24, 2) + std::string(24, '\0');
+  // Pixels that differ along a row, so that a part drawn from elsewhere shows.
+  while (file.size() < 54 + pixelBytes) file += static_cast<char>(file.size());
+  return Bytes(file);
 }
 
 Placed Put(std::string path, Content content) { return {std::move(path), std::move(content)}; }

@@ -32,10 +32,9 @@ Content Link(std::string target);  // a symbolic link to a folder under the sand
 Content TakenNames(size_t count);
 Content KilledRuns(size_t count);
 Content DiskFiller();  // a file written until the disk is full
-// A bitmap file: its headers, a colour table when it has one, then `pixelBytes` bytes of
-// pixels (by default as many as it needs) at `pixelOffset` (0: right after the table).
-Content Bitmap(uint32_t width, uint32_t height, uint16_t bitCount = 24,
-               size_t pixelBytes = SIZE_MAX, uint32_t pixelOffset = 0);
+// A 24-bit bitmap file: its headers, then `pixelBytes` bytes of pixels (by default as
+// many as it needs).
+Content Bitmap(uint32_t width, uint32_t height, size_t pixelBytes = SIZE_MAX);
 
 // A file under the sandbox (app/, tmp/, ...) or in the shared player folder.
 struct Placed {

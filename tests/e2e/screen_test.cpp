@@ -58,6 +58,8 @@ TEST(SplashWindow, ShowsTheBitmapCentredAboveOtherWindowsAndIgnoresInput) {
   EXPECT_EQ(seen["above_mine"], "1");
   EXPECT_EQ(seen["click_activated"], "0");
   EXPECT_EQ(seen["alive"], "1");
+  EXPECT_EQ(seen["tool_window"], "1") << "a taskbar button";
+  EXPECT_EQ(seen["repaint_matches"], "1");
   EXPECT_EQ(r.report["splashThreadId"], seen["thread"]) << r.probeOutput;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 // On a true-colour display a realisation maps nothing, so the foreground and the background
 // look alike from outside: the splash code is built in here, its palette calls recorded.
@@ -52,12 +53,33 @@ int ZOrder(HWND window) {  // among the top-level windows, 0 the topmost
   return position;
 }
 
+// What the screen shows in `r`, as 32-bit pixels.
+std::string Pixels(const RECT& r) {
+  int width = r.right - r.left;
+  int height = r.bottom - r.top;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP copy = CreateCompatibleBitmap(screen, width, height);
+  HGDIOBJ previous = SelectObject(memory, copy);
+  BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+  SelectObject(memory, previous);
+  BITMAPINFO info = {};
+  info.bmiHeader = {sizeof info.bmiHeader, width, height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  std::string bits(size_t(width) * height * 4, '\0');
+  GetDIBits(memory, copy, 0, height, &bits[0], &info, DIB_RGB_COLORS);
+  DeleteObject(copy);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return bits;
+}
+
 int Find(DWORD waitMs) {
   HWND splash = WaitFor(waitMs, true);
   RECT r;
   if (splash == nullptr || !GetWindowRect(splash, &r)) return 0;
-  printf("rect=%ld,%ld,%ld,%ld\nthread=%lu\n", r.left, r.top, r.right, r.bottom,
-         GetWindowThreadProcessId(splash, nullptr));
+  printf("rect=%ld,%ld,%ld,%ld\nthread=%lu\ntool_window=%d\n", r.left, r.top, r.right, r.bottom,
+         GetWindowThreadProcessId(splash, nullptr),
+         (GetWindowLongA(splash, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) != 0);
   HWND mine =
       CreateWindowExA(0, "STATIC", "cover", WS_POPUP | WS_VISIBLE, r.left, r.top, r.right - r.left,
                       r.bottom - r.top, nullptr, nullptr, nullptr, nullptr);
@@ -77,6 +99,13 @@ int Find(DWORD waitMs) {
   PostMessageA(splash, WM_USER, 0, 0);
   Sleep(300);
   printf("alive=%d\n", IsWindowVisible(splash) != 0);
+  // Its right half repainted alone shows what it showed before: that half of the bitmap.
+  std::string before = Pixels(r);
+  RECT half = {(r.right - r.left) / 2, 0, r.right - r.left, r.bottom - r.top};
+  InvalidateRect(splash, &half, FALSE);
+  Sleep(300);
+  bool shown = before.find_first_not_of('\0') != std::string::npos;
+  printf("repaint_matches=%d\n", shown && Pixels(r) == before);
   return 0;
 }
 
