@@ -75,6 +75,7 @@ CommandResult RunWine(const std::vector<std::string>& args,
   waitpid(StartWine(args, outputFile, unixEnv), &status, 0);
   CommandResult result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(outputFile)};
   fs::remove(outputFile);
+  fs::remove(outputFile + ".err");
   return result;
 }
 
@@ -92,7 +93,7 @@ int StartWine(const std::vector<std::string>& args, const std::string& outputFil
     rlimit fileSize = {256 << 20, 256 << 20};
     setrlimit(RLIMIT_FSIZE, &fileSize);
     dup2(open(outputFile.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644), 1);
-    dup2(open("/dev/null", O_WRONLY), 2);
+    dup2(open((outputFile + ".err").c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644), 2);
     for (const std::string& kv : unixEnv) putenv(const_cast<char*>(kv.c_str()));
     execv(argv[0], argv.data());
     _exit(127);
@@ -120,6 +121,7 @@ std::vector<std::string> ProbeRunArgs(const Sandbox& sandbox, const LaunchSpec& 
   for (const std::string& kv : spec.env) add("--env", kv);  // a CINE_REPORT here wins
   if (!spec.cwd.empty()) add("--cwd", ToWindowsPath(spec.cwd));
   if (spec.show >= 0) add("--show", std::to_string(spec.show));
+  if (!spec.drop.empty()) add("--drop", spec.drop);
   add("--answer", spec.answer);
   add("--timeout", std::to_string(60000 * TimeFactor()));
   args.push_back(ToWindowsPath(spec.exe));
@@ -129,7 +131,7 @@ std::vector<std::string> ProbeRunArgs(const Sandbox& sandbox, const LaunchSpec& 
 LaunchResult ReadLaunch(const Sandbox& sandbox, const std::string& probeOutput) {
   LaunchResult result;
   result.probeOutput = probeOutput;
-  std::map<std::string, std::string> lines = ParseKeyValues(probeOutput);
+  std::map<std::string, std::string>& lines = result.probe = ParseKeyValues(probeOutput);
   if (lines.count("exit")) result.exitCode = std::stoi(lines["exit"]);
   result.timedOut = lines.count("timeout") > 0;
   for (const auto& kv : lines) {
@@ -180,14 +182,18 @@ LaunchResult Launch(const Sandbox& sandbox, LaunchSpec spec, const std::function
   }
   static int launches = 0;  // a launch may start another while it runs
   std::string output = sandbox.root + "/probe" + std::to_string(++launches) + ".out";
-  int pid = StartWine(ProbeRunArgs(sandbox, spec), output, LocaleEnv(spec.locale));
+  std::vector<std::string> unixEnv = LocaleEnv(spec.locale);
+  if (spec.traced) unixEnv.push_back("WINEDEBUG=+relay,+pid");
+  int pid = StartWine(ProbeRunArgs(sandbox, spec), output, unixEnv);
   if (meanwhile) {
     // Without a report in time the runtime was not called: the caller's checks see it.
     if (waits) WaitForFile(sandbox.root + "/ready", 60000);
     meanwhile();
     WriteFile(sandbox.root + "/go", "");
   }
-  return ReadLaunch(sandbox, FinishWine(pid, output));
+  LaunchResult result = ReadLaunch(sandbox, FinishWine(pid, output));
+  if (spec.traced) result.trace = ReadFile(output + ".err");
+  return result;
 }
 
 LaunchSpec SandboxSpec(const Sandbox& box) {

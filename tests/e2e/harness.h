@@ -26,7 +26,8 @@ struct CommandResult {
   std::string output;
 };
 // Runs Wine with `args` (a Windows program and its arguments), capturing stdout; or
-// starts it in the background, stdout to `outputFile`, and waits for it later. `unixEnv`
+// starts it in the background, stdout to `outputFile` (stderr beside it, ".err"), and
+// waits for it later. `unixEnv`
 // (K=V) is added to Wine's own environment.
 CommandResult RunWine(const std::vector<std::string>& args,
                       const std::vector<std::string>& unixEnv = {});
@@ -46,15 +47,19 @@ struct LaunchSpec {
   std::string cwd;               // Unix path of the child's current directory
   int show = -1;                 // wShowWindow, or -1 for none
   std::string answer = "ok";     // message box button: ok, cancel or none
+  std::string drop;              // a privilege its token lacks
+  bool traced = false;           // Wine's relay trace of the calls its prefix names
 };
 
 struct LaunchResult {
   int exitCode = -1;
   bool timedOut = false;
   std::map<std::string, std::string> box;     // caption, text, buttons ("1,2": IDOK, IDCANCEL)
+  std::map<std::string, std::string> probe;   // the probe's key=value lines
   std::map<std::string, std::string> report;  // the test runtime's key=value lines
   std::vector<std::string> workFiles;         // its "workfile" lines
   std::string probeOutput;
+  std::string trace;  // Wine's, when traced
 };
 
 // Launches through the probe and waits for the end; the report is <sandbox root>/report.txt

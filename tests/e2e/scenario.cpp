@@ -3,6 +3,7 @@
 #include "tests/e2e/scenario.h"
 
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -241,42 +242,63 @@ void PackProjector(const Run& run, const Projector& projector) {
       << output;
 }
 
-// A tmpfs as TMP. Wine opens files by path in its own mount namespace, the wineserver in
-// its own too: the tmpfs is mounted in a namespace of this test process, which every Wine
-// call copies and binds into the i386 root, and the prefix has a wineserver of its own
-// started from there (the shared one never sees the tmpfs).
-struct SmallDiskMount {
-  std::string tmp, binds, prefix;
-  ~SmallDiskMount() {
-    RunWine({"--server", "-k"});
-    umount2(tmp.c_str(), MNT_DETACH);
-    setenv("CINE_WINE32_BINDS", binds.c_str(), 1);
+// A prefix of its own, with a wineserver of its own, for the rows the shared one must not
+// serve: a forced restart ends every process of its prefix, and a tmpfs is seen only by a
+// server started after it was mounted. (Wine opens files by path in its own mount namespace,
+// the wineserver in its own too: the tmpfs is mounted in a namespace of this test process,
+// which every Wine call copies and binds into the i386 root.)
+struct OwnPrefix {
+  std::string binds = getenv("CINE_WINE32_BINDS") ? getenv("CINE_WINE32_BINDS") : SourceDir();
+  std::string shared = PrefixDir(), tmp;
+
+  OwnPrefix(const std::string& name, const Disk& disk, Sandbox* box) {
+    std::string prefix = shared + "/drive_c/cine-own/prefix";
     setenv("WINEPREFIX", prefix.c_str(), 1);
+    *box = MakeSandbox(name);
+    if (!Exists(prefix + "/system.reg")) RunWine({"wineboot", "-i"});
+    RunWine({"--server", "-w"});  // wineboot's server saves the new prefix as it ends
+    RunWine({"--server", "-k"});  // a server left by another row sees another namespace
+    if (!disk.kib) return;
+    static const bool ownNamespace =
+        unshare(CLONE_NEWNS) == 0 &&
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    if (!ownNamespace) throw std::runtime_error("no mount namespace of its own (not root?)");
+    std::string options = "size=" + std::to_string(disk.kib) + "k";
+    if (disk.inodes) options += ",nr_inodes=" + std::to_string(disk.inodes);
+    if (mount("tmpfs", box->tmp.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+      throw std::runtime_error("tmpfs not mounted: " + options);
+    }
+    tmp = box->tmp;
+    setenv("CINE_WINE32_BINDS", (binds + ":" + tmp).c_str(), 1);
+  }
+  ~OwnPrefix() {
+    RunWine({"--server", "-k"});
+    if (!tmp.empty()) umount2(tmp.c_str(), MNT_DETACH);
+    setenv("CINE_WINE32_BINDS", binds.c_str(), 1);
+    setenv("WINEPREFIX", shared.c_str(), 1);
   }
 };
 
-std::unique_ptr<SmallDiskMount> MountSmallDisk(const Disk& disk, const std::string& name,
-                                               Sandbox* box) {
-  static const bool ownNamespace =
-      unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-  if (!ownNamespace) throw std::runtime_error("no mount namespace of its own (not root?)");
-  auto mounted = std::make_unique<SmallDiskMount>();
-  mounted->binds = getenv("CINE_WINE32_BINDS") ? getenv("CINE_WINE32_BINDS") : SourceDir();
-  mounted->prefix = PrefixDir();
-  std::string prefix = PrefixDir() + "/drive_c/cine-small-disk/prefix";
-  setenv("WINEPREFIX", prefix.c_str(), 1);
-  *box = MakeSandbox(name);
-  if (!Exists(prefix + "/system.reg")) RunWine({"wineboot", "-i"});
-  RunWine({"--server", "-w"});  // wineboot's server saves the new prefix as it ends
-  RunWine({"--server", "-k"});  // a server left by another row sees another namespace
-  mounted->tmp = box->tmp;
-  std::string options = "size=" + std::to_string(disk.kib) + "k";
-  if (disk.inodes) options += ",nr_inodes=" + std::to_string(disk.inodes);
-  if (mount("tmpfs", box->tmp.c_str(), "tmpfs", 0, options.c_str()) != 0) {
-    throw std::runtime_error("tmpfs not mounted: " + options);
+// The launcher's own calls in a relay trace, one a line: "Name(arguments)", "Name=result".
+std::string LauncherCalls(const LaunchResult& r) {
+  char tag[16];
+  snprintf(tag, sizeof tag, "%04lx:", std::stoul("0" + r.probe.at("pid")));
+  std::istringstream in(r.trace);
+  std::string calls;
+  for (std::string line; std::getline(in, line);) {
+    size_t call = line.find(":Call ");
+    size_t at = std::min(call, line.find(":Ret  ")) + 6;
+    if (line.rfind(tag, 0) != 0 || at < 6) continue;  // another process's, or no call
+    std::string name = line.substr(at, line.find('(', at) - at);
+    if (name.find(' ') != std::string::npos) continue;  // a DLL entry point, not a call
+    calls += name.substr(name.find('.') + 1);
+    if (call == std::string::npos) {
+      calls += "=" + line.substr(line.find("retval=") + 7, 8) + "\n";
+    } else {
+      calls += line.substr(line.find('('), line.rfind(" ret=") - line.find('(')) + "\n";
+    }
   }
-  setenv("CINE_WINE32_BINDS", (mounted->binds + ":" + box->tmp).c_str(), 1);
-  return mounted;
+  return calls;
 }
 
 LaunchResult LaunchAs(const Run& run, const Start& start, const std::function<void()>& meanwhile) {
@@ -288,6 +310,8 @@ LaunchResult LaunchAs(const Run& run, const Start& start, const std::function<vo
   for (const Variable& v : start.env) spec.env.push_back(v.name + "=" + v.value);
   if (start.afterExe) spec.commandLine = "\"" + ToWindowsPath(spec.exe) + "\"" + *start.afterExe;
   spec.show = start.show;
+  spec.drop = start.drop;
+  spec.traced = start.traced != nullptr;
   if (start.cancel) spec.answer = "cancel";
   spec.locale = start.locale;
   return Launch(run.box, spec, meanwhile);
@@ -374,6 +398,11 @@ void Check(const Run& run, const Projector& projector, const Outcome& expect, La
   for (const std::string& path : expect.gone) EXPECT_FALSE(Exists(root + "/" + path)) << path;
   if (expect.browser) CheckBrowser(run.box, *expect.browser);
   CheckWorkFiles(run.box, projector, r);
+  if (expect.calls) {
+    std::string calls = LauncherCalls(r);
+    EXPECT_EQ(fnmatch(expect.calls, calls.c_str(), 0), 0) << calls;
+    EXPECT_NE(fnmatch(expect.notCalls, calls.c_str(), 0), 0) << calls;
+  }
   CheckTmp(run.box, expect);
 }
 
@@ -381,9 +410,12 @@ void Check(const Run& run, const Projector& projector, const Outcome& expect, La
 
 void RunScenario(const Scenario& s) {
   Run run;
-  std::unique_ptr<SmallDiskMount> mounted;
-  if (s.start.disk.kib) mounted = MountSmallDisk(s.start.disk, s.name, &run.box);
-  if (!s.start.disk.kib) run.box = MakeSandbox(s.name);
+  std::unique_ptr<OwnPrefix> own;
+  if (s.start.disk.kib || s.start.traced) {
+    own = std::make_unique<OwnPrefix>(s.name, s.start.disk, &run.box);
+  } else {
+    run.box = MakeSandbox(s.name);
+  }
   Sandbox& box = run.box;
   if (s.start.tmpMissing) box.tmp = box.root + "/no/such/folder";
   if (!s.start.tmpFolder.empty()) MakeDirs(box.tmp += "/" + s.start.tmpFolder);
@@ -401,6 +433,11 @@ void RunScenario(const Scenario& s) {
     EXPECT_EQ(RunWine({"reg", "add", key, "/v", "Version", "/d", s.start.windows, "/f"}).status, 0);
   }
   if (s.start.htm) RegisterHtm(box, *s.start.htm);
+  if (s.start.traced) {
+    std::string key = "HKEY_CURRENT_USER\\Software\\Wine\\Debug";
+    EXPECT_EQ(RunWine({"reg", "add", key, "/v", "RelayInclude", "/d", s.start.traced, "/f"}).status,
+              0);
+  }
 
   int holder = -1;
   std::function<void()> hold;

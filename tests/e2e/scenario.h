@@ -112,6 +112,10 @@ struct Start {
   // does, from while the runtime runs until after the run.
   std::string heldThroughExit;
   std::optional<HtmCommand> htm;
+  std::string drop;  // a privilege the launcher's token lacks
+  // In a prefix of its own, Wine's relay trace of these calls ("dll.Name;..."), which the
+  // outcome's patterns read.
+  const char* traced = nullptr;
 };
 
 // A Windows path below one of the scenario's folders, or a plain value. The current
@@ -146,6 +150,10 @@ struct Outcome {
   std::vector<std::string> exists;  // sandbox paths there afterwards
   std::vector<std::string> gone;    // and not
   std::optional<BrowserStart> browser;
+  // Patterns over the launcher's traced calls in order, one a line: "Name(arguments)" and
+  // "Name=result". One they match, and one they must not.
+  const char* calls = nullptr;
+  const char* notCalls = nullptr;
 };
 
 struct Scenario {
