@@ -1,6 +1,7 @@
 // Looks at a launcher's splash window from another process, for the end-to-end tests:
-//   find WAIT_MS  cover it with a foreground window, click it, send it palette news and a
-//                 stray WM_USER; print where it is and how it took that
+//   find WAIT_MS BMP  cover it with a foreground window, click it, send it palette news and a
+//                 stray WM_USER; print where it is, how it took that, and whether it shows
+//                 the bitmap BMP, also after a partial repaint
 //   gone WAIT_MS  wait for it to go;  box WAIT_MS  print the failure box's order, cancel it
 //   palette       run the splash window code here, recording its palette calls
 #include <windows.h>
@@ -53,27 +54,33 @@ int ZOrder(HWND window) {  // among the top-level windows, 0 the topmost
   return position;
 }
 
-// What the screen shows in `r`, as 32-bit pixels.
-std::string Pixels(const RECT& r) {
-  int width = r.right - r.left;
-  int height = r.bottom - r.top;
+// A bitmap's pixels at 32 bits, the rows bottom up.
+std::string Bits(HDC dc, HBITMAP bitmap, int width, int height) {
+  BITMAPINFO info = {};
+  info.bmiHeader = {sizeof info.bmiHeader, width, height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  std::string bits(size_t(width) * height * 4, '\0');
+  GetDIBits(dc, bitmap, 0, height, &bits[0], &info, DIB_RGB_COLORS);
+  return bits;
+}
+
+// What the screen shows of the window's client area, as Bits.
+std::string Shown(HWND window, int width, int height) {
+  POINT origin = {0, 0};
+  ClientToScreen(window, &origin);
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
   HBITMAP copy = CreateCompatibleBitmap(screen, width, height);
   HGDIOBJ previous = SelectObject(memory, copy);
-  BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+  BitBlt(memory, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY);
   SelectObject(memory, previous);
-  BITMAPINFO info = {};
-  info.bmiHeader = {sizeof info.bmiHeader, width, height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-  std::string bits(size_t(width) * height * 4, '\0');
-  GetDIBits(memory, copy, 0, height, &bits[0], &info, DIB_RGB_COLORS);
+  std::string bits = Bits(memory, copy, width, height);
   DeleteObject(copy);
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
   return bits;
 }
 
-int Find(DWORD waitMs) {
+int Find(DWORD waitMs, const char* bitmapFile) {
   HWND splash = WaitFor(waitMs, true);
   RECT r;
   if (splash == nullptr || !GetWindowRect(splash, &r)) return 0;
@@ -99,13 +106,17 @@ int Find(DWORD waitMs) {
   PostMessageA(splash, WM_USER, 0, 0);
   Sleep(300);
   printf("alive=%d\n", IsWindowVisible(splash) != 0);
-  // Its right half repainted alone shows what it showed before: that half of the bitmap.
-  std::string before = Pixels(r);
-  RECT half = {(r.right - r.left) / 2, 0, r.right - r.left, r.bottom - r.top};
+  // The bitmap, whole; and again once its right half was repainted alone.
+  HBITMAP bitmap = static_cast<HBITMAP>(
+      LoadImageA(nullptr, bitmapFile, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+  BITMAP size = {};
+  GetObjectA(bitmap, sizeof size, &size);
+  std::string bits = Bits(GetDC(nullptr), bitmap, size.bmWidth, size.bmHeight);
+  printf("shows_bitmap=%d\n", Shown(splash, size.bmWidth, size.bmHeight) == bits);
+  RECT half = {size.bmWidth / 2, 0, size.bmWidth, size.bmHeight};
   InvalidateRect(splash, &half, FALSE);
   Sleep(300);
-  bool shown = before.find_first_not_of('\0') != std::string::npos;
-  printf("repaint_matches=%d\n", shown && Pixels(r) == before);
+  printf("repaint_shows_bitmap=%d\n", Shown(splash, size.bmWidth, size.bmHeight) == bits);
   return 0;
 }
 
@@ -158,13 +169,13 @@ int Palette() {
 
 int main(int argc, char** argv) {
   DWORD wait = argc > 2 ? atoi(argv[2]) : 0;
-  if (argc == 3 && strcmp(argv[1], "find") == 0) return Find(wait);
+  if (argc == 4 && strcmp(argv[1], "find") == 0) return Find(wait, argv[3]);
   if (argc == 3 && strcmp(argv[1], "gone") == 0) {
     printf("gone=%d\n", !WaitFor(wait, false));
     return 0;
   }
   if (argc == 3 && strcmp(argv[1], "box") == 0) return Box(wait);
   if (argc == 2 && strcmp(argv[1], "palette") == 0) return Palette();
-  fprintf(stderr, "usage: splash_inspect find|gone|box WAIT_MS | palette\n");
+  fprintf(stderr, "usage: splash_inspect find WAIT_MS BMP | gone|box WAIT_MS | palette\n");
   return 2;
 }
