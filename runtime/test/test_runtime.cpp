@@ -62,6 +62,30 @@ void ReportWorkFolder(const char* folder) {
   FindClose(search);
 }
 
+// "WxH@BPP" for every image of the executable's "CINEMORPH" icon group that Windows makes
+// an icon of, space-separated.
+void ReportIcons() {
+  HMODULE exe = GetModuleHandleA(0);
+  HRSRC group = FindResourceA(exe, "CINEMORPH", MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
+  const BYTE* entries = group ? static_cast<const BYTE*>(LoadResource(exe, group)) : 0;
+  char made[512] = "";
+  for (int i = 0; entries && i < *reinterpret_cast<const WORD*>(entries + 4); ++i) {
+    // From the sixth byte, 14 a slot: width, height, colours, 0, planes, bits, size, id.
+    const BYTE* slot = entries + 6 + 14 * i;
+    WORD bits = *reinterpret_cast<const WORD*>(slot + 6);
+    WORD id = *reinterpret_cast<const WORD*>(slot + 12);
+    HRSRC image = FindResourceA(exe, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(3));  // RT_ICON
+    BYTE* data = image ? static_cast<BYTE*>(LoadResource(exe, image)) : 0;
+    HICON icon = data ? CreateIconFromResourceEx(data, SizeofResource(exe, image), TRUE, 0x00030000,
+                                                 slot[0], slot[1], 0)
+                      : 0;
+    if (icon)
+      wsprintfA(made + lstrlenA(made), "%s%ux%u@%u", *made ? " " : "", slot[0], slot[1], bits);
+    if (icon) DestroyIcon(icon);
+  }
+  WriteLine("icons", made);
+}
+
 void CloseSplash(const LaunchParams* params) {
   // Opened before the close request, so a thread that ends at once is still seen.
   HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, params->splashThreadId);
@@ -127,6 +151,7 @@ extern "C"
   HMODULE crt = GetModuleHandleA("cinecrt.dll");
   if (!crt || !GetModuleFileNameA(crt, path, MAX_PATH)) lstrcpyA(path, "(none)");
   WriteLine("crt_path", path);
+  ReportIcons();
   if (params->workFolder) ReportWorkFolder(params->workFolder);
   if (params->workFolder && ReadVariable("CINE_LEAVE", value)) {
     wsprintfA(path, "%s%s", params->workFolder, value);

@@ -26,10 +26,15 @@ void OneByteMoreMovie(std::string& image) { image.insert(image.size() - 4, "!");
 
 const uint32_t FrenchCanadian = 0x0C0C;  // a Windows language id
 
+// Every image of the launcher's icon, in its group's order, as Windows makes one.
+const char EveryIcon[] =
+    "48x48@4 32x32@4 16x16@4 48x48@8 32x32@8 16x16@8 48x48@32 32x32@32 16x16@32";
+
 const Outcome FromPayload = {.received = {Got("runtimeLocation", "2")}};
 
 const Scenario Scenarios[] = {
-    // Where cine.dll is found, and all it is handed; the current directory is restored.
+    // Where cine.dll is found, and all it is handed; the current directory is restored; the
+    // running projector's icons.
     {.name = "beside",
      .given = {Runtime("app/cine.dll")},
      .expect = {.received = {Got("runtimeLocation", "1"),
@@ -38,7 +43,7 @@ const Scenario Scenarios[] = {
                              Got("closeSplash_set", "0"), Got("splashThreadId", "0"),
                              Got("workFolder", "(null)"), Got("payloadOption", "0"),
                              Got("instance_is_exe", "1"), Got("previous", "0"), Got("show", "10"),
-                             Got("cmdline", "")}}},
+                             Got("cmdline", ""), Got("icons", EveryIcon)}}},
     {.name = "nodix",
      .given = {Runtime("app/Nodix/cine.dll")},
      .expect = {.received = {Got("runtimeLocation", "3"),
