@@ -35,7 +35,8 @@ const Scenario CodePages[] = {
     // folder through the path it is handed.
     {.name = "cyrillic_projector",
      .projector = WithReadme("Фильм/Кино.EXE"),
-     .given = {Put("app/Фильм/README.TXT", Bytes("x")), Put("app/Фильм/Кино.BMP", Bitmap(8, 8))},
+     .given = {Put("app/Фильм/README.TXT", Bytes("x")),  // deleted at exit
+               Put("app/Фильм/Кино.BMP", Bitmap(8, 8))},
      .start = {.locale = Western},
      .expect = {.received = {Got("runtimeLocation", "2"), Got("closeSplash_set", "1")},
                 .gone = {"app/Фильм/README.TXT"}}},

@@ -26,6 +26,9 @@ std::string EnvOr(const char* name, const std::string& fallback) {
   return value && *value ? value : fallback;
 }
 
+// scripts/wine32, or what CINE_WINE names.
+std::string WineCommand() { return EnvOr("CINE_WINE", SourceDir() + "/scripts/wine32"); }
+
 // The Wine environment, set once per test process; a new prefix is booted first.
 void PrepareWine() {
   static const bool ready = [] {
@@ -291,6 +294,4 @@ const Certificate& MakerCertificate() {
 
 std::string Launcher() { return WinDir() + "/launcher.exe"; }
 std::string TestRuntime() { return WinDir() + "/runtime/test/cine.dll"; }
-std::string WineCommand() { return EnvOr("CINE_WINE", SourceDir() + "/scripts/wine32"); }
-
 }  // namespace e2e

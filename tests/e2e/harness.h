@@ -106,6 +106,5 @@ inline const char DamagedText[] =
 
 std::string Launcher();     // build/win32/launcher.exe
 std::string TestRuntime();  // cine.dll reporting what it got (stdcall)
-std::string WineCommand();  // scripts/wine32, or what CINE_WINE names
 
 }  // namespace e2e

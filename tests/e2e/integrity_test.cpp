@@ -20,8 +20,6 @@ void ChangeStoredByte(std::string& image) {
   image[ReadLE32(image, slot) + ReadLE32(image, slot + 4) / 2] ^= 0x01;
 }
 
-const bool WithoutRecord = false;
-
 Projector Damaged(Harm harm, bool record = true) {
   return {
       .extract = {Compressed("cine.dll", Library(Lib::Test)), Stored("data.bin", Random(200000))},

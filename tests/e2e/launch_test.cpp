@@ -1,16 +1,10 @@
 // The launch as a user and the runtime see it, on the shipped build under Wine: one table
 // of scenarios (the projector, what lies around it, how it is started) and their outcomes
 // (exit code, message box, what the runtime received, what is left on disk).
-#include <gtest/gtest.h>
-
-#include "tests/e2e/harness.h"
 #include "tests/e2e/scenario.h"
 
 namespace e2e {
 namespace {
-
-const char Lock[] = "Quorvantix.lok";
-const bool WithoutRecord = false;
 
 // The test runtime compressed and a stored file, packed with the integrity record or
 // without, harmed, then signed.
@@ -30,6 +24,7 @@ const uint32_t FrenchCanadian = 0x0C0C;  // a Windows language id
 const char EveryIcon[] =
     "48x48@4 32x32@4 16x16@4 48x48@8 32x32@8 16x16@8 48x48@32 32x32@32 16x16@32";
 
+const std::vector<Packed> RuntimeAlone = {Stored("cine.dll", Library(Lib::Test))};
 const Outcome FromPayload = {.received = {Got("runtimeLocation", "2")}};
 
 const Scenario Scenarios[] = {
@@ -69,11 +64,11 @@ const Scenario Scenarios[] = {
     // The runtime's result: 0 is a failure, with exit code 1; any other a normal end.
     {.name = "runtime_failed",
      .given = {Runtime("app/cine.dll")},
-     .start = {.env = {{"CINE_RESULT", "0"}}},
+     .start = {.env = {"CINE_RESULT=0"}},
      .expect = {.exitCode = 1, .box = CannotRunText, .received = {Got("result", "0")}}},
     {.name = "runtime_minus_one",
      .given = {Runtime("app/cine.dll")},
-     .start = {.env = {{"CINE_RESULT", "-1"}}},
+     .start = {.env = {"CINE_RESULT=-1"}},
      .expect = {.received = {Got("result", "-1")}}},
     {.name = "entry_point_missing",
      .given = {Put("app/cine.dll", Library(Lib::NoExport))},
@@ -120,7 +115,7 @@ const Scenario Scenarios[] = {
     {.name = "signed_by_cinepack", .projector = Signed(Signer::Cinepack), .expect = FromPayload},
     {.name = "cdecl_runtime",
      .projector = {.extract = {Compressed("cine.dll", Library(Lib::Cdecl))}},
-     .start = {.env = {{"CINE_RESULT", "0"}}},
+     .start = {.env = {"CINE_RESULT=0"}},
      .expect = {.exitCode = 1,
                 .box = CannotRunText,
                 .received = {Got("runtimeLocation", "2"), Got("result", "0")}}},
@@ -134,8 +129,7 @@ const Scenario Scenarios[] = {
      .expect = {.received = {Got("workFolder", "(null)"), Got("runtimeLocation", "1"),
                              Got("payloadOption", "1")}}},
     {.name = "leading_entries",
-     .projector = {.extract = {Stored("cine.dll", Library(Lib::Test))},
-                   .leading = {"save.dat", "prefs.ini"}},
+     .projector = {.extract = RuntimeAlone, .leading = {"save.dat", "prefs.ini"}},
      .given = {Put("app/save.dat", Bytes("x")), Put("app/prefs.ini", Bytes("x")),
                Put("app/other.dat", Bytes("x")), Put("app/save.ini", Bytes("x")),
                Put("save.dat", Bytes("x")), Put("app/Nodix/save.dat", Bytes("x"))},
@@ -147,7 +141,7 @@ const Scenario Scenarios[] = {
     {.name = "held_target_stored",
      .projector = {.extract = {Stored(Lock, Bytes("not a lock")),
                                Stored("cine.dll", Library(Lib::Test))}},
-     .expect = {.received = {Got("runtimeLocation", "2")}}},
+     .expect = FromPayload},
     {.name = "held_target_compressed",
      .projector = {.extract = {Compressed(Lock, Bytes("not a lock")),
                                Stored("cine.dll", Library(Lib::Test))}},
@@ -155,12 +149,12 @@ const Scenario Scenarios[] = {
     // Work folder names: taken ones are skipped and, lockless, never removed; without a
     // work folder there is no launch.
     {.name = "names_taken",
-     .projector = {.extract = {Stored("cine.dll", Library(Lib::Test))}},
+     .projector = {.extract = RuntimeAlone},
      .given = {Put("tmp", TakenNames(26))},
      .expect = {.received = {GotPath("workFolder", In::Tmp, "\\TempFolder.aba\\")},
                 .exists = {"tmp/TempFolder.aaa/mine.txt", "tmp/TempFolder.aaz/mine.txt"}}},
     {.name = "tmp_missing",
-     .projector = {.extract = {Stored("cine.dll", Library(Lib::Test))}},
+     .projector = {.extract = RuntimeAlone},
      .start = {.tmpMissing = true},
      .expect = {.box = CannotCreateText}},
     // The exit cleanup removes every unheld work folder, also in a run without a folder
@@ -187,7 +181,7 @@ const Scenario Scenarios[] = {
                 .exists = {"out/Quorvantix.lok", "out/cine.dll", "out/Xtras/one/deep.x32",
                            "tmp/TempFolder.lnk", "tmp/TempFolder.abc/Quorvantix.lok"}}},
     {.name = "splash_forbidden_by_payload",
-     .projector = {.extract = {Stored("cine.dll", Library(Lib::Test))}, .noSplash = true},
+     .projector = {.extract = RuntimeAlone, .noSplash = true},
      .given = {Put("app/MOVIE.BMP", Bitmap(8, 8))},
      .expect = {.received = {Got("closeSplash_set", "0"), Got("runtimeLocation", "2")}}},
     // Told it runs on Windows 10, the process hears "10.0" only because the launcher's
@@ -201,10 +195,10 @@ const Scenario Scenarios[] = {
     // carries the system's language; Cancel, or no command, starts nothing. (How the
     // command is read, quoted or not, the unit table says.)
     {.name = "download_french",
-     .start = {.locale = "fr_CA.UTF-8", .htm = Registered(false, "%1")},
+     .start = {.locale = "fr_CA.UTF-8", .htm = Registered("%1")},
      .expect = {.box = PlayerMissingText, .browser = StartedWith(FrenchCanadian)}},
     {.name = "download_cancelled",
-     .start = {.cancel = true, .htm = Registered(false, "")},
+     .start = {.cancel = true, .htm = Registered("")},
      .expect = {.box = PlayerMissingText, .browser = NotStarted()}},
     {.name = "download_no_command",
      .start = {.htm = Unregistered()},

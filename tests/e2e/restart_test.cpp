@@ -18,7 +18,9 @@ const char Traced[] =
 
 // The runtime's result asks for the ending; the splash is up before it.
 Start Asking(const char* result, std::string windows = "") {
-  return {.env = {{"CINE_RESULT", result}}, .windows = std::move(windows), .traced = Traced};
+  return {.env = {std::string("CINE_RESULT=") + result},
+          .windows = std::move(windows),
+          .traced = Traced};
 }
 const std::vector<Placed> WithSplash = {Runtime("app/cine.dll"),
                                         Put("app/MOVIE.BMP", Bitmap(40, 30))};
@@ -40,7 +42,7 @@ const Scenario Endings[] = {
                 .notCalls = "*MessageBoxA*"}},
     {.name = "no_privilege",
      .given = WithSplash,
-     .start = {.env = {{"CINE_RESULT", "1"}}, .drop = "SeShutdownPrivilege", .traced = Traced},
+     .start = {.env = {"CINE_RESULT=1"}, .drop = "SeShutdownPrivilege", .traced = Traced},
      .expect = {.received = {Called()},
                 .calls = "*" TOKEN "00000514*ExitProcess(00000000)*",
                 .notCalls = "*ExitWindowsEx*"}},

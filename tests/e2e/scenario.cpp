@@ -23,8 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char Lock[] = "Quorvantix.lok";
-
 std::string LibraryPath(Lib which) {
   const char* const files[] = {"runtime/test/cine.dll", "runtime/cdecl/cine.dll",
                                "runtime/noexport/cine.dll", "runtime/fakemsvcrt/msvcrt.dll"};
@@ -49,10 +47,10 @@ Content Bytes(std::string text) {
 Content Library(Lib which) {
   return [=](const Sandbox&, const std::string& path) { CopyFile(LibraryPath(which), path); };
 }
-Content Random(size_t bytes, std::string start) {
+Content Random(size_t bytes) {
   return [=](const Sandbox&, const std::string& path) {
     std::mt19937 random(bytes);  // a file of another size has other bytes
-    std::string data = start;
+    std::string data;
     while (data.size() < bytes) data += static_cast<char>(random());
     WriteFile(path, data);
   };
@@ -105,22 +103,6 @@ Content Bitmap(uint32_t width, uint32_t height, size_t pixelBytes) {
   while (file.size() < 54 + pixelBytes) file += static_cast<char>(file.size());
   return Bytes(file);
 }
-
-Placed Put(std::string path, Content content) { return {std::move(path), std::move(content)}; }
-Placed PutShared(std::string name, Content content) {
-  return {std::move(name), std::move(content), true};
-}
-Placed Runtime(std::string path) { return Put(std::move(path), Library(Lib::Test)); }
-
-Packed Stored(std::string name, Content content) { return {std::move(name), std::move(content)}; }
-Packed Compressed(std::string name, Content content) {
-  return {std::move(name), std::move(content), true};
-}
-
-HtmCommand Registered(bool quoted, std::string arguments) {
-  return {true, quoted, std::move(arguments)};
-}
-HtmCommand Unregistered() { return {false}; }
 
 Received Got(std::string key, std::string value) {
   return {std::move(key), In::Value, std::move(value)};
@@ -177,7 +159,6 @@ void RegisterHtm(const Sandbox& box, const HtmCommand& htm) {
   RunWine({"reg", "delete", "HKEY_CLASSES_ROOT\\CinemorphTest.htm", "/f"});
   if (!htm.registered) return;
   std::string program = BrowserProgram(box);
-  if (htm.quoted) program = "\"" + program + "\"";
   std::string command = htm.arguments.empty() ? program : program + " " + htm.arguments;
   std::string key = "HKEY_CLASSES_ROOT\\CinemorphTest.htm\\shell\\open\\command";
   EXPECT_EQ(RunWine({"reg", "add", key, "/ve", "/d", command, "/f"}).status, 0);
@@ -307,7 +288,7 @@ LaunchResult LaunchAs(const Run& run, const Start& start, const std::function<vo
   spec.tmp = run.box.tmp;
   spec.cwd = run.cwd;
   spec.env.push_back("CINE_SNAPSHOT=" + ToWindowsPath(run.box.root + "/snapshot"));
-  for (const Variable& v : start.env) spec.env.push_back(v.name + "=" + v.value);
+  spec.env.insert(spec.env.end(), start.env.begin(), start.env.end());
   if (start.afterExe) spec.commandLine = "\"" + ToWindowsPath(spec.exe) + "\"" + *start.afterExe;
   spec.show = start.show;
   spec.drop = start.drop;

@@ -16,6 +16,9 @@
 
 namespace e2e {
 
+inline const char Lock[] = "Quorvantix.lok";  // a work folder's lock file
+inline const bool WithoutRecord = false;      // Projector::record
+
 // The libraries the tests build, copied where a row puts them.
 enum class Lib { Test, Cdecl, NoExport, Crt };
 
@@ -23,8 +26,8 @@ enum class Lib { Test, Cdecl, NoExport, Crt };
 using Content = std::function<void(const Sandbox& box, const std::string& path)>;
 Content Bytes(std::string text);
 Content Library(Lib which);
-Content Random(size_t bytes, std::string start = "");  // incompressible after `start`
-Content Text(size_t bytes);                            // lines of text, which compress well
+Content Random(size_t bytes);      // incompressible
+Content Text(size_t bytes);        // lines of text, which compress well
 Content Abandoned();               // a dead run's folder: lock file, files, subfolders
 Content Link(std::string target);  // a symbolic link to a folder under the sandbox
 // That many TempFolder.aaa, .aab, ... inside, skipping names already there: another
@@ -42,9 +45,9 @@ struct Placed {
   Content content;
   bool shared = false;
 };
-Placed Put(std::string path, Content content);
-Placed PutShared(std::string name, Content content);
-Placed Runtime(std::string path);  // the test runtime
+inline Placed Put(std::string path, Content content) { return {path, content}; }
+inline Placed PutShared(std::string name, Content content) { return {name, content, true}; }
+inline Placed Runtime(std::string path) { return Put(path, Library(Lib::Test)); }
 
 // An extracted entry: src/<name>, made from `content`, packed by cinepack.
 struct Packed {
@@ -52,8 +55,8 @@ struct Packed {
   Content content;
   bool compressed = false;
 };
-Packed Stored(std::string name, Content content);
-Packed Compressed(std::string name, Content content);
+inline Packed Stored(std::string name, Content content) { return {name, content}; }
+inline Packed Compressed(std::string name, Content content) { return {name, content, true}; }
 
 // What befalls a projector's file after it was packed: a broken download, a bad copy.
 using Harm = std::function<void(std::string& image)>;
@@ -74,19 +77,14 @@ struct Projector {
   Signer signer = Signer::Nobody;
 };
 
-// The ".htm" type's open command: the program (the probe, in <root>/Browser), its
-// arguments, quoted or not. Not registered: no command at all.
+// The ".htm" type's open command: the program (the probe, in <root>/Browser) and its
+// arguments; or no command at all.
 struct HtmCommand {
   bool registered = true;
-  bool quoted = false;
   std::string arguments;
 };
-HtmCommand Registered(bool quoted, std::string arguments);
-HtmCommand Unregistered();
-
-struct Variable {
-  std::string name, value;
-};
+inline HtmCommand Registered(std::string arguments) { return {true, arguments}; }
+inline HtmCommand Unregistered() { return {false}; }
 
 // TMP on a tmpfs of this size, of its own; 0 KiB: on the ordinary disk.
 struct Disk {
@@ -95,7 +93,7 @@ struct Disk {
 };
 
 struct Start {
-  std::vector<Variable> env;            // for the test runtime
+  std::vector<std::string> env;         // NAME=VALUE, for the test runtime
   std::string locale;                   // LC_ALL for Wine: the system's language
   std::string windows;                  // the version Wine reports to this program ("win98")
   std::optional<std::string> afterExe;  // the whole command line: the quoted program, then this

@@ -1,11 +1,8 @@
 // What a user sees under Wine: the splash shown and taken down, or left under the failure
 // message; the demo playing. Which bitmap is shown, and when none is, the launch tables say.
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
 
-#include "tests/e2e/harness.h"
 #include "tests/e2e/scenario.h"
 
 namespace e2e {

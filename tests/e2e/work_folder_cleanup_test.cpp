@@ -18,7 +18,7 @@ const Outcome Clean = {.received = {Called()}};
 const Outcome TheirsKept = {.received = {Called()}, .exists = {"tmp/TempFolder.mmm/theirs.txt"}};
 
 // As a runtime copying from a CD leaves it.
-const Variable ReadOnlyFileLeft = {"CINE_LEAVE", "LEFT.DAT"};
+const char ReadOnlyFileLeft[] = "CINE_LEAVE=LEFT.DAT";
 
 // A file `depth` characters below `folder`, 50 to a folder name.
 Placed DeepFile(const std::string& folder, size_t depth) {

@@ -1,22 +1,12 @@
-// The end-to-end tests' hands inside Wine: starts a launcher with an exact command line
-// and environment, reports and answers its message box, and tries files as another process.
-//
-//   probe run [options] EXE        start EXE, wait, print "pid=N", the box seen, "exit=N";
-//                                  paths and values may be any Unicode (wide calls)
-//     --args TEXT      command line is "EXE" TEXT (default: "EXE" alone)
-//     --raw TEXT       command line is exactly TEXT
-//     --tmp DIR        TMP and TEMP for the child
-//     --env K=V        set a variable for the child (repeatable); --env K= removes it
-//     --cwd DIR        the child's current directory
-//     --show N         STARTF_USESHOWWINDOW with wShowWindow N
-//     --answer ok|cancel|none   what to press in a message box (default ok)
-//     --timeout MS     kill the child after MS milliseconds (default 60000)
-//     --drop NAME      start it with a token from which privilege NAME is removed
-//   probe open PATH [HELD RELEASE]   open PATH for reading, sharing everything, deletion
-//                        included (as a virus scanner does): "open" or "denied N"; then make
-//                        HELD and keep PATH open until RELEASE exists: "released"
-//   probe ANYTHING ...   (copied as a browser) append "cmdline=" its command line and
-//                        "show=" its show state, as lines, to "<own path>.log"
+// The end-to-end tests' hands inside Wine. "probe run [options] EXE" starts EXE with the
+// wide calls (any Unicode in paths and values), answers its message box and prints "pid=N",
+// the box seen and "exit=N"; options: --args TEXT (after the quoted EXE), --raw TEXT (the
+// whole command line), --tmp DIR, --env K=V (K= removes), --cwd DIR, --show N,
+// --answer ok|cancel|none, --timeout MS, --drop PRIVILEGE (a token without it).
+// "probe open PATH [HELD RELEASE]" opens PATH sharing everything, deletion included, as a
+// virus scanner does: "open" or "denied N"; then makes HELD and holds PATH until RELEASE
+// exists: "released". Run by any other name (as a browser), it appends "cmdline=" and
+// "show=" lines to "<own path>.log".
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shellapi.h>
