@@ -42,7 +42,7 @@ void WaitForFile(const char* path) {
   for (int i = 0; i < 6000 && GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(10);
 }
 
-// One "workfile=NAME SIZE ATTRIBUTES" line per entry, copied to CINE_SNAPSHOT if asked.
+// One "workfile.NAME=SIZE ATTRIBUTES" line per entry, copied to CINE_SNAPSHOT if asked.
 void ReportWorkFolder(const char* folder) {
   char pattern[MAX_PATH + 8], snapshot[MAX_PATH], from[MAX_PATH * 2], to[MAX_PATH * 2];
   int copying = ReadVariable("CINE_SNAPSHOT", snapshot);
@@ -53,8 +53,9 @@ void ReportWorkFolder(const char* folder) {
   if (search == INVALID_HANDLE_VALUE) return;
   do {
     if (found.cFileName[0] == '.') continue;
-    wsprintfA(from, "%s %lu %lx", found.cFileName, found.nFileSizeLow, found.dwFileAttributes);
-    WriteLine("workfile", from);
+    wsprintfA(from, "workfile.%s", found.cFileName);
+    wsprintfA(to, "%lu %lx", found.nFileSizeLow, found.dwFileAttributes);
+    WriteLine(from, to);
     wsprintfA(from, "%s%s", folder, found.cFileName);
     wsprintfA(to, "%s\\%s", snapshot, found.cFileName);
     if (copying) CopyFileA(from, to, FALSE);

@@ -137,17 +137,7 @@ LaunchResult ReadLaunch(const Sandbox& sandbox, const std::string& probeOutput) 
   std::map<std::string, std::string>& lines = result.probe = ParseKeyValues(probeOutput);
   if (lines.count("exit")) result.exitCode = std::stoi(lines["exit"]);
   result.timedOut = lines.count("timeout") > 0;
-  for (const auto& kv : lines) {
-    if (kv.first.rfind("box.", 0) == 0) result.box[kv.first.substr(4)] = kv.second;
-  }
-  std::string report = ReadFile(sandbox.root + "/report.txt");
-  result.report = ParseKeyValues(report);
-  std::istringstream in(report);
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("workfile=", 0) == 0) {
-      result.workFiles.push_back(line.substr(9, line.size() - 10));
-    }
-  }
+  result.report = ParseKeyValues(ReadFile(sandbox.root + "/report.txt"));
   return result;
 }
 

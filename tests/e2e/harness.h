@@ -54,10 +54,10 @@ struct LaunchSpec {
 struct LaunchResult {
   int exitCode = -1;
   bool timedOut = false;
-  std::map<std::string, std::string> box;     // caption, text, buttons ("1,2": IDOK, IDCANCEL)
-  std::map<std::string, std::string> probe;   // the probe's key=value lines
+  // The probe's key=value lines: its box.caption, box.text and box.buttons ("1,2": IDOK,
+  // IDCANCEL) among them.
+  std::map<std::string, std::string> probe;
   std::map<std::string, std::string> report;  // the test runtime's key=value lines
-  std::vector<std::string> workFiles;         // its "workfile" lines
   std::string probeOutput;
   std::string trace;  // Wine's, when traced
 };

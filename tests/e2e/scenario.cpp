@@ -325,10 +325,12 @@ void CheckWorkFiles(const Sandbox& box, const Projector& projector, LaunchResult
   if (r.report.empty() || r.report["workFolder"] == "(null)") return;
   std::set<std::string> extracted = {Lock}, seen;
   for (const Packed& entry : projector.extract) extracted.insert(entry.name);
-  for (const std::string& line : r.workFiles) {
-    std::istringstream fields(line);
-    std::string name, size, attributes;
-    fields >> name >> size >> attributes;
+  for (auto [key, value] : r.report) {
+    if (key.rfind("workfile.", 0) != 0) continue;
+    std::string name = key.substr(9);
+    std::istringstream fields(value);
+    std::string size, attributes;
+    fields >> size >> attributes;
     seen.insert(name);
     if (name == Lock) {
       EXPECT_EQ(size, "0");
@@ -367,11 +369,11 @@ void CheckTmp(const Sandbox& box, const Outcome& expect) {
 void Check(const Run& run, const Projector& projector, const Outcome& expect, LaunchResult r) {
   EXPECT_EQ(r.exitCode, expect.exitCode) << r.probeOutput;
   EXPECT_FALSE(r.timedOut);
-  EXPECT_EQ(r.box["text"], expect.box ? expect.box : "");
+  EXPECT_EQ(r.probe["box.text"], expect.box ? expect.box : "");
   if (expect.box) {
-    EXPECT_EQ(r.box["caption"], "Application Error");
+    EXPECT_EQ(r.probe["box.caption"], "Application Error");
     // OK and Cancel for the download offer, OK alone otherwise.
-    EXPECT_EQ(r.box["buttons"], expect.box == std::string(PlayerMissingText) ? "1,2" : "1");
+    EXPECT_EQ(r.probe["box.buttons"], expect.box == std::string(PlayerMissingText) ? "1,2" : "1");
   }
   CheckReceived(run, expect, r);
   const std::string& root = run.box.root;

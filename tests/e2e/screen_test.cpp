@@ -77,7 +77,7 @@ TEST(SplashFailure, StaysOnScreenUnderTheFailureMessageUntilTheProcessEnds) {
   ASSERT_EQ(seen["box_found"], "1") << r.probeOutput;
   EXPECT_EQ(seen["splash_visible"], "1");
   EXPECT_EQ(seen["box_above"], "1");
-  EXPECT_EQ(r.box["text"], PlayerMissingText);
+  EXPECT_EQ(r.probe["box.text"], PlayerMissingText);
   EXPECT_EQ(Inspect({"gone", "3000"})["gone"], "1");
 }
 
