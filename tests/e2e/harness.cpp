@@ -90,7 +90,7 @@ int StartWine(const std::vector<std::string>& args, const std::string& outputFil
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   pid_t pid = fork();
-  if (pid == 0) {  // the child: stdout to the file, stderr (Wine's chatter) nowhere
+  if (pid == 0) {  // the child: stdout to the file, stderr (Wine's chatter) beside it
     // A launcher that writes without end (a length decoded wrongly, say) dies at 256 MiB
     // a file instead of filling the disk.
     rlimit fileSize = {256 << 20, 256 << 20};
@@ -129,16 +129,6 @@ std::vector<std::string> ProbeRunArgs(const Sandbox& sandbox, const LaunchSpec& 
   add("--timeout", std::to_string(60000 * TimeFactor()));
   args.push_back(ToWindowsPath(spec.exe));
   return args;
-}
-
-LaunchResult ReadLaunch(const Sandbox& sandbox, const std::string& probeOutput) {
-  LaunchResult result;
-  result.probeOutput = probeOutput;
-  std::map<std::string, std::string>& lines = result.probe = ParseKeyValues(probeOutput);
-  if (lines.count("exit")) result.exitCode = std::stoi(lines["exit"]);
-  result.timedOut = lines.count("timeout") > 0;
-  result.report = ParseKeyValues(ReadFile(sandbox.root + "/report.txt"));
-  return result;
 }
 
 // The Unix environment that runs Wine in `locale` (LaunchSpec::locale): LC_ALL, and
@@ -184,7 +174,10 @@ LaunchResult Launch(const Sandbox& sandbox, LaunchSpec spec, const std::function
     meanwhile();
     WriteFile(sandbox.root + "/go", "");
   }
-  LaunchResult result = ReadLaunch(sandbox, FinishWine(pid, output));
+  LaunchResult result;
+  result.probeOutput = FinishWine(pid, output);
+  result.probe = ParseKeyValues(result.probeOutput);
+  result.report = ParseKeyValues(ReadFile(sandbox.root + "/report.txt"));
   if (spec.traced) result.trace = ReadFile(output + ".err");
   return result;
 }

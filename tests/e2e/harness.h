@@ -52,14 +52,12 @@ struct LaunchSpec {
 };
 
 struct LaunchResult {
-  int exitCode = -1;
-  bool timedOut = false;
-  // The probe's key=value lines: its box.caption, box.text and box.buttons ("1,2": IDOK,
-  // IDCANCEL) among them.
+  // The probe's output and its key=value lines: pid, exit (or timeout), and box.caption,
+  // box.text and box.buttons ("1,2": IDOK, IDCANCEL) of a message box.
+  std::string probeOutput;
   std::map<std::string, std::string> probe;
   std::map<std::string, std::string> report;  // the test runtime's key=value lines
-  std::string probeOutput;
-  std::string trace;  // Wine's, when traced
+  std::string trace;                          // Wine's, when traced
 };
 
 // Launches through the probe and waits for the end; the report is <sandbox root>/report.txt
