@@ -1,6 +1,8 @@
 // How a launch ends when the runtime asks for a restart or a shutdown, seen in Wine's relay
 // trace: the shutdown privilege asked for and enabled, then the request; without the
-// privilege no request; a system other than NT needs no privilege.
+// privilege no request; a system other than NT needs no privilege. The trace also shows
+// how the wait for the splash thread at the start ended: only it can tell that apart from
+// a wait to the bound, without timing anything.
 #include "tests/e2e/scenario.h"
 
 namespace e2e {

@@ -104,17 +104,6 @@ Content Bitmap(uint32_t width, uint32_t height, size_t pixelBytes) {
   return Bytes(file);
 }
 
-Received Got(std::string key, std::string value) {
-  return {std::move(key), In::Value, std::move(value)};
-}
-Received GotPath(std::string key, In base, std::string rest) {
-  return {std::move(key), base, std::move(rest)};
-}
-Received Called() { return Got("called", "1"); }
-
-BrowserStart StartedWith(uint32_t languageId) { return {true, languageId}; }
-BrowserStart NotStarted() { return {false}; }
-
 namespace {
 
 // A scenario's sandbox, with TMP where its start puts it, and its projector and current

@@ -124,10 +124,12 @@ struct Received {
   In base = In::Value;
   std::string text;  // the value, or what follows the folder's path
 };
-Received Got(std::string key, std::string value);
+inline Received Got(std::string key, std::string value) { return {key, In::Value, value}; }
 // A path: compared without regard to case, as Windows does.
-Received GotPath(std::string key, In base, std::string rest = "");
-Received Called();  // the runtime was called
+inline Received GotPath(std::string key, In base, std::string rest = "") {
+  return {key, base, rest};
+}
+inline Received Called() { return Got("called", "1"); }  // the runtime was called
 
 // What the registered browser was started with: the download address for this Windows
 // language (the system's), or nothing.
@@ -135,8 +137,8 @@ struct BrowserStart {
   bool started = false;
   uint32_t languageId = 0;
 };
-BrowserStart StartedWith(uint32_t languageId);
-BrowserStart NotStarted();
+inline BrowserStart StartedWith(uint32_t languageId) { return {true, languageId}; }
+inline BrowserStart NotStarted() { return {false}; }
 
 // Every outcome also asks that TMP holds nothing but what `exists` names there (and the
 // lockless folders of TakenNames), and that a runtime handed a work folder finds there

@@ -23,7 +23,8 @@ LaunchSpec Prepare(const Sandbox& box, uint32_t width = 40, uint32_t height = 30
 }
 
 // Centred on the 1024x768 desktop, the bitmap in a one-pixel border, covered by a foreground
-// window, clicked, sent palette news and a stray WM_USER while the runtime runs.
+// window, clicked, sent palette news and a stray WM_USER while the runtime runs; no taskbar
+// button; on screen the bitmap's very pixels, also where a part was repainted alone.
 TEST(SplashWindow, ShowsTheBitmapCentredAboveOtherWindowsAndIgnoresInput) {
   Sandbox box = MakeSandbox("splash_shown");
   Seen seen;
