@@ -79,7 +79,7 @@ TEST(SplashBitmap, OnlyHeadersThatFitTheFileReachTheLoader) {
       {"32 bits, version 5 header", {.infoSize = 124, .bitCount = 32}, true},
       {"core header", {.infoSize = 12}, true},
       {"run-length 8", {.compression = 1, .imageSize = 700}, true},
-      {"one byte short", {.pixelBytes = 64 * 48 - 1}, false},
+      {"1 bit, odd width, one byte short", {.width = 33, .bitCount = 1, .pixelBytes = 383}, false},
       {"pixel offset past the end", {.pixelOffset = 1 << 20}, false},
       {"pixel offset inside the palette", {.pixelOffset = 100}, false},
       {"wider than a splash may be", {.width = LargestSplashSide + 1, .height = 1}, false},
