@@ -165,14 +165,14 @@ struct FakeDisk {
   template <typename Char>
   static int IsLockFree(void* c, const Char* path) {
     Node* lock = Of(c)->Find(path);
-    return lock && !(lock->given.attributes & FolderAttribute) && lock->given.hold == Hold::None;
+    return lock && lock->given.hold == Hold::None;
   }
   // Deletes a file, the lock file too: one held with delete sharing is only marked.
   template <typename Char>
   static int DeleteFile(void* c, const Char* path) {
     Node* file = Of(c)->Find(path);
     if (!file || (file->given.attributes & (FolderAttribute | ReadOnlyAttribute)) ||
-        file->given.hold == Hold::Alone || file->deletePending) {
+        file->given.hold == Hold::Alone) {
       return 0;
     }
     file->deletePending = file->given.hold == Hold::SharingDelete;
@@ -186,7 +186,6 @@ struct FakeDisk {
   }
   template <typename Char>
   static int CreateLock(void* c, const Char* path) {
-    if (Of(c)->Find(path)) return 0;
     Of(c)->Add(File(Below(path), HiddenAttribute));
     return 1;
   }
