@@ -202,6 +202,8 @@ struct EntrySpec {
   std::string data;     // what lies in the file at the entry's offset
   int32_t offset = -1;  // -1: where the data is placed
   int32_t size = -1;    // -1: the data's length
+  std::string text = {};  // what its extracted file holds
+  std::string FileName() const { return name + "." + extractExtension; }
 };
 
 const uint32_t HeaderAt = 512;

@@ -32,11 +32,11 @@ std::string Compress(const std::string& text) {
 }
 
 EntrySpec Stored(const std::string& name, const std::string& ext, const std::string& data) {
-  return EntrySpec{name, ext, ext, data};
+  return EntrySpec{name, ext, ext, data, -1, -1, data};
 }
 
 EntrySpec Compressed(const std::string& name, const std::string& ext, const std::string& text) {
-  return EntrySpec{name, ext.substr(0, 2) + "_", ext, Compress(text)};
+  return EntrySpec{name, ext.substr(0, 2) + "_", ext, Compress(text), -1, -1, text};
 }
 
 struct Outcome { int recognised; uint32_t result; PayloadDescriptor descriptor; };
@@ -49,7 +49,74 @@ Outcome Unpack(FakePlatform& fake, const std::string& image) {
   EXPECT_TRUE(fake.open.empty()) << "files left open";
   EXPECT_TRUE(fake.blocks.empty()) << "memory left allocated";
   EXPECT_EQ(fake.errorMode, 0x8000u) << "error mode not restored";
+  EXPECT_FALSE(fake.summing) << "a sum left running";
   return run;
+}
+
+// The work folder holds the first `count` of `entries`, intact, and nothing else.
+void ExpectWritten(FakePlatform& fake, const std::vector<EntrySpec>& entries, size_t count) {
+  std::map<std::string, std::string> expected, folder;
+  for (size_t i = 0; i < count; ++i) expected[Folder + entries[i].FileName()] = entries[i].text;
+  for (const auto& file : fake.files) {
+    if (file.first.rfind(Folder, 0) == 0) folder.insert(file);
+  }
+  EXPECT_TRUE(folder == expected) << folder.size() << " files, " << count << " expected";
+}
+
+// What a run reports when call `f` failed and every other call succeeded. While the
+// payload is looked for, a failure leaves it unrecognised, or found another way (the
+// start's headers only lead to the record and a certificate table, and the record finds
+// a header whose trailer could not be read). The copy of a stored entry reports only
+// whether it copied: its own failures read as a refused write.
+ExtractResult Expected(const Failure& f, const std::vector<EntrySpec>& entries) {
+  if (f.call == Call::None || !f.extracting) return ExtractDone;
+  bool copying = false;
+  for (const EntrySpec& e : entries) {
+    if (f.target == Folder + e.FileName()) copying = e.extension == e.extractExtension;
+  }
+  switch (f.call) {
+    case Call::Allocate:  // the copy halves its buffer and goes on
+      return f.flags == MoveableZeroedMemory ? ExtractDone : ExtractFailed;
+    case Call::Read:
+      return copying ? ExtractNotWritten : ExtractFailed;
+    case Call::Seek:
+      return ExtractFailed;
+    default:  // the work folder, a file, a write, the copy buffer's lock
+      return ExtractNotWritten;
+  }
+}
+
+// Every call that can fail, failed in turn, through one extraction of stored and
+// compressed entries, with the integrity record and without: each run ends clean (no
+// file open, no block or sum left, the error mode back; the files written before the
+// failed one intact and that one gone) and reports its own kind of failure.
+TEST(PayloadExtraction, EachFailedCallEndsCleanAndReadsAsItsKind) {
+  const std::vector<EntrySpec> entries = {
+      Compressed("cine", "dll", Sample(Block + 5000, 1)),
+      Stored("movie", "dat", Sample(140000, 2)),
+      Compressed("notes", "txt", Sample(3 * Block, 3)),
+      Stored("end", "txt", "end"),
+  };
+  for (bool sealed : {false, true}) {
+    const std::string image = sealed ? SealImage(MakeImage(entries, 4)) : MakeImage(entries, 4);
+    for (int n = 1;; ++n) {
+      SCOPED_TRACE((sealed ? "sealed, call " : "call ") + std::to_string(n));
+      FakePlatform fake;
+      fake.failCall = n;
+      const Outcome run = Unpack(fake, image);
+      size_t created = 0;
+      for (const std::string& line : fake.log) created += line.rfind("create ", 0) == 0;
+      if (!run.recognised) {
+        EXPECT_FALSE(fake.failed.extracting);
+        EXPECT_EQ(created, 0u);
+      } else {
+        EXPECT_EQ(run.result, Expected(fake.failed, entries));
+      }
+      const bool done = run.recognised && run.result == ExtractDone;
+      ExpectWritten(fake, entries, done ? entries.size() : std::max<size_t>(created, 1) - 1);
+      if (fake.calls < n) break;
+    }
+  }
 }
 
 TEST(PayloadFormat, MagicIsStoredAsTheBytes10MCAndTheOptionIsBit8) {
