@@ -48,7 +48,6 @@ struct FakePlatform {
   int failCall = 0;
   int calls = 0;
   Failure failed;
-  bool workFolderFails = false;
   std::string workFolder = "C:\\TEMP\\TempFolder.aaa\\";
   LeadByteRule codePage = SingleByteCodePage;
   std::vector<std::string> log;                            // what happened: "create P", "delete P"
@@ -164,7 +163,7 @@ inline PayloadPlatform FakePlatform::Calls() {
   };
   p.getWorkFolder = [](void* c, char* out) {
     ++F(c)->workFolderCalls;
-    if (F(c)->Fails(Call::WorkFolder) || F(c)->workFolderFails) return 0;
+    if (F(c)->Fails(Call::WorkFolder)) return 0;
     strcpy(out, F(c)->workFolder.c_str());
     return 1;
   };
