@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "lzari/lzari_encoder.h"
 #include "payload/crc32.h"
 #include "payload/payload_integrity.h"
 #include "payload/payload_reader.h"
@@ -26,7 +27,7 @@ enum class Call { None, Open, Create, Seek, Read, Write, Allocate, Lock, WorkFol
 struct Failure {
   Call call = Call::None;
   uint32_t flags = 0;       // an allocation's
-  std::string target;       // the file open for writing, if any
+  bool copying = false;     // a stored entry's copy buffer was locked
   bool extracting = false;  // the work folder had been asked for
 };
 
@@ -34,7 +35,6 @@ struct FakePlatform {
   struct Open {
     std::string path;
     int64_t position;
-    bool writable;
   };
   std::map<std::string, std::string> files;
   std::map<int32_t, Open> open;
@@ -54,8 +54,9 @@ struct FakePlatform {
   std::vector<int32_t> writeSizes;                         // refused writes too
   std::vector<std::pair<uint32_t, uint32_t>> allocations;  // flags, size
   std::map<void*, std::vector<char>> blocks;               // live ones
+  int locked = 0;
   uint32_t errorMode = 0x8000;
-  std::vector<uint32_t> errorModes;
+  int dialogsOn = 0;  // files created, written or deleted with critical-error dialogs on
   int workFolderCalls = 0;
   // The running sum, and the block last handed over: summed only at the next sum call,
   // as a second processor might, so a copy that changes it early sums the wrong bytes.
@@ -66,11 +67,21 @@ struct FakePlatform {
 
   bool Fails(Call call, uint32_t flags = 0) {
     if (++calls != failCall) return false;
-    failed = {call, flags, "", workFolderCalls > 0};
-    for (const auto& file : open) {
-      if (file.second.writable) failed.target = file.second.path;
-    }
+    failed = {call, flags, locked > 0, workFolderCalls > 0};
     return true;
+  }
+  // Every file closed, block unlocked and freed, sum ended, and the error mode given back.
+  bool Clean(uint32_t mode = 0x8000) const {
+    return open.empty() && blocks.empty() && locked == 0 && !summing && errorMode == mode &&
+           dialogsOn == 0;
+  }
+  // The files in the work folder.
+  std::map<std::string, std::string> Folder() const {
+    std::map<std::string, std::string> folder;
+    for (const auto& file : files) {
+      if (file.first.rfind(workFolder, 0) == 0) folder.insert(file);
+    }
+    return folder;
   }
   PayloadPlatform Calls();
 };
@@ -82,9 +93,9 @@ inline FakePlatform::Open* Opened(void* c, PayloadFile file) {
   return found == F(c)->open.end() ? nullptr : &found->second;
 }
 
-inline PayloadFile Track(void* c, const char* path, bool writable) {
+inline PayloadFile Track(void* c, const char* path) {
   const PayloadFile handle = 3 + (F(c)->open.empty() ? 0 : F(c)->open.rbegin()->first);
-  F(c)->open[handle] = {path, 0, writable};
+  F(c)->open[handle] = {path, 0};
   return handle;
 }
 
@@ -99,13 +110,14 @@ inline PayloadPlatform FakePlatform::Calls() {
   p.context = this;
   p.openFile = [](void* c, const char* path) {
     if (F(c)->Fails(Call::Open) || !F(c)->files.count(path)) return PayloadFileError;
-    return Track(c, path, false);
+    return Track(c, path);
   };
   p.createFile = [](void* c, const char* path) {
     F(c)->log.push_back(std::string("create ") + path);
+    F(c)->dialogsOn += F(c)->errorMode != 1;
     if (F(c)->Fails(Call::Create) || F(c)->uncreatable.count(path)) return PayloadFileError;
     F(c)->files[path] = "";
-    return Track(c, path, true);
+    return Track(c, path);
   };
   p.seekFile = [](void* c, PayloadFile file, int32_t offset, int32_t origin) -> int32_t {
     FakePlatform::Open* o = Opened(c, file);
@@ -128,8 +140,9 @@ inline PayloadPlatform FakePlatform::Calls() {
     FakePlatform* f = F(c);
     FakePlatform::Open* o = Opened(c, file);
     const bool fails = f->Fails(Call::Write);
+    f->dialogsOn += f->errorMode != 1;
     if (o != nullptr) f->writeSizes.push_back(count);
-    if (o == nullptr || !o->writable || count < 0 || (fails && count < 2)) return -1;
+    if (o == nullptr || count < 0 || (fails && count < 2)) return -1;
     const int64_t n = std::min<int64_t>(fails ? count / 2 : count, f->diskSpace);
     f->diskSpace -= n;
     std::string& data = f->files[o->path];
@@ -141,6 +154,7 @@ inline PayloadPlatform FakePlatform::Calls() {
   p.closeFile = [](void* c, PayloadFile file) { F(c)->open.erase(file); };
   p.deleteFile = [](void* c, const char* path) {
     F(c)->log.push_back(std::string("delete ") + path);
+    F(c)->dialogsOn += F(c)->errorMode != 1;
     F(c)->files.erase(path);
   };
   p.pathExists = [](void* c, const char* path) { return int(F(c)->files.count(path)); };
@@ -151,16 +165,15 @@ inline PayloadPlatform FakePlatform::Calls() {
     return F(c)->blocks.emplace(memory.data(), std::move(memory)).first->first;
   };
   p.lockMemory = [](void* c, void* block) -> void* {
-    return F(c)->Fails(Call::Lock) || !F(c)->blocks.count(block) ? nullptr : block;
+    if (F(c)->Fails(Call::Lock) || !F(c)->blocks.count(block)) return nullptr;
+    ++F(c)->locked;
+    return block;
   };
-  p.unlockMemory = [](void*, void*) {};
+  p.unlockMemory = [](void* c, void*) { --F(c)->locked; };
   p.freeMemory = [](void* c, void* block) {
     if (F(c)->blocks.erase(block) == 0) abort();  // never allocated, or freed twice
   };
-  p.setErrorMode = [](void* c, uint32_t mode) {
-    F(c)->errorModes.push_back(mode);
-    return std::exchange(F(c)->errorMode, mode);
-  };
+  p.setErrorMode = [](void* c, uint32_t mode) { return std::exchange(F(c)->errorMode, mode); };
   p.getWorkFolder = [](void* c, char* out) {
     ++F(c)->workFolderCalls;
     if (F(c)->Fails(Call::WorkFolder)) return 0;
@@ -198,20 +211,51 @@ inline PayloadEntry Entry(const std::string& name, const std::string& ext,
 
 struct EntrySpec {
   std::string name, extension, extractExtension;
-  std::string data;     // what lies in the file at the entry's offset
-  int32_t offset = -1;  // -1: where the data is placed
-  int32_t size = -1;    // -1: the data's length
+  std::string data;       // what lies in the file at the entry's offset
+  int32_t offset = -1;    // -1: where the data is placed
+  int32_t size = -1;      // -1: the data's length
   std::string text = {};  // what its extracted file holds
   std::string FileName() const { return name + "." + extractExtension; }
 };
+
+// Noise with repeats, so that a stream holds literals and matches alike.
+inline std::string Sample(size_t n, uint32_t seed) {
+  std::string s(n, 0);
+  for (char& c : s) c = char((seed = seed * 1103515245u + 12345u) >> 16);
+  for (size_t at = 200; at + 50 < n; at += 97) s.replace(at, 40, s, at - 150, 40);
+  return s;
+}
+
+inline EntrySpec Stored(const std::string& name, const std::string& ext, const std::string& data) {
+  return EntrySpec{name, ext, ext, data, -1, -1, data};
+}
+
+// Packed with the packer's encoder, under an extension ending in "_".
+inline EntrySpec Compressed(const std::string& name, const std::string& ext,
+                            const std::string& text) {
+  const std::vector<uint8_t> packed =
+      LzariEncode(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  const std::string stream(packed.begin(), packed.end());
+  return EntrySpec{name, ext.substr(0, 2) + "_", ext, stream, -1, -1, text};
+}
+
+// The work folder's files once the first `count` of `entries` are written.
+inline std::map<std::string, std::string> Written(const FakePlatform& fake,
+                                                  const std::vector<EntrySpec>& entries,
+                                                  size_t count) {
+  std::map<std::string, std::string> folder;
+  for (size_t i = 0; i < count; ++i)
+    folder[fake.workFolder + entries[i].FileName()] = entries[i].text;
+  return folder;
+}
 
 const uint32_t HeaderAt = 512;
 
 // Stub bytes, the header at HeaderAt, the entries' data, a movie, the trailer.
 inline std::string MakeImage(const std::vector<EntrySpec>& entries, int32_t extractCount,
                              uint32_t flags = 0, uint32_t flags2 = 0) {
-  PayloadHeader h = {PayloadMagic, 0,  flags, flags2, int32_t(entries.size()),
-                     extractCount, {}, 0,     0};
+  PayloadHeader h = {0, 0, flags, flags2, int32_t(entries.size()), extractCount, {}, 0, 0};
+  memcpy(&h.magic, "10MC", 4);
   std::string data;
   for (size_t i = 0; i < entries.size() && i < 5; ++i) {
     const EntrySpec& e = entries[i];
@@ -285,6 +329,24 @@ inline std::string SealImage(std::string image, uint32_t headerAt = HeaderAt) {
   PutImageEnd(image, ImageEnd);
   IntegrityRecord r = RecordFor(image, headerAt);
   return image.replace(ImageEnd, sizeof r, reinterpret_cast<const char*>(&r), sizeof r);
+}
+
+// What OpenPayload said of `image`, run as `exe` over `fake`; it leaves the result
+// Untouched, and the descriptor's words 0xBEEF, unless it recognises a payload.
+const uint32_t Untouched = 0xDEAD;
+struct Outcome {
+  int recognised;
+  uint32_t result;
+  PayloadDescriptor descriptor;
+};
+
+inline Outcome Unpack(FakePlatform& fake, const std::string& image,
+                      const std::string& exe = "D:\\GAMES\\MOVIE.EXE") {
+  fake.files[exe] = image;
+  const PayloadPlatform calls = fake.Calls();
+  Outcome run = {0, Untouched, {0xBEEF, 0xBEEF}};
+  run.recognised = OpenPayload(&calls, exe.c_str(), 1, &run.result, &run.descriptor);
+  return run;
 }
 
 }  // namespace payload_fake
