@@ -134,36 +134,27 @@ ExtractResult WriteCompressedEntry(const PayloadPlatform* p, const PayloadEntry*
   return result;
 }
 
-// Reads the trailer that ends at `end` and the header it points to; its offset goes to
-// `offset`.
-int ReadHeaderBefore(const PayloadPlatform* p, PayloadFile file, int32_t end,
-                     PayloadHeader* header, int32_t* offset) {
-  PayloadTrailer trailer;
-  if (end < 4 || p->seekFile(p->context, file, end - 4, 0) == -1) return 0;
-  if (p->readFile(p->context, file, &trailer, sizeof trailer) != sizeof trailer) return 0;
-  // Offsets are signed 32-bit file positions; one at 2 GiB or more cannot be reached.
-  *offset = static_cast<int32_t>(trailer.headerOffset);
-  if (*offset < 0 || p->seekFile(p->context, file, *offset, 0) == -1) return 0;
-  return p->readFile(p->context, file, header, PayloadHeaderSize) ==
-         static_cast<int32_t>(PayloadHeaderSize);
+// The executable as the signature rules read it: through the platform's calls.
+struct OpenExecutable {
+  const PayloadPlatform* p;
+  PayloadFile file;
+};
+
+int ReadExecutableAt(void* context, int32_t offset, void* buffer, int32_t count) {
+  const OpenExecutable* e = static_cast<const OpenExecutable*>(context);
+  return e->p->seekFile(e->p->context, e->file, offset, 0) != -1 &&
+         e->p->readFile(e->p->context, e->file, buffer, count) == count;
 }
 
 // The header the way launchers without the record find it: the trailer at the file's
-// end, or before a certificate table that ends the file. Nonzero when a header with the
-// magic was read; its offset goes to `offset`.
-int ReadHeaderFromTrailer(const PayloadPlatform* p, PayloadFile file, const uint8_t* start,
-                          int32_t length, int32_t fileSize, PayloadHeader* header,
+// end or, in a signed file, before its certificate table and the padding that signing
+// may have added. Nonzero when a header with the magic was read; its offset goes to
+// `offset`.
+int ReadHeaderFromTrailer(FileBytes executable, const uint8_t* start, int32_t length,
+                          int32_t fileSize, LeadByteRule isLeadByte, PayloadHeader* header,
                           int32_t* offset) {
-  // A signed executable ends in a certificate table, which the PE headers at the start
-  // of the file name; the trailer then ends where the table begins.
-  int32_t end = FindPayloadEnd(start, length, fileSize);
-  // The table must follow the payload: one whose trailer leads to no payload header
-  // overlaps the payload or is forged, and the file is read the old way.
-  if (end != fileSize && ReadHeaderBefore(p, file, end, header, offset) &&
-      header->magic == PayloadMagic) {
-    return 1;
-  }
-  return ReadHeaderBefore(p, file, fileSize, header, offset) && header->magic == PayloadMagic;
+  int32_t end = FindTrailerEnd(start, length, fileSize, executable, isLeadByte);
+  return ReadHeaderBefore(executable, end, header, offset) && header->magic == PayloadMagic;
 }
 
 // The record right after the image, when the PE headers in `start` say where that is.
@@ -194,8 +185,11 @@ int ReadPayloadHeader(const PayloadPlatform* p, PayloadFile file, PayloadHeader*
   }
   int32_t fileSize = p->seekFile(p->context, file, 0, 2);
   if (fileSize == -1) return NoHeader;
+  OpenExecutable open = {p, file};
+  FileBytes executable = {&open, ReadExecutableAt};
   int32_t offset = -1;
-  int found = ReadHeaderFromTrailer(p, file, start, length, fileSize, header, &offset);
+  int found =
+      ReadHeaderFromTrailer(executable, start, length, fileSize, p->isLeadByte, header, &offset);
   IntegrityRecord r;
   int kind = ReadRecordAfterImage(p, file, start, length, fileSize, &r);
   if (kind == RecordAbsent) return found ? HeaderRead : NoHeader;
@@ -208,7 +202,7 @@ int ReadPayloadHeader(const PayloadPlatform* p, PayloadFile file, PayloadHeader*
   if (!found) {
     // Whatever was appended later, the trailer ends where the projector was packed to.
     int32_t packedEnd = static_cast<int32_t>(r.packedLength);
-    if (!ReadHeaderBefore(p, file, packedEnd, header, &offset) ||
+    if (!ReadHeaderBefore(executable, packedEnd, header, &offset) ||
         static_cast<uint32_t>(offset) != r.headerOffset) {
       return HeaderDamaged;
     }

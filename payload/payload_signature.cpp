@@ -1,4 +1,4 @@
-// The PE header rules of the payload: where a signed file's payload ends, and where the
+// The PE header rules of the payload: where a signed file's trailer ends, and where the
 // image ends.
 #include "payload/payload_signature.h"
 
@@ -11,6 +11,8 @@ const uint32_t CoffHeaderEnd = 24;     // "PE\0\0" and the 20-byte file header
 const uint32_t SectionHeaderSize = 40;
 const uint32_t SizeOfHeadersField = 60;  // in the optional header, of either word size
 const int32_t Nowhere = -1;
+// Signing tools pad the file to a multiple of 8 before they append the table.
+const int32_t LongestPadding = 7;
 
 uint32_t Word(const uint8_t* at) { return static_cast<uint32_t>(at[0] | (at[1] << 8)); }
 uint32_t Dword(const uint8_t* at) { return Word(at) | (Word(at + 2) << 16); }
@@ -51,9 +53,20 @@ int LocatePeHeaders(const uint8_t* start, int32_t length, PeHeaders* h) {
   return 1;
 }
 
+// Whether the header at `offset`, named by the trailer that ends at `end`, is one a
+// packer wrote: the magic, counts and names the reader accepts, after the image (when
+// its end is known) and, with the movie's start, before the trailer.
+int IsRecognisedHeader(const PayloadHeader* header, int32_t offset, int32_t end, int32_t imageEnd,
+                       LeadByteRule isLeadByte) {
+  int32_t trailer = end - 4;
+  if (header->magic != PayloadMagic || !HasValidEntryTable(header, isLeadByte)) return 0;
+  if (offset < imageEnd || offset > trailer - static_cast<int32_t>(PayloadHeaderSize)) return 0;
+  return header->movieOffset >= 0 && header->movieOffset <= trailer;
+}
+
 }  // namespace
 
-int32_t FindPayloadEnd(const uint8_t* start, int32_t length, int32_t fileSize) {
+int32_t FindCertificateTable(const uint8_t* start, int32_t length, int32_t fileSize) {
   PeHeaders h;
   if (fileSize < 0 || !LocatePeHeaders(start, length, &h)) return fileSize;
   uint32_t entry = h.directories + 8 * SecurityDirectory;
@@ -91,4 +104,43 @@ int32_t FindImageEnd(const uint8_t* start, int32_t length) {
     if (rawOffset + rawSize > end) end = rawOffset + rawSize;
   }
   return end > static_cast<uint32_t>(limit) ? Nowhere : static_cast<int32_t>(end);
+}
+
+int ReadHeaderBefore(FileBytes file, int32_t end, PayloadHeader* header, int32_t* offset) {
+  PayloadTrailer trailer;
+  if (end < 4 || !file.readAt(file.context, end - 4, &trailer, sizeof trailer)) return 0;
+  // Offsets are signed 32-bit file positions; one at 2 GiB or more cannot be reached.
+  *offset = static_cast<int32_t>(trailer.headerOffset);
+  return *offset >= 0 && file.readAt(file.context, *offset, header, PayloadHeaderSize);
+}
+
+int32_t FindTrailerEnd(const uint8_t* start, int32_t length, int32_t fileSize, FileBytes file,
+                       LeadByteRule isLeadByte) {
+  int32_t table = FindCertificateTable(start, length, fileSize);
+  if (table == fileSize) return fileSize;
+  PayloadHeader header;
+  int32_t offset = 0;
+  if (ReadHeaderBefore(file, table, &header, &offset) && header.magic == PayloadMagic) {
+    return table;
+  }
+  // A projector whose length was no multiple of 8 when it was signed: the tool's zero
+  // bytes part the trailer from the table. A position nearer the table than the real
+  // trailer's end reads the real offset's high bytes, at most 1/256 of it (within the
+  // image, for a payload that starts where the image ends); one further away reads its
+  // low bytes 256 times larger or more (past the end of all but huge files). So in a
+  // file packed and signed honestly at most one is recognised; a file in which two are
+  // reads two ways, and neither is believed.
+  int32_t imageEnd = FindImageEnd(start, length);
+  int32_t found = fileSize;
+  int recognised = 0;
+  for (int32_t end = table - 1; end >= table - LongestPadding && end >= 4; --end) {
+    uint8_t padding = 1;
+    if (!file.readAt(file.context, end, &padding, 1) || padding != 0) break;
+    if (ReadHeaderBefore(file, end, &header, &offset) &&
+        IsRecognisedHeader(&header, offset, end, imageEnd, isLeadByte)) {
+      found = end;
+      ++recognised;
+    }
+  }
+  return recognised == 1 ? found : fileSize;
 }

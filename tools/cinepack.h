@@ -23,13 +23,11 @@ struct BuildOptions {
   bool option = false;                  // flags bit 0x100
   bool noSplash = false;                // flags2 bit 0x4
   bool bigEndianContent = false;        // flags2 bit 0x2
-  // The projector's length a multiple of 8, so that signing it adds no padding
-  // between the trailer and the certificate table.
-  bool signable = false;
   // The integrity record after the stub's image; without it the layout is the one of
-  // projectors made before the record, byte for byte.
+  // projectors made before the record (with the fill that makes them signable).
   bool integrityRecord = true;
-  // Both given: sign the projector with `signTool` (osslsigncode); implies signable.
+  // Both given: sign every entry that is a PE image, then the projector, with
+  // `signTool` (osslsigncode).
   std::string signCertificate;
   std::string signKey;
   std::string signTool = "osslsigncode";
@@ -38,7 +36,8 @@ struct BuildOptions {
 // Entries at or above this size report their progress on `progress`.
 const uint64_t ProgressThreshold = 4u << 20;
 
-// Writes the projector to `options.output`, or nothing at all. Returns "" on success,
+// Writes the projector to `options.output`, or nothing at all. Its length is always a
+// multiple of 8, so that signing it later adds no padding. Returns "" on success,
 // otherwise a message saying what was refused and why.
 std::string BuildProjector(const BuildOptions& options, std::ostream& progress);
 
@@ -54,7 +53,7 @@ struct ProjectorInfo {
   uint32_t headerOffset = 0;
   PayloadHeader header = {};
   std::string tableProblem;  // why the launcher would refuse to extract, or ""
-  uint64_t payloadEnd = 0;   // where the trailer ends: the file's end, or a signature's start
+  uint64_t payloadEnd = 0;   // where the trailer ends: the file's end, or before a signature
   uint64_t certificateTable = 0;  // where a certificate table that ends the file starts; 0: none
   uint64_t recordOffset = 0;      // where the integrity record lies, after the image; 0: none
   IntegrityRecord record = {};    // the record, when there is one
@@ -77,9 +76,17 @@ int ExtractProjector(const std::string& path, const std::string& folder, std::os
 std::string SigningToolName();
 // The program's path when `name` is an executable file or is found on the PATH.
 bool FindProgram(const std::string& name, std::string* path);
-// Signs `in` into `out` with an Authenticode signature; "" or what went wrong.
+// Signs `in` into `out` with an Authenticode signature, replacing one it has; "" or what
+// went wrong. $SOURCE_DATE_EPOCH, when set, is the signing time, so that the same inputs
+// give the same signature.
 std::string SignFile(const std::string& tool, const std::string& in, const std::string& out,
                      const std::string& certificate, const std::string& key);
+// Signs the projector `in` into `out` (written whole or not at all), removing the
+// signature it has first; "" or what went wrong.
+std::string SignProjector(const std::string& tool, const std::string& in, const std::string& out,
+                          const std::string& certificate, const std::string& key);
+// Whether `in`, from its start, holds a PE image: "MZ", and "PE\0\0" where e_lfanew says.
+bool IsPeImage(std::istream& in);
 struct SignatureCheck {
   bool matches = false;  // the signature still covers the file as it is
   std::string summary;   // one line for the user

@@ -1,5 +1,6 @@
-// Building a projector: stub, zero fill, header, entries, movie and trailer, written to
-// a temporary file that replaces the output only once it is complete.
+// Building a projector: stub, zero fill, header, entries (signed PE images among them
+// when the projector is signed), movie and trailer, written to a temporary file that
+// replaces the output only once it is complete.
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -116,6 +117,54 @@ std::string FindRecordProblem(const std::string& path, const std::string& stub) 
   return "";
 }
 
+// The signing of a build's entries: a PE image among them is signed, into a folder
+// beside the output, before it is packed (and before it is compressed), so that the
+// library the launcher extracts and loads is signed too. The user's files are never
+// changed. The folder goes when the build ends, however it ends.
+struct EntrySigning {
+  std::string tool;  // empty: no signing
+  std::string certificate, key;
+  std::string folder;
+  ~EntrySigning() {
+    std::error_code error;
+    if (!folder.empty()) fs::remove_all(folder, error);
+  }
+};
+
+// Whether the file at `path` ends in a certificate table its headers name.
+bool CarriesSignature(const std::string& path) {
+  std::string start;
+  std::ifstream in(path, std::ios::binary);
+  start.resize(PeHeadersSize);
+  in.read(&start[0], PeHeadersSize);
+  start.resize(static_cast<size_t>(in.gcount()));
+  uint64_t size = 0;
+  if (!FileSize(path, &size) || size > static_cast<uint64_t>(LargestOffset)) return false;
+  int32_t fileSize = static_cast<int32_t>(size);
+  return FindCertificateTable(reinterpret_cast<const uint8_t*>(start.data()),
+                              static_cast<int32_t>(start.size()), fileSize) != fileSize;
+}
+
+// The file to pack for `path`: itself, or its signed copy. "" in `*problem` or what
+// went wrong.
+std::string SignEntry(EntrySigning* signing, const std::string& path, std::ostream& progress,
+                      std::string* problem) {
+  std::ifstream in(path, std::ios::binary);
+  if (signing->tool.empty() || !in || !IsPeImage(in)) return path;
+  std::string name = BaseName(path);
+  // A signature already there is its maker's, which Windows may trust where it would not
+  // trust ours: it is kept, not replaced.
+  if (CarriesSignature(path)) {
+    progress << "cinepack: " << name << " is signed already; its signature is kept\n";
+    return path;
+  }
+  std::error_code error;
+  fs::create_directories(signing->folder, error);
+  std::string copy = (fs::path(signing->folder) / name).string();
+  *problem = SignFile(signing->tool, path, copy, signing->certificate, signing->key);
+  return copy;
+}
+
 struct PlannedEntry {
   PayloadEntry entry;
   std::string source;     // file whose bytes are the entry's data (stored)
@@ -163,6 +212,7 @@ std::string BuildProjector(const BuildOptions& options, std::ostream& progress) 
 
   bool signing = !options.signCertificate.empty() || !options.signKey.empty();
   std::string signTool;
+  EntrySigning entrySigning;
   if (signing) {
     if (options.signCertificate.empty() || options.signKey.empty()) {
       return "signing needs both a certificate and a key (--sign CERT KEY)";
@@ -175,6 +225,8 @@ std::string BuildProjector(const BuildOptions& options, std::ostream& progress) 
       std::string content;
       if (!ReadWholeFile(file, &content)) return "cannot read '" + file + "' for signing";
     }
+    entrySigning = {signTool, options.signCertificate, options.signKey,
+                    options.output + ".cinepack-entries"};
   }
 
   std::string stub;
@@ -210,10 +262,12 @@ std::string BuildProjector(const BuildOptions& options, std::ostream& progress) 
       if (other == target) return "two extracted entries would both be written as '" + target + "'";
     }
     targets.push_back(target);
+    std::string packedFrom = SignEntry(&entrySigning, source.path, progress, &problem);
+    if (!problem.empty()) return problem;
     p.compressed = source.compress;
     if (source.compress) {
       std::string content;
-      if (!ReadWholeFile(source.path, &content)) return "cannot read '" + source.path + "'";
+      if (!ReadWholeFile(packedFrom, &content)) return "cannot read '" + source.path + "'";
       bool report = content.size() >= ProgressThreshold;
       if (report) {
         progress << "cinepack: compressing " << fileName << " (" << (content.size() >> 20)
@@ -225,8 +279,8 @@ std::string BuildProjector(const BuildOptions& options, std::ostream& progress) 
       p.size = p.packed.size();
       if (report) progress << " " << (p.size >> 10) << " KiB\n";
     } else {
-      if (!FileSize(source.path, &p.size)) return "cannot read '" + source.path + "'";
-      p.source = source.path;
+      if (!FileSize(packedFrom, &p.size)) return "cannot read '" + source.path + "'";
+      p.source = packedFrom;
     }
     plan.push_back(p);
   }
@@ -235,14 +289,14 @@ std::string BuildProjector(const BuildOptions& options, std::ostream& progress) 
   uint64_t recordSize = options.integrityRecord ? IntegrityRecordSize : 0;
   uint64_t headerOffset =
       (stub.size() + recordSize + HeaderAlignment - 1) / HeaderAlignment * HeaderAlignment;
-  if (options.signable || signing) {
-    // Signing pads the file to a multiple of 8 before it appends the certificate
-    // table, which would part the trailer from the table the launcher finds it by; a
-    // few more fill bytes before the header make that padding unnecessary.
-    uint64_t length = headerOffset + PayloadHeaderSize + movieSize + sizeof(PayloadTrailer);
-    for (const PlannedEntry& p : plan) length += p.size;
-    headerOffset += (SignatureAlignment - length % SignatureAlignment) % SignatureAlignment;
-  }
+  // Every projector is ready to be signed, here or later by any Authenticode tool:
+  // signing pads the file to a multiple of 8 before it appends the certificate table,
+  // which would part the trailer from the table; a few more fill bytes before the
+  // header make that padding unnecessary. (The launcher still finds a trailer so
+  // parted, but older launchers do not.)
+  uint64_t length = headerOffset + PayloadHeaderSize + movieSize + sizeof(PayloadTrailer);
+  for (const PlannedEntry& p : plan) length += p.size;
+  headerOffset += (SignatureAlignment - length % SignatureAlignment) % SignatureAlignment;
   PayloadHeader header;
   memset(&header, 0, sizeof header);
   header.magic = PayloadMagic;

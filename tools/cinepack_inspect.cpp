@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iomanip>
 #include <iostream>
+#include <random>
 #include <sstream>
 
 #include "lzari/lzari_decoder.h"
@@ -173,6 +174,18 @@ uint64_t MovieEnd(const ProjectorInfo& info) {
   return std::max(end, movie);
 }
 
+// The signature rules' view of the file.
+int ReadFileAt(void* context, int32_t offset, void* buffer, int32_t count) {
+  std::string bytes;
+  std::ifstream& in = *static_cast<std::ifstream*>(context);
+  if (offset < 0 || count < 0 ||
+      !ReadRange(in, static_cast<uint64_t>(offset), static_cast<uint64_t>(count), &bytes)) {
+    return 0;
+  }
+  memcpy(buffer, bytes.data(), bytes.size());
+  return 1;
+}
+
 bool EntryInside(const PayloadEntry& e, uint64_t fileSize) {
   return e.offset >= 0 && e.size >= 0 &&
          static_cast<uint64_t>(e.offset) + static_cast<uint64_t>(e.size) <= fileSize;
@@ -278,33 +291,29 @@ ProjectorInfo InspectProjector(const std::string& path) {
   }
   in.seekg(0, std::ios::end);
   info.fileSize = static_cast<uint64_t>(in.tellg());
-  // The launcher's rule: the trailer ends where a certificate table that ends the file
-  // begins, when the trailer there leads to a payload header; else at the file's end.
+  // The launcher's rule: in a signed file the trailer ends where the certificate table
+  // begins, or where the padding before it begins; otherwise at the file's end.
   std::string start;
   ReadRange(in, 0, std::min<uint64_t>(info.fileSize, PeHeadersSize), &start);
-  int32_t end = info.fileSize > 0x7FFFFFFFu
-                    ? -1
-                    : FindPayloadEnd(reinterpret_cast<const uint8_t*>(start.data()),
-                                     static_cast<int32_t>(start.size()),
-                                     static_cast<int32_t>(info.fileSize));
-  bool found = false;
-  if (end >= 0 && static_cast<uint64_t>(end) != info.fileSize) {
-    info.certificateTable = static_cast<uint64_t>(end);
-    ProjectorInfo candidate = info;
-    if (ReadPayloadBefore(in, info.certificateTable, &candidate)) {
-      info = candidate;
-      found = true;
-    }
+  uint64_t end = info.fileSize;
+  if (info.fileSize <= 0x7FFFFFFFu) {
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(start.data());
+    int32_t length = static_cast<int32_t>(start.size());
+    int32_t size = static_cast<int32_t>(info.fileSize);
+    int32_t table = FindCertificateTable(bytes, length, size);
+    if (table != size) info.certificateTable = static_cast<uint64_t>(table);
+    FileBytes file = {&in, ReadFileAt};
+    end = static_cast<uint64_t>(FindTrailerEnd(bytes, length, size, file, SingleByteCodePage));
   }
-  if (!found) found = ReadPayloadBefore(in, info.fileSize, &info);
+  bool found = ReadPayloadBefore(in, end, &info);
   ReadIntegrity(in, start, found, &info);
   if (!info.damage.empty()) return info;
   if (!found && info.recordOffset == 0) {
     if (info.certificateTable != 0) {
-      info.noPayload += "; the file is signed, but the four bytes before its certificate table at " +
-                        Hex(info.certificateTable) +
-                        " lead to no payload header: was it signed without cinepack build --sign "
-                        "or --signable, so that signing padded it?";
+      info.noPayload +=
+          "; the file is signed, but neither the four bytes before its certificate table at " +
+          Hex(info.certificateTable) +
+          " nor those before up to 7 zero bytes of padding lead to a sound payload header";
     }
     return info;
   }
@@ -333,7 +342,12 @@ int ListProjector(const std::string& path, std::ostream& out) {
   out << "payload header at " << Hex(info.headerOffset) << "\n";
   if (info.certificateTable != 0) {
     out << "  signed        certificate table at " << Hex(info.certificateTable) << ", "
-        << info.fileSize - info.certificateTable << " bytes\n";
+        << info.fileSize - info.certificateTable << " bytes";
+    if (info.payloadEnd < info.certificateTable) {
+      uint64_t padding = info.certificateTable - info.payloadEnd;
+      out << ", after " << padding << (padding == 1 ? " byte" : " bytes") << " of padding";
+    }
+    out << "\n";
   }
   out << "  flags         " << Hex(h.flags) << "  payload option " << PayloadOptionOf(h.flags)
       << "\n";
@@ -467,20 +481,73 @@ int VerifyPayload(const std::string& path, const ProjectorInfo& info, std::ostre
   return 0;
 }
 
+// A file of its own in the temporary folder for `name`, which no other run picks.
+fs::path TemporaryFile(const std::string& name) {
+  std::random_device random;
+  return fs::temp_directory_path() / ("cinepack-" + Hex(random()).substr(2) + "-" + name);
+}
+
+// One line for each extracted entry (a compressed one expanded): whether it is a PE
+// image and, when signed, whether its signature matches, through osslsigncode on a copy
+// of its bytes. 0 unless a signature does not match. The payload must have passed
+// VerifyPayload.
+int VerifyEntrySignatures(const std::string& path, const ProjectorInfo& info, std::ostream& out,
+                          const std::string& trustedCertificates) {
+  const PayloadHeader& h = info.header;
+  PayloadSlots extracted = SelectExtractedSlots(&h);
+  std::ifstream in(path, std::ios::binary);
+  int status = 0;
+  for (int32_t i = extracted.first; i < extracted.first + extracted.count; ++i) {
+    const PayloadEntry& e = h.entries[i];
+    std::string data;
+    ReadRange(in, static_cast<uint64_t>(e.offset), static_cast<uint64_t>(e.size), &data);
+    if (!IsStoredEntry(&e)) {
+      std::ostringstream expanded;
+      DecodeEntry(data, &expanded, nullptr, TargetName(e));
+      data = expanded.str();
+    }
+    out << path << ": slot " << i << " (" << TargetName(e) << "): ";
+    std::istringstream bytes(data);
+    int32_t size = static_cast<int32_t>(std::min<size_t>(data.size(), 0x7FFFFFFF));
+    int32_t start = std::min<int32_t>(size, PeHeadersSize);
+    if (!IsPeImage(bytes)) {
+      out << "no PE image, nothing to sign\n";
+    } else if (FindCertificateTable(reinterpret_cast<const uint8_t*>(data.data()), start, size) ==
+               size) {
+      out << "a PE image, not signed\n";
+    } else {
+      fs::path copy = TemporaryFile(TargetName(e));
+      std::ofstream(copy, std::ios::binary)
+          .write(data.data(), static_cast<std::streamsize>(data.size()));
+      SignatureCheck check = CheckSignature(SigningToolName(), copy.string(), trustedCertificates);
+      std::error_code error;
+      fs::remove(copy, error);
+      out << check.summary << "\n";
+      if (!check.matches) status = 1;
+    }
+  }
+  return status;
+}
+
 }  // namespace
 
 int VerifyProjector(const std::string& path, std::ostream& out, std::ostream& progress,
                     const std::string& trustedCertificates) {
   ProjectorInfo info = InspectProjector(path);
-  int status = VerifyPayload(path, info, out, progress);
-  if (!std::ifstream(path, std::ios::binary)) return status;  // already said
+  int payloadStatus = VerifyPayload(path, info, out, progress);
+  if (!std::ifstream(path, std::ios::binary)) return payloadStatus;  // already said
+  int status = payloadStatus;
   if (info.certificateTable == 0) {
     out << path << ": not signed\n";
-    return status;
+  } else {
+    SignatureCheck check = CheckSignature(SigningToolName(), path, trustedCertificates);
+    out << path << ": " << check.summary << "\n";
+    if (!check.matches) status = 1;
   }
-  SignatureCheck check = CheckSignature(SigningToolName(), path, trustedCertificates);
-  out << path << ": " << check.summary << "\n";
-  return check.matches ? status : 1;
+  if (payloadStatus == 0 && VerifyEntrySignatures(path, info, out, trustedCertificates) != 0) {
+    status = 1;
+  }
+  return status;
 }
 
 int ExtractProjector(const std::string& path, const std::string& folder, std::ostream& out,

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "tools/cinepack.h"
 
@@ -15,17 +16,20 @@ const char MainHelp[] =
     "  list     show a projector's payload header and entries\n"
     "  verify   check every offset, decode every compressed entry, check the signature\n"
     "  extract  write a projector's extracted entries and its movie into a folder\n"
+    "  sign     sign an existing projector, replacing the signature it has\n"
     "\n"
     "cinepack COMMAND --help tells more.\n";
 
 const char BuildHelp[] =
     "usage: cinepack build --stub launcher.exe --movie FILE [--extract FILE[:compress]]...\n"
     "                      [--leading NAME.EXT]... [--option] [--no-splash]\n"
-    "                      [--big-endian-content] [--signable | --sign CERT KEY]\n"
+    "                      [--big-endian-content] [--sign CERT KEY]\n"
     "                      [--no-integrity-record] -o OUT.exe\n"
     "\n"
-    "Writes the stub, the integrity record, zero bytes up to a 512-byte boundary, the\n"
-    "payload header, the entries, the movie and the trailer. At most five entries in all.\n"
+    "Writes the stub, the integrity record, zero bytes up to a 512-byte boundary and on\n"
+    "until the projector's length is a multiple of 8, the payload header, the entries,\n"
+    "the movie and the trailer. At most five entries in all. The same inputs give the\n"
+    "same bytes. Any Authenticode tool can sign the projector later without padding it.\n"
     "\n"
     "  --stub FILE        the bare launcher executable\n"
     "  --movie FILE       the movie container, appended after the entries\n"
@@ -38,15 +42,18 @@ const char BuildHelp[] =
     "  --option           set the payload option handed to the runtime (flags 0x100)\n"
     "  --no-splash        show no splash bitmap (flags2 0x4)\n"
     "  --big-endian-content  mark the content's words as byte-reversed (flags2 0x2)\n"
-    "  --signable         make the projector's length a multiple of 8, so that it can be\n"
-    "                     signed later by any Authenticode tool without padding\n"
-    "  --sign CERT KEY    sign the projector with osslsigncode (certificate and key\n"
-    "                     as PEM or DER files, the key unencrypted); implies --signable.\n"
+    "  --sign CERT KEY    sign every entry that is a PE image (by its headers; one\n"
+    "                     signed already keeps its signature) before it is packed, then\n"
+    "                     the projector, with osslsigncode (certificate and key as PEM\n"
+    "                     or DER files, the key unencrypted). $SOURCE_DATE_EPOCH, when\n"
+    "                     set, is the signing time, so that signed builds repeat too.\n"
     "                     $CINEPACK_OSSLSIGNCODE names another osslsigncode program\n"
+    "  --signable         accepted for older scripts: every projector is signable now\n"
     "  --no-integrity-record\n"
     "                     leave out the record (the projector's length and the CRC-32\n"
     "                     of its header and entries) by which the launcher tells a\n"
     "                     damaged file; the layout is then that of older projectors\n"
+    "                     built with --signable\n"
     "  -o OUT.exe         the projector; written whole or not at all\n"
     "\n"
     "Names are at most 32 characters and extensions at most 3 (6 for compressed files).\n";
@@ -67,9 +74,19 @@ const char VerifyHelp[] =
     "compressed entry. Prints OK, or the first problem (the first damaged entry) with\n"
     "exit status 1.\n"
     "A second line says whether the projector is signed and, through osslsigncode verify,\n"
-    "whether the signature still matches the file (exit status 1 when it does not).\n"
+    "whether the signature still matches the file; then one line for each extracted\n"
+    "entry says whether it is a PE image and whether it is signed, likewise (exit status\n"
+    "1 when a signature does not match).\n"
     "\n"
     "  --ca FILE   trust the certificates in FILE (PEM) instead of the system's\n";
+
+const char SignHelp[] =
+    "usage: cinepack sign CERT KEY IN.exe -o OUT.exe\n"
+    "\n"
+    "Signs the projector IN.exe with osslsigncode into OUT.exe, written whole or not at\n"
+    "all, after removing the signature IN.exe has: a distributor re-signs with its own\n"
+    "certificate. The entries inside are left as they are. Certificate and key as for\n"
+    "build --sign; $SOURCE_DATE_EPOCH, when set, is the signing time.\n";
 
 const char ExtractHelp[] =
     "usage: cinepack extract EXE DIR\n"
@@ -125,7 +142,7 @@ int Build(int argc, char** argv) {
     } else if (a == "--big-endian-content") {
       options.bigEndianContent = true;
     } else if (a == "--signable") {
-      options.signable = true;
+      // Every projector is signable now.
     } else if (a == "--no-integrity-record") {
       options.integrityRecord = false;
     } else if (a == "--sign") {
@@ -138,6 +155,28 @@ int Build(int argc, char** argv) {
   }
   options.signTool = SigningToolName();
   std::string problem = BuildProjector(options, std::cerr);
+  if (!problem.empty()) {
+    std::cerr << "cinepack: " << problem << "; nothing written\n";
+    return 1;
+  }
+  return 0;
+}
+
+int Sign(int argc, char** argv) {
+  std::vector<std::string> files;
+  std::string output;
+  for (int i = 2; i < argc; ++i) {
+    if (strcmp(argv[i], "-o") == 0 || strcmp(argv[i], "--output") == 0) {
+      if (i + 1 >= argc) return Usage(SignHelp, "-o needs a file");
+      output = argv[++i];
+    } else {
+      files.push_back(argv[i]);
+    }
+  }
+  if (files.size() != 3 || output.empty()) {
+    return Usage(SignHelp, "sign takes a certificate, a key, a projector and -o OUT.exe");
+  }
+  std::string problem = SignProjector(SigningToolName(), files[2], output, files[0], files[1]);
   if (!problem.empty()) {
     std::cerr << "cinepack: " << problem << "; nothing written\n";
     return 1;
@@ -171,6 +210,10 @@ int main(int argc, char** argv) {
     }
     if (argc != 3) return Usage(VerifyHelp, "verify takes one executable");
     return VerifyProjector(argv[2], std::cout, std::cerr);
+  }
+  if (command == "sign") {
+    if (WantsHelp(argc, argv)) return std::cout << SignHelp, 0;
+    return Sign(argc, argv);
   }
   if (command == "extract") {
     if (WantsHelp(argc, argv)) return std::cout << ExtractHelp, 0;

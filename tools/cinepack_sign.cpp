@@ -2,7 +2,9 @@
 // osslsigncode, which cinepack runs as a separate program.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <istream>
 #include <sstream>
 #include <vector>
 
@@ -137,14 +139,76 @@ bool FindProgram(const std::string& name, std::string* path) {
 
 std::string SignFile(const std::string& tool, const std::string& in, const std::string& out,
                      const std::string& certificate, const std::string& key) {
-  ProgramRun run = RunProgram({tool, "sign", "-certs", certificate, "-key", key, "-h", "sha256",
-                               "-in", in, "-out", out});
+  std::vector<std::string> args = {tool, "sign",   "-certs", certificate, "-key", key,
+                                   "-h", "sha256", "-in",    in,          "-out", out};
+  // The signing time is the one thing a signature adds that the inputs do not decide.
+  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+  if (epoch != nullptr && *epoch != 0) {
+    if (std::string(epoch).find_first_not_of("0123456789") != std::string::npos) {
+      return "SOURCE_DATE_EPOCH is '" + std::string(epoch) + "', not a number of seconds";
+    }
+    args.insert(args.end() - 4, {"-time", epoch});
+  }
+  // osslsigncode refuses to overwrite a file: one left by a build that was killed goes.
+  std::error_code error;
+  fs::remove(out, error);
+  ProgramRun run = RunProgram(args);
   if (run.status == 0) return "";
   // osslsigncode names the file it could not use on a line of its own.
   std::string reason = LineWith(run.output, "Failed to ");
   reason = reason.empty() ? LastLine(run.output) : reason.substr(reason.find("Failed to "));
-  return "osslsigncode could not sign the projector (exit " + std::to_string(run.status) + ")" +
+  return "osslsigncode could not sign '" + in + "' (exit " + std::to_string(run.status) + ")" +
          (reason.empty() ? "" : ": " + reason);
+}
+
+std::string SignProjector(const std::string& tool, const std::string& in, const std::string& out,
+                          const std::string& certificate, const std::string& key) {
+  ProjectorInfo info = InspectProjector(in);
+  if (!info.damage.empty()) return "'" + in + "' is damaged: " + info.damage;
+  if (!info.hasPayload) return "'" + in + "' is no projector: " + info.noPayload;
+  std::string program;
+  if (!FindProgram(tool, &program)) {
+    return "cannot sign: " + tool +
+           " is not installed (on Debian and Ubuntu: apt-get install osslsigncode)";
+  }
+  std::string unsigned_ = out + ".cinepack-unsigned";
+  std::string signed_ = out + ".cinepack-signed";
+  std::string failure;
+  std::string source = in;
+  if (info.certificateTable != 0) {
+    ProgramRun run = RunProgram({program, "remove-signature", "-in", in, "-out", unsigned_});
+    if (run.status != 0) {
+      failure = "osslsigncode could not remove the old signature: " + LastLine(run.output);
+    }
+    source = unsigned_;
+  }
+  if (failure.empty()) failure = SignFile(program, source, signed_, certificate, key);
+  if (failure.empty()) {
+    ProjectorInfo after = InspectProjector(signed_);
+    if (!after.hasPayload || after.certificateTable == 0 ||
+        after.headerOffset != info.headerOffset) {
+      failure = "after signing, the payload is no longer found before the certificate table";
+    }
+  }
+  std::error_code error;
+  if (failure.empty()) {
+    fs::rename(signed_, out, error);
+    if (error) failure = "cannot move the projector to '" + out + "': " + error.message();
+  }
+  fs::remove(unsigned_, error);
+  fs::remove(signed_, error);
+  return failure;
+}
+
+bool IsPeImage(std::istream& in) {
+  char dos[0x40];
+  in.seekg(0);
+  if (!in.read(dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
+  uint32_t pe = 0;
+  for (int i = 3; i >= 0; --i) pe = pe << 8 | static_cast<uint8_t>(dos[0x3C + i]);
+  char signature[4];
+  in.seekg(static_cast<std::streamoff>(pe));
+  return in.read(signature, sizeof signature) && memcmp(signature, "PE\0\0", 4) == 0;
 }
 
 SignatureCheck CheckSignature(const std::string& tool, const std::string& path,

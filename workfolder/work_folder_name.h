@@ -2,6 +2,7 @@
 #pragma once
 #include <stdint.h>
 #include "base/code_page.h"
+#include "base/paths.h"
 
 // The folder name is this prefix, a dot and three lowercase letters.
 extern const char WorkFolderPrefix[];
@@ -13,6 +14,8 @@ extern const char LockFileName[];
 // The longest temporary path (its backslash included) that leaves room in a 260-byte
 // buffer for "TempFolder.aaa", a backslash, "Quorvantix.lok" and the terminator.
 const uint32_t MaxTempPathLength = 230;
+static_assert(MaxTempPathLength + sizeof("TempFolder.aaa\\Quorvantix.lok") == PathCapacity,
+              "the longest work folder still holds its lock file's path");
 
 // Turns the temporary path in `path` (a 260-byte buffer) into the first candidate work
 // folder path: a backslash when missing, then "TempFolder.aaa". Returns the new length,

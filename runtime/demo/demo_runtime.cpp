@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "launcher/launch_params.h"
+#include "payload/payload_signature.h"
 #include "runtime/demo/movie_format.h"
 
 namespace {
@@ -50,32 +51,49 @@ std::string ReadFilePart(const char* path, long long from, long long to) {
   return bytes;
 }
 
-uint32_t Dword(const std::string& bytes, size_t at) {
-  uint32_t value = 0;
-  for (int i = 0; i < 4; ++i) value |= static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + i])) << (8 * i);
-  return value;
+// The signature rules' view of the projector.
+int ReadProjectorAt(void* context, int32_t offset, void* buffer, int32_t count) {
+  std::string bytes = ReadFilePart(static_cast<const char*>(context), offset, offset + 0LL + count);
+  if (static_cast<int32_t>(bytes.size()) != count) return 0;
+  memcpy(buffer, bytes.data(), bytes.size());
+  return 1;
 }
 
+int SystemLeadByte(uint8_t byte) { return IsDBCSLeadByte(byte); }
+
 // The movie container starts at the payload header's movieOffset and runs up to the
-// trailer, the file's last four bytes.
+// trailer, which the launcher's rule finds: the file's last four bytes, or in a signed
+// projector the four before the certificate table and the padding signing added.
 bool LoadOwnMovie(HINSTANCE instance, Movie* movie, std::string* error) {
   char path[MAX_PATH];
   if (GetModuleFileNameA(instance, path, MAX_PATH) == 0) {
     *error = "cannot read the projector's path";
     return false;
   }
-  std::string trailer = ReadFilePart(path, -4, -1);
-  if (trailer.size() != 4) {
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  LARGE_INTEGER size = {};
+  if (file != INVALID_HANDLE_VALUE) {
+    GetFileSizeEx(file, &size);
+    CloseHandle(file);
+  }
+  if (size.QuadPart < 4 || size.QuadPart > 0x7FFFFFFF) {
     *error = "cannot read the projector";
     return false;
   }
-  uint32_t headerOffset = Dword(trailer, 0);
-  std::string header = ReadFilePart(path, headerOffset, headerOffset + 292LL);
-  if (header.size() != 292 || header.compare(0, 4, "10MC") != 0) {
+  int32_t fileSize = static_cast<int32_t>(size.QuadPart);
+  std::string start = ReadFilePart(path, 0, fileSize < PeHeadersSize ? fileSize : PeHeadersSize);
+  FileBytes projector = {path, ReadProjectorAt};
+  int32_t end =
+      FindTrailerEnd(reinterpret_cast<const uint8_t*>(start.data()),
+                     static_cast<int32_t>(start.size()), fileSize, projector, SystemLeadByte);
+  PayloadHeader header;
+  int32_t headerOffset = 0;
+  if (!ReadHeaderBefore(projector, end, &header, &headerOffset) || header.magic != PayloadMagic) {
     *error = "this projector carries no payload";
     return false;
   }
-  std::string container = ReadFilePart(path, Dword(header, 4), -5);
+  std::string container = ReadFilePart(path, header.movieOffset, end - 4);
   return ParseMovie(reinterpret_cast<const uint8_t*>(container.data()), container.size(), movie,
                     error);
 }

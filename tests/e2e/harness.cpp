@@ -259,12 +259,32 @@ std::map<std::string, std::string> ParseKeyValues(const std::string& text) {
   return values;
 }
 
-int RunCinepack(const std::string& args, std::string* output) {
-  std::string out = fs::temp_directory_path() / ("cinepack-" + std::to_string(getpid()) + ".out");
-  int status = system((HostDir() + "/cinepack " + args + " >" + out + " 2>&1").c_str());
+int RunHost(const std::string& commandLine, std::string* output) {
+  std::string out = fs::temp_directory_path() / ("host-" + std::to_string(getpid()) + ".out");
+  int status = system(("(" + commandLine + ") >" + out + " 2>&1").c_str());
   if (output) *output = ReadFile(out);
   fs::remove(out);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int RunCinepack(const std::string& args, std::string* output) {
+  return RunHost(HostDir() + "/cinepack " + args, output);
+}
+
+const Certificate& MakerCertificate() {
+  static const Certificate made = [] {
+    std::string folder = fs::weakly_canonical(std::string(CINE_BUILD_ROOT) + "/wine/maker");
+    fs::create_directories(folder);
+    Certificate c = {folder + "/maker.pem", folder + "/maker.key"};
+    std::string output;
+    if (RunHost("openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj /CN=Maker -keyout " +
+                    c.key + " -out " + c.pem,
+                &output) != 0) {
+      throw std::runtime_error("openssl could not make a certificate: " + output);
+    }
+    return c;
+  }();
+  return made;
 }
 
 std::string Launcher() { return WinDir() + "/launcher.exe"; }

@@ -91,7 +91,14 @@ uint16_t ReadLE16(const std::string& data, size_t at);
 size_t PeDirectoryOffset(const std::string& image, int index, uint16_t* machine = nullptr);
 size_t PeRvaToOffset(const std::string& image, uint32_t rva);
 std::map<std::string, std::string> ParseKeyValues(const std::string& text);  // last value wins
+// A host command line through the shell, its exit status; its output, errors too.
+int RunHost(const std::string& commandLine, std::string* output = nullptr);
 int RunCinepack(const std::string& args, std::string* output = nullptr);  // build/host/cinepack
+// The maker's certificate and unencrypted key (PEM), self-signed, made once per run.
+struct Certificate {
+  std::string pem, key;
+};
+const Certificate& MakerCertificate();
 
 inline const char CannotRunText[] = "This application cannot run.";
 inline const char CannotCreateText[] =

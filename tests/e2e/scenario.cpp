@@ -169,8 +169,23 @@ void PackProjector(const Sandbox& box, const Projector& projector, const std::st
     Make(box, box.root + "/src/" + entry.name, entry.content, random);
     args += " --extract " + box.root + "/src/" + entry.name + (entry.compressed ? ":compress" : "");
   }
+  if (projector.packer != Packer::Cinepack) args += " --no-integrity-record";
+  if (projector.signer == Signer::Cinepack) {
+    args += " --sign " + MakerCertificate().pem + " " + MakerCertificate().key;
+  }
   std::string output;
   ASSERT_EQ(RunCinepack(args, &output), 0) << output;
+  if (projector.packer == Packer::Other) {
+    std::string image = ReadFile(exe);
+    WriteFile(exe, image.insert(image.size() - 4, "!"));
+  }
+  if (projector.signer != Signer::Afterwards) return;
+  const Certificate& maker = MakerCertificate();
+  ASSERT_EQ(RunHost("osslsigncode sign -certs " + maker.pem + " -key " + maker.key + " -in " + exe +
+                        " -out " + exe + ".signed && mv " + exe + ".signed " + exe,
+                    &output),
+            0)
+      << output;
 }
 
 // The launch with the scenario's start.
@@ -214,6 +229,13 @@ void CheckBrowser(const Sandbox& box, const BrowserStart& browser) {
   EXPECT_EQ(started ? ReadFile(log) : "", browser.started ? expected : "");
 }
 
+bool IsLibrary(const Projector& projector, const std::string& name) {
+  for (const Packed& entry : projector.extract) {
+    if (entry.name == name) return entry.content.kind == Content::Library;
+  }
+  return false;
+}
+
 // Every extracted entry arrived whole, beside nothing but the hidden empty lock file.
 void CheckWorkFiles(const Sandbox& box, const Projector& projector, const LaunchResult& r) {
   if (r.workFiles.empty()) return;
@@ -227,6 +249,14 @@ void CheckWorkFiles(const Sandbox& box, const Projector& projector, const Launch
     if (name == Lock) {
       EXPECT_EQ(size, "0");
       EXPECT_TRUE(std::stoul(attributes, nullptr, 16) & 2) << "not hidden: " << attributes;
+    } else if (projector.signer == Signer::Cinepack && IsLibrary(projector, name)) {
+      // Signed when it was packed: it arrived as signed, by the maker.
+      std::string output, file = box.root + "/snapshot/" + name;
+      EXPECT_EQ(RunHost("osslsigncode verify -CAfile " + MakerCertificate().pem + " -in " + file,
+                        &output),
+                0)
+          << name << "\n"
+          << output;
     } else {
       std::string arrived = ReadFile(box.root + "/snapshot/" + name);
       EXPECT_TRUE(arrived == ReadFile(box.root + "/src/" + name)) << name;

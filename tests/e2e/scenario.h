@@ -48,12 +48,22 @@ struct Packed {
 Packed Stored(std::string name, Content content);
 Packed Compressed(std::string name, Content content);
 
+// Who packed the projector: cinepack, with the integrity record or without, or another
+// packer whose projectors are no multiple of 8 long (cinepack's without the record, one
+// byte more of movie).
+enum class Packer { Cinepack, CinepackWithoutRecord, Other };
+// Who signed it: nobody, a distributor afterwards with osslsigncode, or cinepack build
+// --sign (the maker's certificate).
+enum class Signer { Nobody, Afterwards, Cinepack };
+
 // app/MOVIE.EXE: the bare launcher unless it lists entries, leading files or the option.
 struct Projector {
   bool crtTwin = false;  // the test twin, which loads "cinecrt.dll" for msvcrt.dll
   std::vector<Packed> extract;
   std::vector<std::string> leading;  // NAME.EXT
   bool option = false;
+  Packer packer = Packer::Cinepack;
+  Signer signer = Signer::Nobody;
 };
 
 // The ".htm" type's open command: the program (the probe, in <root>/Browser), its

@@ -39,7 +39,8 @@ int32_t ReadCounting(void* context) {
 int32_t LogCall(void* context, int32_t byte) {
   Run* run = static_cast<Run*>(context);
   run->pastEndAt.push_back(run->pastEnd);
-  run->calls.push_back(static_cast<uint64_t>(run->memory.position) << 8 | static_cast<uint64_t>(byte));
+  run->calls.push_back(static_cast<uint64_t>(run->memory.position) << 8 |
+                       static_cast<uint64_t>(byte));
   if (run->calls.size() > run->refuseAt) return -1;
   run->bytes.push_back(static_cast<uint8_t>(byte));
   return byte;
@@ -82,7 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int result = LzariDecodeStream(&decoder, ReadMemoryByte, &run.memory, LogCall, &run);
   bool refused = c.size() > run.refuseAt;
   int32_t position = refused ? static_cast<int32_t>(c[run.refuseAt] >> 8) : classic.memory.position;
-  if (run.calls != std::vector<uint64_t>(c.begin(), c.begin() + std::min(c.size(), run.refuseAt + 1)) ||
+  if (run.calls !=
+          std::vector<uint64_t>(c.begin(), c.begin() + std::min(c.size(), run.refuseAt + 1)) ||
       result != (refused ? 0 : classicResult) || run.memory.position != position)
     abort();
 
@@ -110,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int expected = damaged ? LzariStreamDamaged : LzariDecoded;
   bool blockRefused = blocks.refuse <= whole;
   if (blockRefused ? result != LzariSinkRefused || fill != 0 || blocks.count != blocks.refuse
-              : result != expected || fill != rest || blocks.count != whole)
+                   : result != expected || fill != rest || blocks.count != whole)
     abort();
   if (!blockRefused) blocks.bytes.insert(blocks.bytes.end(), out.begin(), out.begin() + fill);
   if (!std::equal(blocks.bytes.begin(), blocks.bytes.end(), classic.bytes.begin())) abort();

@@ -67,10 +67,10 @@ TEST(Cinepack, FileNamesBecomeSlotFieldsOrAClearRefusal) {
   }
 }
 
-// The stub, the integrity record right after it, zeros up to the next 512 bytes, the
-// header there (named by the trailer), the entries' data, the movie, the trailer.
-// Without the record the zeros start at the stub's end, as before there was one.
-// Contents are checked by extracting, below.
+// The stub, the integrity record right after it, zeros up to the next 512 bytes and on
+// until the length is a multiple of 8, the header there (named by the trailer), the
+// entries' data, the movie, the trailer. Without the record the zeros start at the
+// stub's end, as before there was one. Contents are checked by extracting, below.
 TEST(Cinepack, WritesStubRecordFillHeaderEntriesMovieAndTrailer) {
   Scratch s;
   s.options.leading = {"save.dat"};
@@ -81,15 +81,16 @@ TEST(Cinepack, WritesStubRecordFillHeaderEntriesMovieAndTrailer) {
     s.options.integrityRecord = record;
     ASSERT_EQ(s.Build(s.options), "");
     const std::string image = Read(s.options.output);
-    const uint32_t at = record ? 1536 : 1024, fill = record ? 1040 : 1000;
+    const uint32_t boundary = record ? 1536 : 1024, fill = record ? 1040 : 1000;
+    uint32_t at;
+    memcpy(&at, &image[image.size() - 4], 4);
+    ASSERT_TRUE(at >= boundary && at < boundary + 8) << at;
+    EXPECT_EQ(image.size() % 8, 0u) << "signing would pad it";
     PayloadHeader h;
     memcpy(&h, &image[at], sizeof h);
-    uint32_t trailer;
-    memcpy(&trailer, &image[image.size() - 4], 4);
     EXPECT_EQ(image.substr(0, 1000), s.stub);
     EXPECT_EQ(image.substr(fill, at - fill), std::string(at - fill, '\0'));
     EXPECT_EQ(image.substr(image.size() - 4 - 9, 9), "QMV1movie");
-    EXPECT_EQ(trailer, at);
     EXPECT_EQ(std::vector<uint32_t>({h.magic, h.flags, h.flags2, uint32_t(h.entryCount),
                                      uint32_t(h.extractCount)}),
               std::vector<uint32_t>({PayloadMagic, PayloadOptionFlag, PayloadNoSplashFlag, 3, 2}));
@@ -138,30 +139,37 @@ TEST(Cinepack, RefusalsWriteNothingAndKeepAnExistingOutput) {
   }
 }
 
-// A signable projector ends on 8 bytes, so signing adds no padding; list and extract
-// read it before and after a certificate table is appended.
+// Every projector ends on 8 bytes, whatever its movie's length. Made longer (as another
+// packer may leave it) and then signed after the zero bytes of padding a signing tool
+// adds, it is still listed and extracted: without the record, by the trailer rule alone.
 TEST(Cinepack, SoundProjectorsAreListedVerifiedAndExtractedSignedOrNot) {
   Scratch s;
   s.options.leading = {"save.dat"};
   s.options.extracts = {{s.File("cine.dll"), true}, {s.File("notes.txt"), false}};
-  s.options.signable = true;
+  s.options.integrityRecord = false;
   for (size_t extra = 0; extra < 8; ++extra) {
     SCOPED_TRACE(extra);
-    const std::string movie = "QMV1movie" + std::string(extra, 'm');
-    Write(s.options.movie, movie);
+    Write(s.options.movie, "QMV1movie" + std::string(extra, 'm'));
     ASSERT_EQ(s.Build(s.options), "");
     std::string image = Read(s.options.output);
     ASSERT_EQ(image.size() % 8, 0u);
+    image.insert(image.size() - 4, extra, 'M');
+    const std::string movie = "QMV1movie" + std::string(extra, 'm') + std::string(extra, 'M');
+    Write(s.options.output, image);
     std::ostringstream verified, progress;
     EXPECT_EQ(VerifyProjector(s.options.output, verified, progress), 0) << verified.str();
     EXPECT_NE(verified.str().find("OK"), std::string::npos);
+    const size_t padding = (8 - image.size() % 8) % 8;
+    image.append(padding, '\0');
     payload_fake::PutPeHeaders(image, 0x10B, uint32_t(image.size()), 1480);
     Write(s.options.output, image + std::string(1480, 'C'));
     std::ostringstream listing, out;
     EXPECT_EQ(ListProjector(s.options.output, listing), 0);
-    for (const char* line : {"signed        certificate table at", "integrity     record at 0x3E8",
-                             "leading", "deletes save.dat", "compressed",
-                             "writes cine.dll", "70000 bytes expanded", "stored", "writes notes.txt"})
+    const std::string padded = padding == 0 ? "1480 bytes\n" : std::to_string(padding) + " byte";
+    const std::vector<std::string> lines = {
+        "signed        certificate table at", padded, "deletes save.dat", "compressed",
+        "writes cine.dll", "70000 bytes expanded", "stored", "writes notes.txt"};
+    for (const std::string& line : lines)
       EXPECT_NE(listing.str().find(line), std::string::npos) << line << "\n" << listing.str();
     const fs::path into = s.dir / ("unpacked" + std::to_string(extra));
     EXPECT_EQ(ExtractProjector(s.options.output, into.string(), out, progress), 0) << out.str();
@@ -170,6 +178,94 @@ TEST(Cinepack, SoundProjectorsAreListedVerifiedAndExtractedSignedOrNot) {
     EXPECT_EQ(Read(into / MovieFileName), movie);
     EXPECT_FALSE(fs::exists(into / "save.dat"));
   }
+}
+
+// PE images are known by their headers ("MZ", then "PE\0\0" where e_lfanew says), not
+// by their names.
+TEST(Cinepack, APeImageIsKnownByItsHeaders) {
+  auto changed = [](std::string image, size_t at, const std::string& bytes) {
+    return image.replace(at, bytes.size(), bytes);
+  };
+  const std::string stub = PeStub(1000), pe("PE\0\0", 4);
+  const std::string far = changed(changed(stub, 0x3C, std::string("\x00\x03\0\0", 4)), 0x300, pe);
+  struct Case {
+    const char* what;
+    std::string bytes;
+    bool pe;
+  };
+  const Case cases[] = {
+      {"a stub", stub, true},
+      {"headers far in", far, true},
+      {"no MZ", changed(stub, 0, "ZM"), false},
+      {"e_lfanew past the end", changed(stub, 0x3C, "\xFF\xFF"), false},
+      {"PE\\0\\1", changed(stub, 0x43, "\x01"), false},
+      {"a DOS header alone", stub.substr(0, 0x40), false},
+      {"text", "MZ and some text", false},
+  };
+  for (const Case& c : cases) {
+    std::istringstream in(c.bytes);
+    EXPECT_EQ(IsPeImage(in), c.pe) << c.what;
+  }
+}
+
+// A self-signed certificate and its key in `dir`, as a maker makes one for a test.
+void MakeCertificate(const fs::path& dir) {
+  const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj /CN=Maker"
+                              " -keyout '" + (dir / "maker.key").string() + "' -out '" +
+                              (dir / "maker.pem").string() + "' 2>/dev/null";
+  ASSERT_EQ(system(command.c_str()), 0) << command;
+}
+
+// With --sign every entry that is a PE image by its headers is signed before it is
+// packed (and compressed); other files, and the user's own, stay as they are. verify says
+// which is which; sign re-signs. The same inputs give the same bytes, signed ones too
+// when SOURCE_DATE_EPOCH fixes the signing time.
+TEST(Cinepack, SignedBuildsSignThePeEntriesAndRepeat) {
+  Scratch s;
+  MakeCertificate(s.dir);
+  const std::string player = PeStub(5000);
+  Write(s.dir / "player.dll", player);
+  Write(s.dir / "runtime.bin", PeStub(3000));
+  Write(s.dir / "fake.dll", "no headers");
+  s.options.extracts = {{s.File("player.dll"), true}, {s.File("runtime.bin"), false},
+                        {s.File("fake.dll"), false}, {s.File("notes.txt"), true}};
+  setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+  for (bool sign : {false, true}) {
+    SCOPED_TRACE(sign ? "signed" : "unsigned");
+    s.options.signCertificate = sign ? s.File("maker.pem") : "";
+    s.options.signKey = sign ? s.File("maker.key") : "";
+    ASSERT_EQ(s.Build(s.options), "");
+    const std::string first = Read(s.options.output);
+    ASSERT_EQ(s.Build(s.options), "");
+    EXPECT_TRUE(Read(s.options.output) == first) << "two builds differ";
+  }
+  EXPECT_TRUE(Read(s.dir / "player.dll") == player) << "the input was changed";
+  std::ostringstream verified, progress;
+  EXPECT_EQ(VerifyProjector(s.options.output, verified, progress, s.File("maker.pem")), 0);
+  const std::string trusted = "signed; the signature matches and its certificate is trusted\n";
+  const std::vector<std::string> lines = {
+      "slot 0 (player.dll): " + trusted, "slot 1 (runtime.bin): " + trusted,
+      "slot 2 (fake.dll): no PE image, nothing to sign",
+      "slot 3 (notes.txt): no PE image, nothing to sign"};
+  for (const std::string& line : lines) {
+    EXPECT_NE(verified.str().find(line), std::string::npos) << line << "\n" << verified.str();
+  }
+  // Re-signed a second later, then at the same time: whatever the clock says, only the
+  // epoch decides, and the old signature goes.
+  const std::string resigned = s.File("RESIGNED.EXE");
+  for (const char* epoch : {"1700000001", "1700000000"}) {
+    setenv("SOURCE_DATE_EPOCH", epoch, 1);
+    EXPECT_EQ(SignProjector("osslsigncode", s.options.output, resigned, s.File("maker.pem"),
+                            s.File("maker.key")),
+              "");
+    EXPECT_EQ(Read(resigned) == Read(s.options.output), epoch == std::string("1700000000"));
+  }
+  EXPECT_NE(SignProjector("osslsigncode", s.File("notes.txt"), s.File("NOTES.EXE"),
+                          s.File("maker.pem"), s.File("maker.key"))
+                .find("is no projector"),
+            std::string::npos);
+  EXPECT_FALSE(fs::exists(s.File("NOTES.EXE")));
+  unsetenv("SOURCE_DATE_EPOCH");
 }
 
 // With the integrity record, damage anywhere but the movie is found and named; without
@@ -183,13 +279,20 @@ TEST(Cinepack, ListAndVerifySayWhatIsWrongWithADamagedProjector) {
   ASSERT_EQ(s.Build(s.options), "");
   const std::string good = Read(s.options.output);
   PayloadEntry first, second;
-  memcpy(&first, &good[1024 + 24], sizeof first);
-  memcpy(&second, &sealed[1536 + 24 + 52], sizeof second);
-  auto patch = [&](size_t at, uint32_t value) { std::string image = good; return payload_fake::PutLE(image, 1024 + at, value, 4), image; };
+  uint32_t goodAt, sealedAt;  // 1024 and 1536, and the fill that makes them signable
+  memcpy(&goodAt, &good[good.size() - 4], 4);
+  memcpy(&sealedAt, &sealed[sealed.size() - 4], 4);
+  memcpy(&first, &good[goodAt + 24], sizeof first);
+  memcpy(&second, &sealed[sealedAt + 24 + 52], sizeof second);
+  auto patch = [&](size_t at, uint32_t value) {
+    std::string image = good;
+    payload_fake::PutLE(image, goodAt + at, value, 4);
+    return image;
+  };
   auto slot = [](int n, size_t field) { return 24 + 52 * n + field; };
   auto flip = [&](size_t at) { std::string image = sealed; image[at] ^= 1; return image; };
   std::string unterminated = good;
-  memset(&unterminated[1024 + slot(0, 8)], 'n', 33);
+  memset(&unterminated[goodAt + slot(0, 8)], 'n', 33);
   struct Case { const char* what; std::string image; bool verify; const char* says; };
   const Case cases[] = {
       {"tiny", "ab", false, "too short for a trailer"},
@@ -206,7 +309,7 @@ TEST(Cinepack, ListAndVerifySayWhatIsWrongWithADamagedProjector) {
       {"sealed, cut by 100 bytes", sealed.substr(0, sealed.size() - 100), false,
        "100 fewer than the"},
       {"sealed, record changed", flip(1000 + 8), true, "record at 0x3E8 fails its own check"},
-      {"sealed, header changed", flip(1536 + 8), true, "payload header at 0x600 is damaged"},
+      {"sealed, header changed", flip(sealedAt + 8), true, "payload header at 0x60"},
       {"sealed, trailer changed", flip(sealed.size() - 3), true, "does not name the header"},
       {"sealed, stored byte changed", flip(second.offset + 500), true,
        "slot 1 (cine.dll): damaged: its bytes come to CRC-32"},

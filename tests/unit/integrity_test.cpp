@@ -64,11 +64,11 @@ Patches SecondSection(uint32_t offset, uint32_t size) {
 // Headers of a file of 10000 bytes: a certificate table at 9600 and two sections, the
 // first's raw data ending at 0x1000, the second's empty unless a row says otherwise. (An
 // optional header cut short moves the section table into zeros: the headers end the image.)
-TEST(PeHeaders, SayWhereTheImageAndASignedFilesPayloadEnd) {
+TEST(PeHeaders, SayWhereTheImageAndTheCertificateTableBegin) {
   struct Case {
     const char* what;
     Patches patches;
-    int32_t payloadEnd = 9600;
+    int32_t table = 9600;
     int32_t imageEnd = 0x1000;
     int32_t probe = PeHeadersSize;  // bytes read from the start, or -1
   };
@@ -101,12 +101,93 @@ TEST(PeHeaders, SayWhereTheImageAndASignedFilesPayloadEnd) {
     PutLE(start, 0x40 + 6, 2, 2);
     for (const Patch& patch : Table(9600, 400)) PutLE(start, patch.at, patch.value, patch.bytes);
     for (const Patch& patch : c.patches) PutLE(start, patch.at, patch.value, patch.bytes);
-    EXPECT_EQ(FindPayloadEnd(Bytes(start), c.probe, 10000), c.payloadEnd) << c.what;
+    EXPECT_EQ(FindCertificateTable(Bytes(start), c.probe, 10000), c.table) << c.what;
     EXPECT_EQ(FindImageEnd(Bytes(start), c.probe), c.imageEnd) << c.what;
   }
   std::string plus(PeHeadersSize, '\0');
   PutPeHeaders(plus, 0x20B, 9600, 400);
-  EXPECT_EQ(FindPayloadEnd(Bytes(plus), PeHeadersSize, 10000), 9600) << "PE32+";
+  EXPECT_EQ(FindCertificateTable(Bytes(plus), PeHeadersSize, 10000), 9600) << "PE32+";
+}
+
+// A payload image, not signed: PE headers whose image ends at ImageEnd, the header at
+// `headerAt` with one stored entry, a movie of `movie` bytes, the trailer.
+std::string Payload(uint32_t headerAt, size_t movie) {
+  std::string image = MakeImage({Stored("cine", "dll", "entry data")}, 1);
+  const uint32_t shift = headerAt - HeaderAt;
+  image.insert(HeaderAt, shift, 'F');
+  PayloadHeader h;
+  memcpy(&h, &image[headerAt], sizeof h);
+  h.movieOffset += shift;
+  h.entries[0].offset += shift;
+  memcpy(&image[headerAt], &h, sizeof h);
+  image.insert(image.size() - 4, movie - 5, 'V');  // MakeImage's movie is 5 bytes
+  PutLE(image, image.size() - 4, headerAt, 4);
+  PutImageEnd(image, ImageEnd);
+  return image;
+}
+
+// The header of `image` copied to `at`, its entry count changed to `entries`.
+std::string WithHeaderCopy(std::string image, uint32_t at, int32_t entries = 1) {
+  uint32_t headerAt;
+  memcpy(&headerAt, &image[image.size() - 4], 4);
+  std::string header = image.substr(headerAt, PayloadHeaderSize);
+  PutLE(header, 16, uint32_t(entries), 4);
+  return image.replace(at, header.size(), header);
+}
+
+// `image` signed after `padding` zero bytes: its movie first made longer, so that the
+// padding takes it to a multiple of 8.
+std::string SignedAfterPadding(std::string image, size_t padding) {
+  while ((image.size() + padding) % 8 != 0) image.insert(image.size() - 4, 1, 'V');
+  image.append(padding, '\0');
+  PutPeHeaders(image, 0x10B, uint32_t(image.size()), 1480);
+  return image + std::string(1480, 'C');
+}
+
+int ReadImageAt(void* context, int32_t offset, void* buffer, int32_t count) {
+  const std::string& image = *static_cast<const std::string*>(context);
+  if (offset < 0 || count < 0 || size_t(offset) + size_t(count) > image.size()) return 0;
+  memcpy(buffer, image.data() + offset, size_t(count));
+  return 1;
+}
+
+const int32_t AtFileEnd = -1;
+
+struct TrailerRow {
+  const char* what;
+  std::string image;  // signed, its table 1480 bytes long
+  int32_t padding;    // the zero bytes between the trailer and the table, or AtFileEnd
+};
+
+// The trailer of a signed file ends before the table, or before up to 7 zero bytes of
+// padding when the header there is recognised; otherwise at the file's end.
+TEST(PayloadSignature, TheTrailerEndsBeforeTheTableOrTheZerosBeforeIt) {
+  std::vector<TrailerRow> rows;
+  for (int32_t padding = 0; padding <= 7; ++padding) {
+    rows.push_back({"padding", SignedAfterPadding(Payload(HeaderAt, 5), size_t(padding)), padding});
+  }
+  std::string nonzero = SignedAfterPadding(Payload(HeaderAt, 5), 3);
+  nonzero[nonzero.size() - 1480 - 1] = 1;
+  rows.push_back({"a byte of the padding not zero", nonzero, AtFileEnd});
+  rows.push_back({"eight zero bytes", SignedAfterPadding(Payload(HeaderAt, 5), 8), AtFileEnd});
+  const std::string unsound = WithHeaderCopy(Payload(HeaderAt, 5), HeaderAt, 6);
+  rows.push_back({"six entries", SignedAfterPadding(unsound, 3), AtFileEnd});
+  // A position nearer the table reads the offset 0x16000 shifted down, 0x160: a header
+  // there lies within the image.
+  const std::string far = WithHeaderCopy(Payload(0x16000, 5), 0x160);
+  rows.push_back({"a header copy within the image", SignedAfterPadding(far, 3), 3});
+  // One further away reads 0x200 shifted up, with the movie's last byte: 0x20056. A sound
+  // header there too makes two: the file reads two ways.
+  const std::string two = WithHeaderCopy(Payload(HeaderAt, 0x21000), 0x20000 + 'V');
+  rows.push_back({"two recognised", SignedAfterPadding(two, 3), AtFileEnd});
+  for (const TrailerRow& row : rows) {
+    const int32_t size = int32_t(row.image.size()), table = size - 1480;
+    const FileBytes file = {const_cast<std::string*>(&row.image), ReadImageAt};
+    const uint8_t* start = reinterpret_cast<const uint8_t*>(row.image.data());
+    EXPECT_EQ(FindTrailerEnd(start, PeHeadersSize, size, file, SingleByteCodePage),
+              row.padding == AtFileEnd ? size : table - row.padding)
+        << row.what << " " << row.padding;
+  }
 }
 
 // Sound when sealed, with the magic "10MI"; without the magic, no record at all; any
@@ -180,7 +261,7 @@ Harm Signable() {
 // signing tool adds it, parting the trailer from the table).
 Harm Sign(bool pad) {
   return [=](std::string& s) {
-    if (pad) s.append(8 - s.size() % 8, '\0');
+    if (pad) s.append((8 - s.size() % 8) % 8, '\0');
     PutPeHeaders(s, 0x10B, uint32_t(s.size()), 1480);
     s += std::string(1480, 'C');
   };
@@ -258,10 +339,11 @@ TEST(HarmedProjector, IsReadAsSoundDamagedOrNoneAndLoadsNothingDamaged) {
       {"bad name in the last slot", false, Rename(3, "..\\x"), Damaged, 0, Kept::Flags},
       {"nothing to extract, bad leading name", false,
        Both(PutDword(HeaderAt + 20, 0), Rename(0, "..\\x")), Done, 0, Kept::Flags},
-      // The trailer of a signed file ends where its certificate table begins; a table whose
-      // trailer leads to no header (padded before signing, or hostile) is read the old way.
+      // The trailer of a signed file ends where its certificate table begins, or where the
+      // zeros a signing tool padded it with begin; a table whose trailer leads to no header
+      // (hostile) is read the old way.
       {"signed", false, Both(Signable(), Sign(false)), Done, 3, Kept::All},
-      {"padded, then signed", false, Sign(true), None, 0, Kept::Nothing},
+      {"padded, then signed", false, Sign(true), Done, 3, Kept::All},
       {"a table claimed over the payload", false, ClaimTable(HeaderAt), Done, 3, Kept::All},
   };
   for (const Harmed& row : rows) {

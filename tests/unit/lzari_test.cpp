@@ -26,7 +26,9 @@ struct Sink {
 int32_t Keep(void* context, int32_t byte) {
   Sink* s = static_cast<Sink*>(context);
   ++s->calls;
-  return s->bytes.size() >= s->limit ? -1 : (s->bytes.push_back(uint8_t(byte)), byte);
+  if (s->bytes.size() >= s->limit) return -1;
+  s->bytes.push_back(uint8_t(byte));
+  return byte;
 }
 
 int Decode(LzariDecoder* decoder, const Bytes& stream, Sink* sink) {
@@ -52,31 +54,41 @@ Bytes Repetitive(size_t n, uint32_t seed) {
 // With no coded bits every bit reads as 1: the top-ranked code, literal 0. A sink that
 // refuses a byte (here inside a match) stops the decoding at once.
 TEST(LzariDecoder, KnownStreamsDecodeToTheirTextsWithOneRecordWhateverItHeld) {
-  struct Case { const char* name; Bytes stream; std::string text; size_t refuseAt = std::string::npos; };
+  struct Case {
+    const char* name;
+    Bytes stream;
+    std::string text;
+    size_t refuseAt = std::string::npos;
+  };
   const Bytes spaces = {0x0A, 0, 0, 0, 0x29, 0x93, 0xC0};
   auto decoder = std::make_unique<LzariDecoder>();
   memset(decoder.get(), 0xA5, sizeof *decoder);
-  for (const Case& c : {Case{"three literals", {0x03, 0, 0, 0, 0xB0, 0xA8, 0xC2, 0x00}, "abc"},
-                        {"self-overlapping match", {0x0A, 0, 0, 0, 0xB0, 0x3C, 0x6A, 0xC0}, "aaaaaaaaaa"},
-                        {"match into the fill", spaces, "          "},
-                        {"literals then a match", {0x09, 0, 0, 0, 0xB0, 0xA8, 0xC1, 0xE1, 0x5A, 0x70}, "abcabcabc"},
-                        {"size is little-endian 5", {0x05, 0, 0, 0}, std::string(5, '\0')},
-                        {"size is little-endian 256", {0x00, 0x01, 0, 0}, std::string(256, '\0')},
-                        {"0xFF is a byte, not the end", {0xFF, 0, 0, 0}, std::string(255, '\0')},
-                        {"empty text", {0, 0, 0, 0, 0x12, 0x34}, ""},
-                        {"first byte refused", spaces, "", 0},
-                        {"fourth byte refused", spaces, "   ", 3}, {"last byte refused", spaces, "         ", 9}}) {
+  for (const Case& c :
+       {Case{"three literals", {0x03, 0, 0, 0, 0xB0, 0xA8, 0xC2, 0x00}, "abc"},
+        {"self-overlapping match", {0x0A, 0, 0, 0, 0xB0, 0x3C, 0x6A, 0xC0}, "aaaaaaaaaa"},
+        {"match into the fill", spaces, "          "},
+        {"literals then a match", {0x09, 0, 0, 0, 0xB0, 0xA8, 0xC1, 0xE1, 0x5A, 0x70}, "abcabcabc"},
+        {"size is little-endian 5", {0x05, 0, 0, 0}, std::string(5, '\0')},
+        {"size is little-endian 256", {0x00, 0x01, 0, 0}, std::string(256, '\0')},
+        {"0xFF is a byte, not the end", {0xFF, 0, 0, 0}, std::string(255, '\0')},
+        {"empty text", {0, 0, 0, 0, 0x12, 0x34}, ""},
+        {"first byte refused", spaces, "", 0},
+        {"fourth byte refused", spaces, "   ", 3},
+        {"last byte refused", spaces, "         ", 9}}) {
     Sink sink{std::min(c.refuseAt, c.text.size() + 64)};
     EXPECT_EQ(Decode(decoder.get(), c.stream, &sink), c.refuseAt == std::string::npos) << c.name;
     EXPECT_EQ(std::string(sink.bytes.begin(), sink.bytes.end()), c.text) << c.name;
-    EXPECT_EQ(sink.calls, int32_t(c.refuseAt == std::string::npos ? c.text.size() : c.refuseAt + 1)) << c.name;
+    EXPECT_EQ(sink.calls, int32_t(c.refuseAt == std::string::npos ? c.text.size() : c.refuseAt + 1))
+        << c.name;
   }
 }
 
 // Counts zeros; well past any right end a decoder that missed it is stopped, not waited for.
 int32_t Count(void* context, int32_t byte) {
   uint64_t* count = static_cast<uint64_t*>(context);
-  return *count >= (uint64_t(1) << 32) + 1000 || byte != 0 ? -1 : (++*count, byte);
+  if (*count >= (uint64_t(1) << 32) + 1000 || byte != 0) return -1;
+  ++*count;
+  return byte;
 }
 
 // Zeros as 60-byte matches make the longest match the top-ranked code; cut before its
@@ -102,22 +114,22 @@ int KeepBlock(void* context, const uint8_t* block, uint32_t count) {
 }
 
 TEST(LzariRoundTrip, EveryKindOfTextComesBackExactlyOnBothPaths) {
-  std::vector<std::pair<const char*, Bytes>> cases = {
-      {"empty", {}},
-      {"one byte", {0x42}},
-      {"one zero", {0}},
-      {"two bytes", {0xFF, 0}},
-      {"spaces, the fill", Bytes(1000, ' ')},
-      {"zeros", Bytes(1000, 0)},
-      {"all 0xFF", Bytes(70000, 0xFF)},
-      {"random", Random(300000, 1)},
-      {"skewed alphabet", Random(500000, 2, 5)},
-      {"long repeats", Repetitive(400000, 3)},
-      {"ring size", Repetitive(4096, 4)},
-      {"ring size plus one", Random(4097, 5)},
-      {"every byte value", Bytes(256)}};
+  std::vector<std::pair<const char*, Bytes>> cases = {{"empty", {}},
+                                                      {"one byte", {0x42}},
+                                                      {"one zero", {0}},
+                                                      {"two bytes", {0xFF, 0}},
+                                                      {"spaces, the fill", Bytes(1000, ' ')},
+                                                      {"zeros", Bytes(1000, 0)},
+                                                      {"all 0xFF", Bytes(70000, 0xFF)},
+                                                      {"random", Random(300000, 1)},
+                                                      {"skewed alphabet", Random(500000, 2, 5)},
+                                                      {"long repeats", Repetitive(400000, 3)},
+                                                      {"ring size", Repetitive(4096, 4)},
+                                                      {"ring size plus one", Random(4097, 5)},
+                                                      {"every byte value", Bytes(256)}};
   std::iota(cases.back().second.begin(), cases.back().second.end(), 0);
-  for (size_t n : {32767, 32768, 32769, 98304, 98305}) cases.push_back({"near 32768 * k", Repetitive(n, n)});
+  for (size_t n : {32767, 32768, 32769, 98304, 98305})
+    cases.push_back({"near 32768 * k", Repetitive(n, n)});
   auto decoder = std::make_unique<LzariDecoder>();
   for (const auto& [name, text] : cases) {
     SCOPED_TRACE(std::string(name) + ", " + std::to_string(text.size()) + " bytes");
@@ -132,15 +144,19 @@ TEST(LzariRoundTrip, EveryKindOfTextComesBackExactlyOnBothPaths) {
       Bytes buffer(capacity);
       uint32_t fill = 0;
       Sink blocks{text.size()};
-      EXPECT_EQ(LzariDecodeBuffered(decoder.get(), stream.data(), stream.size(), buffer.data(), capacity,
-                                    KeepBlock, &blocks, &fill), 1) << capacity;
+      EXPECT_EQ(LzariDecodeBuffered(decoder.get(), stream.data(), stream.size(), buffer.data(),
+                                    capacity, KeepBlock, &blocks, &fill),
+                1)
+          << capacity;
       EXPECT_EQ(blocks.bytes.size(), text.size() / capacity * capacity) << capacity;
       blocks.bytes.insert(blocks.bytes.end(), buffer.begin(), buffer.begin() + fill);
       EXPECT_TRUE(blocks.bytes == text) << capacity;
       if (text.size() < 2 * capacity) continue;
       Sink refusing{64 << 20, 2};
-      EXPECT_EQ(LzariDecodeBuffered(decoder.get(), stream.data(), stream.size(), buffer.data(), capacity,
-                                    KeepBlock, &refusing, &fill), 0) << capacity;
+      EXPECT_EQ(LzariDecodeBuffered(decoder.get(), stream.data(), stream.size(), buffer.data(),
+                                    capacity, KeepBlock, &refusing, &fill),
+                0)
+          << capacity;
       EXPECT_EQ(refusing.calls, 2) << "decoding went on after a refused block";
     }
   }
@@ -202,13 +218,16 @@ TEST(LzariModel, MatchesPlainCountsThroughManyHalvings) {
       for (uint32_t& n : counts) n = (n + 1) / 2;
     ++counts[codes[step]];
     UpdateSymbolModel(d.get(), d->charToSymbol[codes[step]]);
-    if (step == 32453) { ASSERT_EQ(d->symbolCum[0], 16227u + 2u + 312u) << "halved late or early"; }
+    if (step == 32453) {
+      ASSERT_EQ(d->symbolCum[0], 16227u + 2u + 312u) << "halved late or early";
+    }
   }
   for (int code = 0; code < 314; ++code) {
     const int32_t s = d->charToSymbol[code];
     ASSERT_EQ(d->symbolToChar[s], code);
     ASSERT_EQ(d->symbolFreq[s], counts[code]) << code;
-    ASSERT_LE(d->symbolFreq[code + 1], code > 0 ? d->symbolFreq[code] : ~0u) << "ranks out of order";
+    ASSERT_LE(d->symbolFreq[code + 1], code > 0 ? d->symbolFreq[code] : ~0u)
+        << "ranks out of order";
     ASSERT_EQ(d->symbolCum[code], d->symbolCum[code + 1] + d->symbolFreq[code + 1]);
   }
 }

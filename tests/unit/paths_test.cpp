@@ -2,13 +2,13 @@
 // rule, and a wide path becomes the ANSI path that names its file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 
 #include "base/ansi_path.h"
 #include "base/paths.h"
 #include "tests/unit/payload_fake_platform.h"
-#include "workfolder/work_folder_name.h"
 
 namespace {
 
@@ -18,28 +18,96 @@ using payload_fake::CodePage932;
 // its own.
 const std::string Hyo = "\x95\x5C", So = "\x83\x5C";
 
-// The edits as the launcher makes them, under the rule given.
-int Strip(char* p, LeadByteRule rule) {
-  StripFileName(p, rule);
-  return 1;
-}
-int Keep(char* p, LeadByteRule rule) {
-  KeepFolder(p, rule);
-  return 1;
-}
-int Backslash(char* p, LeadByteRule rule) { return EnsureTrailingBackslash(p, PathCapacity, rule); }
-int JoinRuntime(char* p, LeadByteRule rule) { return JoinPath(p, p, "cine.dll", rule) != 0; }
-int Bitmap(char* p, LeadByteRule rule) { return ReplaceExtension(p, ".BMP", PathCapacity, rule); }
-int StartWorkFolder(char* p, LeadByteRule rule) { return StartWorkFolderPath(p, rule) != 0; }
-// A folder listed in C:\T\, as the stale cleanup joins it.
-int ListInTemp(char* p, LeadByteRule rule) {
-  const std::string name = p;
-  return JoinFolderPath(p, "C:\\T\\", name.c_str(), rule);
+// The edits of the launcher's paths, each with its argument.
+enum class Edit { Join, Subfolder, Entry, ListedFolder, Backslash, Extension, Strip, Keep };
+
+struct EditRow {
+  std::string before;
+  Edit edit;
+  std::string arg;  // the name joined, or the extension
+  std::string after;
+  int ok = 1;
+  uint32_t capacity = PathCapacity;  // of the buffer the edit is told of
+};
+
+int Apply(char* p, const EditRow& row, LeadByteRule rule) {
+  const char* arg = row.arg.c_str();
+  const std::string before = p;
+  switch (row.edit) {
+    case Edit::Join:
+      return JoinPath(p, p, arg, rule) != nullptr;
+    case Edit::Subfolder:
+      return AppendSubfolder(p, arg, rule);
+    case Edit::Entry:
+      return JoinFolderEntry(p, before.c_str(), arg);
+    case Edit::ListedFolder:
+      return JoinFolderPath(p, before.c_str(), arg, rule);
+    case Edit::Backslash:
+      return EnsureTrailingBackslash(p, row.capacity, rule);
+    case Edit::Extension:
+      return ReplaceExtension(p, arg, row.capacity, rule);
+    case Edit::Strip:
+      StripFileName(p, rule);
+      return 1;
+    case Edit::Keep:
+      KeepFolder(p, rule);
+      return 1;
+  }
+  return 0;
 }
 
-struct DoubleByteCase {
+// Every edit leaves a result that fits its buffer, or fails leaving the empty string: a path
+// is never used cut short or half-built, and nothing is written past the buffer.
+TEST(PathEdits, FitTheirBufferOrFailLeavingNoHalfBuiltPath) {
+  const std::string f250(250, 'f'), a258(258, 'a'), temp204 = "C:\\" + std::string(200, 'f') + "\\";
+  const EditRow rows[] = {
+      {"D:\\Games", Edit::Join, "cine.dll", "D:\\Games\\cine.dll"},
+      {"D:\\", Edit::Join, "cine.dll", "D:\\cine.dll"},
+      {f250, Edit::Join, "cine.dll", f250 + "\\cine.dll"},  // 259 characters
+      {f250, Edit::Join, "cine.dlls", "", 0},
+      {"D:\\G", Edit::Subfolder, "Nodix", "D:\\G\\Nodix"},
+      {std::string(255, 'g'), Edit::Subfolder, "Nodix", "", 0},
+      {f250, Edit::Entry, "123456789", f250 + "123456789"},
+      {f250, Edit::Entry, "1234567890", "", 0},
+      {temp204, Edit::ListedFolder, std::string(54, 'n'), temp204 + std::string(54, 'n') + "\\"},
+      {temp204, Edit::ListedFolder, std::string(55, 'n'), "", 0},
+      {"D:\\TEMP", Edit::Backslash, "", "D:\\TEMP\\"},
+      {"D:\\TEMP\\", Edit::Backslash, "", "D:\\TEMP\\"},
+      {"D:\\TEMP/", Edit::Backslash, "", "D:\\TEMP/\\"},
+      {"", Edit::Backslash, "", "", 0},
+      {a258, Edit::Backslash, "", a258 + "\\"},
+      {a258 + "a", Edit::Backslash, "", "", 0},
+      // The bitmap's name: a longer old extension goes whole; a folder's dot is no extension.
+      {"D:\\GAMES\\MOVIE.EXE", Edit::Extension, ".BMP", "D:\\GAMES\\MOVIE.BMP"},
+      {"D:\\MY.GAMES\\MOVIE", Edit::Extension, ".BMP", "D:\\MY.GAMES\\MOVIE.BMP"},
+      {"D:\\MOVIE.TAR.EXE", Edit::Extension, ".BMP", "D:\\MOVIE.TAR.BMP"},
+      {"M.EXE", Edit::Extension, "", "M.EXE"},
+      {"D:\\A\\MOVIE.EXEC", Edit::Extension, ".BMP", "D:\\A\\MOVIE.BMP", 1, 15},
+      {"D:\\A\\MOVIE", Edit::Extension, ".BMP", "D:\\A\\MOVIE.BMP", 1, 15},
+      {"D:\\A\\MOVIE.EXE", Edit::Extension, ".BMP", "", 0, 14},
+      {"D:\\A\\MOVIE", Edit::Extension, ".BMP", "", 0, 14},
+      {"D:\\A.B\\Movie.exe", Edit::Strip, "", "D:\\A.B"},
+      {"Movie.exe", Edit::Strip, "", ""},
+      {"Movie.exe", Edit::Keep, "", ""},
+  };
+  for (const EditRow& row : rows) {
+    char buffer[PathCapacity + 32];
+    memset(buffer, '#', sizeof buffer);
+    strcpy(buffer, row.before.c_str());
+    EXPECT_EQ(Apply(buffer, row, SingleByteCodePage), row.ok) << row.before << " " << row.arg;
+    EXPECT_EQ(buffer, row.after) << row.before << " " << row.arg;
+    const size_t end =
+        std::max({size_t{row.capacity}, row.before.size() + 1, row.after.size() + 1});
+    EXPECT_EQ(std::string(buffer + end, buffer + sizeof buffer),
+              std::string(sizeof buffer - end, '#'))
+        << "written past the buffer: " << row.before;
+  }
+}
+
+struct DoubleByteRow {
   std::string before;
-  int (*edit)(char* path, LeadByteRule rule);
+  Edit edit;
+  std::string arg;
   std::string under932;
   std::string singleByte;  // where every 0x5C is a backslash (0x95 is "•" in code page 1252)
 };
@@ -47,34 +115,33 @@ struct DoubleByteCase {
 // The last separator, the trailing-backslash test and the extension's dot, each found by
 // a walk over whole characters, under code page 932 and under a single-byte one.
 TEST(PathEdits, WalkWholeCharactersOfTheCodePage) {
-  const DoubleByteCase cases[] = {
+  const DoubleByteRow rows[] = {
       // A trail byte of 0x5C in the file name.
-      {"D:\\G\\" + Hyo + ".EXE", Strip, "D:\\G", "D:\\G\\\x95"},
-      {"D:\\G\\" + Hyo + ".EXE", Keep, "D:\\G\\", "D:\\G\\" + Hyo},
-      {"D:\\G\\A." + Hyo + "B", Bitmap, "D:\\G\\A.BMP", "D:\\G\\A." + Hyo + "B.BMP"},
+      {"D:\\G\\" + Hyo + ".EXE", Edit::Strip, "", "D:\\G", "D:\\G\\\x95"},
+      {"D:\\G\\" + Hyo + ".EXE", Edit::Keep, "", "D:\\G\\", "D:\\G\\" + Hyo},
+      {"D:\\G\\A." + Hyo + "B", Edit::Extension, ".BMP", "D:\\G\\A.BMP",
+       "D:\\G\\A." + Hyo + "B.BMP"},
       // In a folder name, and in both.
-      {"D:\\" + So + "\\" + Hyo + ".EXE", Strip, "D:\\" + So, "D:\\" + So + "\\\x95"},
-      {"D:\\" + Hyo + "X\\M.EXE", Keep, "D:\\" + Hyo + "X\\", "D:\\" + Hyo + "X\\"},
+      {"D:\\" + So + "\\" + Hyo + ".EXE", Edit::Strip, "", "D:\\" + So, "D:\\" + So + "\\\x95"},
+      {"D:\\" + Hyo + "X\\M.EXE", Edit::Keep, "", "D:\\" + Hyo + "X\\", "D:\\" + Hyo + "X\\"},
       // At the end of a folder: the folder does not end in a backslash.
-      {"D:\\" + So, Backslash, "D:\\" + So + "\\", "D:\\" + So},
-      {"D:\\" + So, JoinRuntime, "D:\\" + So + "\\cine.dll", "D:\\" + So + "cine.dll"},
-      {"C:\\" + Hyo, StartWorkFolder, "C:\\" + Hyo + "\\TempFolder.aaa",
-       "C:\\" + Hyo + "TempFolder.aaa"},
-      {"TempFolder." + Hyo, ListInTemp, "C:\\T\\TempFolder." + Hyo + "\\",
+      {"D:\\" + So, Edit::Backslash, "", "D:\\" + So + "\\", "D:\\" + So},
+      {"D:\\" + So, Edit::Join, "cine.dll", "D:\\" + So + "\\cine.dll", "D:\\" + So + "cine.dll"},
+      {"C:\\T\\", Edit::ListedFolder, "TempFolder." + Hyo, "C:\\T\\TempFolder." + Hyo + "\\",
        "C:\\T\\TempFolder." + Hyo},
       // A lead byte whose second byte is itself in the lead range: the 5C after them is a
       // backslash, which a look at the byte before it alone would miss.
-      {"D:\\\x95\x95\\M.EXE", Strip, "D:\\\x95\x95", "D:\\\x95\x95"},
+      {"D:\\\x95\x95\\M.EXE", Edit::Strip, "", "D:\\\x95\x95", "D:\\\x95\x95"},
       // A lead byte with nothing after it is a character of its own.
-      {"D:\\ab\x95", Backslash, "D:\\ab\x95\\", "D:\\ab\x95\\"},
+      {"D:\\ab\x95", Edit::Backslash, "", "D:\\ab\x95\\", "D:\\ab\x95\\"},
   };
-  for (const DoubleByteCase& c : cases) {
+  for (const DoubleByteRow& row : rows) {
     for (LeadByteRule rule : {CodePage932, SingleByteCodePage}) {
       char buffer[PathCapacity];
-      strcpy(buffer, c.before.c_str());
-      EXPECT_TRUE(c.edit(buffer, rule)) << c.before;
-      EXPECT_EQ(buffer, rule == CodePage932 ? c.under932 : c.singleByte)
-          << c.before << (rule == CodePage932 ? " under 932" : "");
+      strcpy(buffer, row.before.c_str());
+      EXPECT_TRUE(Apply(buffer, {row.before, row.edit, row.arg, ""}, rule)) << row.before;
+      EXPECT_EQ(buffer, rule == CodePage932 ? row.under932 : row.singleByte)
+          << row.before << (rule == CodePage932 ? " under 932" : "");
     }
   }
 }
@@ -132,7 +199,8 @@ TEST(AnsiPath, IsTheFaithfulFormOrTheShortOne) {
   const std::u16string deep = u"C:\\" + std::u16string(130, u'表') + u"\\M.EXE";
   const AnsiCase cases[] = {
       {"ascii", u"C:\\Games\\Movie.exe", u"C:\\GAMES\\MOVIE~1.EXE", "C:\\Games\\Movie.exe"},
-      {"spelled", u"C:\\表\\表.EXE", u"C:\\6C5A~1\\6C5A~1.EXE", "C:\\" + Hyo + "\\" + Hyo + ".EXE"},
+      {"spelled", u"C:\\表\\表.EXE", u"C:\\6C5A~1\\6C5A~1.EXE",
+       "C:\\" + Hyo + "\\" + Hyo + ".EXE"},
       {"unspelled", u"C:\\Фильм\\M.EXE", u"C:\\6C5A~1\\M.EXE", "C:\\6C5A~1\\M.EXE"},
       {"best_fit", u"C:\\Mā\\M.EXE", u"C:\\MA~1\\M.EXE", "C:\\MA~1\\M.EXE"},
       {"too_long_spelled", deep, u"C:\\8F3B~1\\M.EXE", "C:\\8F3B~1\\M.EXE"},

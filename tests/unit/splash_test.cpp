@@ -1,11 +1,15 @@
-// The splash bitmap's headers against its file's size: what the system's loader may be
-// given, and what it would read past the end of.
+// The splash's pure decisions: whether a payload forbids it, its bitmap's headers against its
+// file's size (what the system's loader may be given), its place and its palette.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "splash/splash_bitmap.h"
+#include "splash/splash_geometry.h"
+#include "splash/splash_palette.h"
+#include "splash/splash_source.h"
 
 namespace {
 
@@ -131,6 +135,57 @@ TEST(SplashBitmap, OnlyHeadersThatFitTheFileReachTheLoader) {
     const uint8_t* start = reinterpret_cast<const uint8_t*>(file.data());
     EXPECT_EQ(BitmapFitsItsFile(start, uint32_t(file.size()), uint32_t(file.size())), 0) << file;
   }
+}
+
+TEST(Splash, OnlyTheFourNoSplashBitsOfARecognisedPayloadForbidIt) {
+  for (uint32_t bit = 0; bit < 32; ++bit) {
+    EXPECT_EQ(PayloadForbidsSplash(2, 1u << bit) != 0, bit >= 2 && bit <= 5) << bit;
+    EXPECT_EQ(PayloadForbidsSplash(0, 1u << bit), 0) << "no payload, no veto";
+  }
+  EXPECT_EQ(PayloadForbidsSplash(1, 0xFFFFFFC3u), 0);
+}
+
+TEST(Splash, WindowIsCentredRoundingTowardZero) {
+  const SplashRect screen = {0, 0, 1024, 768};
+  struct Case {
+    SplashRect frame, desktop;
+    SplashPlacement place;
+  };
+  for (Case c :
+       {Case{{-1, -1, 401, 301}, screen, {311, 233, 402, 302}},
+        {{-1, -1, 400, 200}, screen, {311, 283, 401, 201}},
+        {{-1, -1, 1102, 51}, screen, {-39, 358, 1103, 52}} /* wider: -79 / 2 */,
+        {{-1, -1, 101, 901}, screen, {461, -67, 102, 902}} /* taller */,
+        {{-1, -1, 401, 301}, {-1024, 0, 0, 768}, {-713, 233, 402, 302}} /* left of the origin */,
+        {{-1, -1, 401, 301}, {100, 50, 1124, 818}, {411, 283, 402, 302}}}) {
+    SplashPlacement p = CenterSplashWindow(c.frame, c.desktop);
+    EXPECT_EQ(std::vector<int32_t>({p.x, p.y, p.width, p.height}),
+              std::vector<int32_t>({c.place.x, c.place.y, c.place.width, c.place.height}));
+  }
+}
+
+// The palette is fixed: the 6x6x6 cube, red slowest and blue fastest, then the ten greys
+// the cube lacks, darkest first; nothing is written past it.
+TEST(Splash, PaletteHoldsTheColourCubeThenTheMissingGreys) {
+  SplashColor entries[SplashPaletteSize + 1];
+  memset(entries, 0xAB, sizeof entries);
+  FillSplashPalette(entries);
+  struct Row {
+    uint32_t index;
+    uint8_t red, green, blue;
+  };
+  const Row rows[] = {
+      {0, 0, 0, 0},         {1, 0, 0, 51},        {6, 0, 51, 0},     {36, 51, 0, 0},
+      {123, 153, 102, 153}, {215, 255, 255, 255}, {216, 17, 17, 17}, {217, 34, 34, 34},
+      {218, 68, 68, 68},    {225, 238, 238, 238},
+  };
+  for (const Row& row : rows) {
+    const SplashColor& c = entries[row.index];
+    EXPECT_EQ(std::vector<int>({c.red, c.green, c.blue, c.flags}),
+              std::vector<int>({row.red, row.green, row.blue, 0}))
+        << row.index;
+  }
+  EXPECT_EQ(entries[SplashPaletteSize].red, 0xAB) << "written past the palette";
 }
 
 }  // namespace

@@ -1,16 +1,60 @@
-// The stale cleanup's walk over an in-memory disk, in both character widths: which work
-// folders go, what stays, what stands in a deletion's way and what a later run finishes.
+// Work folders: their names, and the stale cleanup's walk over an in-memory disk, in both
+// character widths: which work folders go, what stays, what stands in a deletion's way and
+// what a later run finishes.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "workfolder/work_folder_name.h"
 #include "workfolder/work_folder_walk.h"
 
 namespace {
+
+// The first name below the temporary path: a backslash added when missing; a path too long
+// to leave room for the name and the lock file is refused and left as it was.
+TEST(WorkFolderName, StartsAtTempFolderAaaBelowATemporaryPathThatLeavesRoom) {
+  const std::string t229 = "C:" + std::string(227, 't');
+  struct Row {
+    std::string temp, path;  // path: empty when refused
+  };
+  const Row rows[] = {
+      {"D:\\TEMP\\", "D:\\TEMP\\TempFolder.aaa"},
+      {"D:\\TEMP", "D:\\TEMP\\TempFolder.aaa"},
+      {"", ""},
+      {t229 + "\\", t229 + "\\TempFolder.aaa"},
+      {t229 + "t\\", ""},
+      {t229 + "t", ""},
+  };
+  for (const Row& row : rows) {
+    char path[PathCapacity];
+    strcpy(path, row.temp.c_str());
+    const uint32_t length = StartWorkFolderPath(path, SingleByteCodePage);
+    EXPECT_EQ(length, row.path.size()) << row.temp;
+    EXPECT_EQ(path, row.path.empty() ? row.temp : row.path);
+  }
+}
+
+TEST(WorkFolderSuffix, CountsAaaToZzzLastLetterFastestThenStops) {
+  char path[PathCapacity] = "X:\\";
+  const uint32_t length = StartWorkFolderPath(path, SingleByteCodePage);
+  std::string previous = path + length - 3;
+  int names = 1;
+  while (AdvanceWorkFolderSuffix(path, length)) {
+    const std::string now = path + length - 3;
+    ASSERT_LT(previous, now) << "names go up alphabetically";
+    ASSERT_TRUE(now.find_first_not_of("abcdefghijklmnopqrstuvwxyz") == std::string::npos) << now;
+    ASSERT_EQ(std::string(path, length - 3), "X:\\TempFolder.") << "the prefix changed";
+    ASSERT_LE(++names, 17576) << "the odometer must end";
+    previous = now;
+  }
+  EXPECT_EQ(names, 17576);  // every name, each once, ending at zzz
+  EXPECT_EQ(previous, "zzz");
+}
 
 const std::string Temp = "C:\\TEMP";
 const std::string Lock = "Quorvantix.lok";
