@@ -1,5 +1,5 @@
-// An in-memory stand-in for the payload reader's Win32 calls, with the faults a test
-// injects, and builders of executable images that carry a payload.
+// An in-memory stand-in for the payload reader's Win32 calls, which can fail the Nth call
+// that can fail, and builders of executable images that carry a payload.
 #pragma once
 #include <algorithm>
 #include <cstdlib>
@@ -20,14 +20,13 @@ namespace payload_fake {
 // Code page 932's lead bytes: their second byte may be 0x5C, a backslash on its own.
 inline int CodePage932(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 
-// The calls that can fail.
 enum class Call { None, Open, Create, Seek, Read, Write, Allocate, Lock, WorkFolder };
 
-// The call that a fault failed, and what was going on when it did.
+// The call that failed, and what was going on when it did.
 struct Failure {
   Call call = Call::None;
   uint32_t flags = 0;       // an allocation's
-  bool copying = false;     // a stored entry's copy buffer was locked
+  bool copying = false;     // a copy buffer was locked
   bool extracting = false;  // the work folder had been asked for
 };
 
@@ -38,28 +37,26 @@ struct FakePlatform {
   };
   std::map<std::string, std::string> files;
   std::map<int32_t, Open> open;
-  // Faults. The disk is never unlimited, so a decoder fault that would write gigabytes
-  // fails fast instead of filling memory.
-  std::set<std::string> uncreatable;
+  std::set<std::string> uncreatable;  // held by another program
   uint32_t largestAllocation = 0xFFFFFFFF;
+  // Never unlimited, so that a stream announcing gigabytes fails fast.
   int64_t diskSpace = 64 << 20;
-  // The failCall-th call that can fail (from 1; 0 for none) fails as the system's does:
-  // -1, a null block, half a write. `calls` counts them.
+  // The failCall-th call that can fail (from 1) fails as the system's does: -1, a null
+  // block, half a write.
   int failCall = 0;
   int calls = 0;
   Failure failed;
   std::string workFolder = "C:\\TEMP\\TempFolder.aaa\\";
   LeadByteRule codePage = SingleByteCodePage;
-  std::vector<std::string> log;                            // what happened: "create P", "delete P"
-  std::vector<int32_t> writeSizes;                         // refused writes too
+  std::vector<std::string> log;                            // "create P", "delete P"
   std::vector<std::pair<uint32_t, uint32_t>> allocations;  // flags, size
   std::map<void*, std::vector<char>> blocks;               // live ones
   int locked = 0;
   uint32_t errorMode = 0x8000;
   int dialogsOn = 0;  // files created, written or deleted with critical-error dialogs on
   int workFolderCalls = 0;
-  // The running sum, and the block last handed over: summed only at the next sum call,
-  // as a second processor might, so a copy that changes it early sums the wrong bytes.
+  // A block handed to the sum is summed only at the next sum call, as a second processor
+  // might, so a copy that changes it early sums the wrong bytes.
   bool summing = false;
   uint32_t sum = 0;
   const void* pendingBlock = nullptr;
@@ -70,18 +67,9 @@ struct FakePlatform {
     failed = {call, flags, locked > 0, workFolderCalls > 0};
     return true;
   }
-  // Every file closed, block unlocked and freed, sum ended, and the error mode given back.
   bool Clean(uint32_t mode = 0x8000) const {
     return open.empty() && blocks.empty() && locked == 0 && !summing && errorMode == mode &&
            dialogsOn == 0;
-  }
-  // The files in the work folder.
-  std::map<std::string, std::string> Folder() const {
-    std::map<std::string, std::string> folder;
-    for (const auto& file : files) {
-      if (file.first.rfind(workFolder, 0) == 0) folder.insert(file);
-    }
-    return folder;
   }
   PayloadPlatform Calls();
 };
@@ -141,7 +129,6 @@ inline PayloadPlatform FakePlatform::Calls() {
     FakePlatform::Open* o = Opened(c, file);
     const bool fails = f->Fails(Call::Write);
     f->dialogsOn += f->errorMode != 1;
-    if (o != nullptr) f->writeSizes.push_back(count);
     if (o == nullptr || count < 0 || (fails && count < 2)) return -1;
     const int64_t n = std::min<int64_t>(fails ? count / 2 : count, f->diskSpace);
     f->diskSpace -= n;
@@ -211,8 +198,7 @@ inline PayloadEntry Entry(const std::string& name, const std::string& ext,
 
 struct EntrySpec {
   std::string name, extension, extractExtension;
-  std::string data;       // what lies in the file at the entry's offset
-  int32_t offset = -1;    // -1: where the data is placed
+  std::string data;       // what lies in the file
   int32_t size = -1;      // -1: the data's length
   std::string text = {};  // what its extracted file holds
   std::string FileName() const { return name + "." + extractExtension; }
@@ -227,7 +213,7 @@ inline std::string Sample(size_t n, uint32_t seed) {
 }
 
 inline EntrySpec Stored(const std::string& name, const std::string& ext, const std::string& data) {
-  return EntrySpec{name, ext, ext, data, -1, -1, data};
+  return EntrySpec{name, ext, ext, data, -1, data};
 }
 
 // Packed with the packer's encoder, under an extension ending in "_".
@@ -235,39 +221,39 @@ inline EntrySpec Compressed(const std::string& name, const std::string& ext,
                             const std::string& text) {
   const std::vector<uint8_t> packed =
       LzariEncode(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-  const std::string stream(packed.begin(), packed.end());
-  return EntrySpec{name, ext.substr(0, 2) + "_", ext, stream, -1, -1, text};
+  return EntrySpec{name, ext.substr(0, 2) + "_", ext, {packed.begin(), packed.end()}, -1, text};
 }
 
-// The work folder's files once the first `count` of `entries` are written.
-inline std::map<std::string, std::string> Written(const FakePlatform& fake,
-                                                  const std::vector<EntrySpec>& entries,
-                                                  size_t count) {
-  std::map<std::string, std::string> folder;
+const char Exe[] = "D:\\GAMES\\MOVIE.EXE";
+
+// Whether the files are the executable and the first `count` of `entries`, extracted.
+inline bool Holds(const FakePlatform& fake, const std::vector<EntrySpec>& entries, size_t count) {
+  std::map<std::string, std::string> files = {{Exe, fake.files.at(Exe)}};
   for (size_t i = 0; i < count; ++i)
-    folder[fake.workFolder + entries[i].FileName()] = entries[i].text;
-  return folder;
+    files[fake.workFolder + entries[i].FileName()] = entries[i].text;
+  return fake.files == files;
 }
 
 const uint32_t HeaderAt = 512;
 
-// Stub bytes, the header at HeaderAt, the entries' data, a movie, the trailer.
+// Stub bytes up to the header, the entries' data, a movie, the trailer.
 inline std::string MakeImage(const std::vector<EntrySpec>& entries, int32_t extractCount,
-                             uint32_t flags = 0, uint32_t flags2 = 0) {
+                             uint32_t flags = 0, uint32_t flags2 = 0,
+                             uint32_t headerAt = HeaderAt) {
   PayloadHeader h = {0, 0, flags, flags2, int32_t(entries.size()), extractCount, {}, 0, 0};
   memcpy(&h.magic, "10MC", 4);
   std::string data;
-  for (size_t i = 0; i < entries.size() && i < 5; ++i) {
+  for (size_t i = 0; i < entries.size(); ++i) {
     const EntrySpec& e = entries[i];
     h.entries[i] = Entry(e.name, e.extension, e.extractExtension);
-    h.entries[i].offset = e.offset >= 0 ? e.offset : int32_t(HeaderAt + sizeof h + data.size());
+    h.entries[i].offset = int32_t(headerAt + sizeof h + data.size());
     h.entries[i].size = e.size >= 0 ? e.size : int32_t(e.data.size());
     data += e.data;
   }
-  h.movieOffset = int32_t(HeaderAt + sizeof h + data.size());
+  h.movieOffset = int32_t(headerAt + sizeof h + data.size());
   const std::string header(reinterpret_cast<const char*>(&h), sizeof h);
-  return std::string(HeaderAt, 'M') + header + data + "MOVIE" +
-         std::string(reinterpret_cast<const char*>(&HeaderAt), 4);
+  return std::string(headerAt, 'M') + header + data + "MOVIE" +
+         std::string(reinterpret_cast<const char*>(&headerAt), 4);
 }
 
 inline void PutLE(std::string& image, size_t at, uint32_t value, int bytes) {
@@ -323,16 +309,16 @@ inline IntegrityRecord RecordFor(const std::string& image, uint32_t headerAt) {
   return r;
 }
 
-// `image` (from MakeImage, or any with its header at `headerAt`, past ImageEnd + 40) with
-// PE headers and the integrity record after its image.
+// `image` (its header at `headerAt`, past ImageEnd + 40) with PE headers and the
+// integrity record after its image.
 inline std::string SealImage(std::string image, uint32_t headerAt = HeaderAt) {
   PutImageEnd(image, ImageEnd);
   IntegrityRecord r = RecordFor(image, headerAt);
   return image.replace(ImageEnd, sizeof r, reinterpret_cast<const char*>(&r), sizeof r);
 }
 
-// What OpenPayload said of `image`, run as `exe` over `fake`; it leaves the result
-// Untouched, and the descriptor's words 0xBEEF, unless it recognises a payload.
+// What OpenPayload said of `image`, run as Exe; the result stays Untouched, and the
+// descriptor's words 0xBEEF, unless a payload was recognised.
 const uint32_t Untouched = 0xDEAD;
 struct Outcome {
   int recognised;
@@ -340,12 +326,11 @@ struct Outcome {
   PayloadDescriptor descriptor;
 };
 
-inline Outcome Unpack(FakePlatform& fake, const std::string& image,
-                      const std::string& exe = "D:\\GAMES\\MOVIE.EXE") {
-  fake.files[exe] = image;
+inline Outcome Unpack(FakePlatform& fake, const std::string& image) {
+  fake.files[Exe] = image;
   const PayloadPlatform calls = fake.Calls();
   Outcome run = {0, Untouched, {0xBEEF, 0xBEEF}};
-  run.recognised = OpenPayload(&calls, exe.c_str(), 1, &run.result, &run.descriptor);
+  run.recognised = OpenPayload(&calls, Exe, 1, &run.result, &run.descriptor);
   return run;
 }
 
