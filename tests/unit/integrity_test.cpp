@@ -1,7 +1,6 @@
-// What the reader makes of a projector as it finds it: the PE headers that say where the
-// image and a signed file's payload end, the integrity record's CRC-32 and its own check,
-// and projectors cut, changed, signed or repacked, with the record and without, over the
-// fake platform.
+// What the reader makes of a projector as it finds it: the CRC-32, the PE headers that say
+// where the image and a signed file's payload end, the integrity record's own check, and
+// projectors cut, changed, signed or repacked, with the record and without.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -15,50 +14,43 @@ using namespace payload_fake;
 
 const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 
-// The CRC bit by bit, as the polynomial defines it.
-uint32_t PlainCrc(const std::string& s) {
-  uint32_t crc = 0xFFFFFFFF;
-  for (unsigned char c : s) {
-    crc ^= c;
-    for (int bit = 0; bit < 8; ++bit) crc = crc & 1 ? 0xEDB88320 ^ (crc >> 1) : crc >> 1;
-  }
-  return ~crc;
-}
-
-// Every length around the lanes' stride (20 bytes) and a few long ones, whole and
-// carried on from a piece.
+// The check value, then every length around the lanes' stride (20 bytes) and a few long
+// ones, whole and carried on from a piece, against the bytes summed one at a time.
 TEST(Crc32, MatchesThePolynomialWholeOrCarriedOn) {
   PrepareCrc32();
-  EXPECT_EQ(UpdateCrc32(0, Bytes("123456789"), 9), 0xCBF43926u);  // the check value
+  EXPECT_EQ(UpdateCrc32(0, Bytes("123456789"), 9), 0xCBF43926u);
   const std::string data = Sample(70000, 3);
+  std::vector<uint32_t> byByte = {0};  // of the first n bytes
+  for (size_t n = 0; n < data.size(); ++n) {
+    byByte.push_back(UpdateCrc32(byByte[n], Bytes(data) + n, 1));
+  }
   std::vector<uint32_t> lengths = {32768, 32768 + 7, 70000};
   for (uint32_t n = 0; n <= 61; ++n) lengths.push_back(n);
   for (uint32_t n : lengths) {
-    const uint32_t expected = PlainCrc(data.substr(0, n));
-    for (uint32_t first : {0u, n / 3, n}) {
+    for (uint32_t first : {0u, n / 3}) {
       const uint32_t head = UpdateCrc32(0, Bytes(data), first);
-      EXPECT_EQ(UpdateCrc32(head, Bytes(data) + first, n - first), expected) << n << "/" << first;
+      EXPECT_EQ(UpdateCrc32(head, Bytes(data) + first, n - first), byByte[n]) << n << "/" << first;
     }
   }
 }
 
-// Values written over the PE headers.
-struct Patch {
-  size_t at;
-  uint32_t value;
-  int bytes;
-};
-using Patches = std::vector<Patch>;
+// What happens to a file's bytes.
+using Harm = std::function<void(std::string&)>;
+
+std::string Le(uint32_t value, int bytes = 4) {
+  return std::string(reinterpret_cast<char*>(&value), size_t(bytes));
+}
+
+// `bytes` written at `at`, or `-at` bytes from the end.
+Harm Overwrite(int64_t at, const std::string& bytes) {
+  return [=](std::string& s) { s.replace(at < 0 ? s.size() + at : at, bytes.size(), bytes); };
+}
 
 const size_t Optional = 0x40 + 24, Directories = Optional + 96, Sections = Optional + 224;
 
-Patches Put(size_t at, uint32_t value, int bytes = 4) { return {{at, value, bytes}}; }
 // The certificate table that the security directory names.
-Patches Table(uint32_t offset, uint32_t size) {
-  return {{Directories + 32, offset, 4}, {Directories + 36, size, 4}};
-}
-Patches SecondSection(uint32_t offset, uint32_t size) {
-  return {{Sections + 56, size, 4}, {Sections + 60, offset, 4}};
+Harm Table(uint32_t offset, uint32_t size) {
+  return Overwrite(Directories + 32, Le(offset) + Le(size));
 }
 
 // Headers of a file of 10000 bytes: a certificate table at 9600 and two sections, the
@@ -67,7 +59,7 @@ Patches SecondSection(uint32_t offset, uint32_t size) {
 TEST(PeHeaders, SayWhereTheImageAndTheCertificateTableBegin) {
   struct Case {
     const char* what;
-    Patches patches;
+    Harm change;
     int32_t table = 9600;
     int32_t imageEnd = 0x1000;
     int32_t probe = PeHeadersSize;  // bytes read from the start, or -1
@@ -80,17 +72,19 @@ TEST(PeHeaders, SayWhereTheImageAndTheCertificateTableBegin) {
       {"table wrapping to the end", Table(0xFFFFFF00, 10256), 10000},
       {"table in the section table", Table(Sections + 8, 10000 - Sections - 8), 10000},
       {"table not 8-byte aligned", Table(9604, 396), 10000},
-      {"four directories", Put(Directories - 4, 4), 10000},
-      {"a later section ending first", SecondSection(0x400, 0x100)},
-      {"a later section ending last", SecondSection(0x2000, 0x200), 9600, 0x2200},
-      {"no raw data: the headers", Put(Sections + 16, 0), 9600, Headers},
-      {"raw data past 2 GiB", Put(Sections + 20, 0x7FFFFF00), 9600, -1},
-      {"optional header without the security directory", Put(0x40 + 20, 128, 2), 10000, Headers},
-      {"optional header of 60 bytes", Put(0x40 + 20, 60, 2), 10000, -1},
-      {"unknown optional header", Put(Optional, 0x107, 2), 10000, -1},
-      {"no MZ", Put(0, 0, 2), 10000, -1},
-      {"no PE", Put(0x40, 0), 10000, -1},
-      {"PE header past the probe", Put(0x3C, 0xFFFFFFF0), 10000, -1},
+      {"four directories", Overwrite(Directories - 4, Le(4)), 10000},
+      {"a later section ending first", Overwrite(Sections + 56, Le(0x100) + Le(0x400))},
+      {"a later section ending last", Overwrite(Sections + 56, Le(0x200) + Le(0x2000)), 9600,
+       0x2200},
+      {"no raw data: the headers", Overwrite(Sections + 16, Le(0)), 9600, Headers},
+      {"raw data past 2 GiB", Overwrite(Sections + 20, Le(0x7FFFFF00)), 9600, -1},
+      {"optional header without the security directory", Overwrite(0x40 + 20, Le(128, 2)), 10000,
+       Headers},
+      {"optional header of 60 bytes", Overwrite(0x40 + 20, Le(60, 2)), 10000, -1},
+      {"unknown optional header", Overwrite(Optional, Le(0x107, 2)), 10000, -1},
+      {"no MZ", Overwrite(0, "ZM"), 10000, -1},
+      {"no PE", Overwrite(0x40, "EP"), 10000, -1},
+      {"PE header past the probe", Overwrite(0x3C, Le(0xFFFFFFF0)), 10000, -1},
       {"section table cut by the read", {}, 9600, -1, int32_t(Sections) + 79},
       {"start read short", {}, 10000, -1, 200},
       {"start unreadable", {}, 10000, -1, -1},
@@ -99,8 +93,8 @@ TEST(PeHeaders, SayWhereTheImageAndTheCertificateTableBegin) {
     std::string start(PeHeadersSize, '\0');
     PutImageEnd(start, 0x1000);
     PutLE(start, 0x40 + 6, 2, 2);
-    for (const Patch& patch : Table(9600, 400)) PutLE(start, patch.at, patch.value, patch.bytes);
-    for (const Patch& patch : c.patches) PutLE(start, patch.at, patch.value, patch.bytes);
+    Table(9600, 400)(start);
+    if (c.change) c.change(start);
     EXPECT_EQ(FindCertificateTable(Bytes(start), c.probe, 10000), c.table) << c.what;
     EXPECT_EQ(FindImageEnd(Bytes(start), c.probe), c.imageEnd) << c.what;
   }
@@ -109,35 +103,17 @@ TEST(PeHeaders, SayWhereTheImageAndTheCertificateTableBegin) {
   EXPECT_EQ(FindCertificateTable(Bytes(plus), PeHeadersSize, 10000), 9600) << "PE32+";
 }
 
-// A payload image, not signed: PE headers whose image ends at ImageEnd, the header at
-// `headerAt` with one stored entry, a movie of `movie` bytes, the trailer.
-std::string Payload(uint32_t headerAt, size_t movie) {
-  std::string image = MakeImage({Stored("cine", "dll", "entry data")}, 1);
-  const uint32_t shift = headerAt - HeaderAt;
-  image.insert(HeaderAt, shift, 'F');
-  PayloadHeader h;
-  memcpy(&h, &image[headerAt], sizeof h);
-  h.movieOffset += shift;
-  h.entries[0].offset += shift;
-  memcpy(&image[headerAt], &h, sizeof h);
-  image.insert(image.size() - 4, movie - 5, 'V');  // MakeImage's movie is 5 bytes
-  PutLE(image, image.size() - 4, headerAt, 4);
+// A one-entry payload whose header lies at `headerAt`, after an image ending at ImageEnd.
+std::string Payload(uint32_t headerAt, size_t entrySize = 10) {
+  std::string image =
+      MakeImage({Stored("cine", "dll", std::string(entrySize, 'V'))}, 1, 0, 0, headerAt);
   PutImageEnd(image, ImageEnd);
   return image;
 }
 
-// The header of `image` copied to `at`, its entry count changed to `entries`.
-std::string WithHeaderCopy(std::string image, uint32_t at, int32_t entries = 1) {
-  uint32_t headerAt;
-  memcpy(&headerAt, &image[image.size() - 4], 4);
-  std::string header = image.substr(headerAt, PayloadHeaderSize);
-  PutLE(header, 16, uint32_t(entries), 4);
-  return image.replace(at, header.size(), header);
-}
-
-// `image` signed after `padding` zero bytes: its movie first made longer, so that the
-// padding takes it to a multiple of 8.
-std::string SignedAfterPadding(std::string image, size_t padding) {
+// `image` signed after `padding` zero bytes, as a signing tool pads it: its movie first
+// made longer, so that the padding takes it to a multiple of 8.
+std::string Signed(std::string image, size_t padding) {
   while ((image.size() + padding) % 8 != 0) image.insert(image.size() - 4, 1, 'V');
   image.append(padding, '\0');
   PutPeHeaders(image, 0x10B, uint32_t(image.size()), 1480);
@@ -153,38 +129,40 @@ int ReadImageAt(void* context, int32_t offset, void* buffer, int32_t count) {
 
 const int32_t AtFileEnd = -1;
 
-struct TrailerRow {
-  const char* what;
-  std::string image;  // signed, its table 1480 bytes long
-  int32_t padding;    // the zero bytes between the trailer and the table, or AtFileEnd
-};
-
 // The trailer of a signed file ends before the table, or before up to 7 zero bytes of
 // padding when the header there is recognised; otherwise at the file's end.
 TEST(PayloadSignature, TheTrailerEndsBeforeTheTableOrTheZerosBeforeIt) {
-  std::vector<TrailerRow> rows;
+  struct Row {
+    const char* what;
+    std::string image;
+    int32_t padding;  // the zero bytes between the trailer and the table, or AtFileEnd
+  };
+  std::vector<Row> rows;
   for (int32_t padding = 0; padding <= 7; ++padding) {
-    rows.push_back({"padding", SignedAfterPadding(Payload(HeaderAt, 5), size_t(padding)), padding});
+    rows.push_back({"padding", Signed(Payload(HeaderAt), size_t(padding)), padding});
   }
-  std::string nonzero = SignedAfterPadding(Payload(HeaderAt, 5), 3);
+  std::string nonzero = Signed(Payload(HeaderAt), 3);
   nonzero[nonzero.size() - 1480 - 1] = 1;
   rows.push_back({"a byte of the padding not zero", nonzero, AtFileEnd});
-  rows.push_back({"eight zero bytes", SignedAfterPadding(Payload(HeaderAt, 5), 8), AtFileEnd});
-  const std::string unsound = WithHeaderCopy(Payload(HeaderAt, 5), HeaderAt, 6);
-  rows.push_back({"six entries", SignedAfterPadding(unsound, 3), AtFileEnd});
+  rows.push_back({"eight zero bytes", Signed(Payload(HeaderAt), 8), AtFileEnd});
+  std::string unsound = Payload(HeaderAt);
+  PutLE(unsound, HeaderAt + 16, 6, 4);
+  rows.push_back({"six entries", Signed(unsound, 3), AtFileEnd});
   // A position nearer the table reads the offset 0x16000 shifted down, 0x160: a header
-  // there lies within the image.
-  const std::string far = WithHeaderCopy(Payload(0x16000, 5), 0x160);
-  rows.push_back({"a header copy within the image", SignedAfterPadding(far, 3), 3});
-  // One further away reads 0x200 shifted up, with the movie's last byte: 0x20056. A sound
-  // header there too makes two: the file reads two ways.
-  const std::string two = WithHeaderCopy(Payload(HeaderAt, 0x21000), 0x20000 + 'V');
-  rows.push_back({"two recognised", SignedAfterPadding(two, 3), AtFileEnd});
-  for (const TrailerRow& row : rows) {
+  // copy there lies within the image.
+  std::string near = Payload(0x16000);
+  near.replace(0x160, PayloadHeaderSize, near.substr(0x16000, PayloadHeaderSize));
+  rows.push_back({"a header copy within the image", Signed(near, 3), 3});
+  // One further away reads 0x200 shifted up, with the movie's last byte: a sound header
+  // copy there too makes two, and the file reads two ways.
+  std::string two = Payload(HeaderAt, 0x21000);
+  const size_t far = 0x20000 + uint8_t(two[two.size() - 5]);
+  two.replace(far, PayloadHeaderSize, two.substr(HeaderAt, PayloadHeaderSize));
+  rows.push_back({"two recognised", Signed(two, 3), AtFileEnd});
+  for (const Row& row : rows) {
     const int32_t size = int32_t(row.image.size()), table = size - 1480;
     const FileBytes file = {const_cast<std::string*>(&row.image), ReadImageAt};
-    const uint8_t* start = reinterpret_cast<const uint8_t*>(row.image.data());
-    EXPECT_EQ(FindTrailerEnd(start, PeHeadersSize, size, file, SingleByteCodePage),
+    EXPECT_EQ(FindTrailerEnd(Bytes(row.image), PeHeadersSize, size, file, SingleByteCodePage),
               row.padding == AtFileEnd ? size : table - row.padding)
         << row.what << " " << row.padding;
   }
@@ -206,9 +184,6 @@ TEST(IntegrityRecordCheck, AnyChangedByteButTheMagicsMakesItDamaged) {
   }
 }
 
-// What happens to a projector before it runs.
-using Harm = std::function<void(std::string&)>;
-
 Harm Both(Harm a, Harm b) {
   return [=](std::string& s) {
     a(s);
@@ -221,18 +196,6 @@ Harm ChangeByte(int64_t at) {
   return [=](std::string& s) { s[at < 0 ? s.size() + at : at] ^= 0x20; };
 }
 
-// The dword at `at`, or `-at` bytes from the end.
-Harm PutDword(int64_t at, uint32_t value) {
-  return [=](std::string& s) { PutLE(s, at < 0 ? s.size() + at : at, value, 4); };
-}
-
-// A slot's name, in the header.
-Harm Rename(int slot, const std::string& name) {
-  return [=](std::string& s) {
-    s.replace(HeaderAt + 24 + 52 * slot + 8, name.size() + 1, name + '\0');
-  };
-}
-
 // The last byte of a slot's data.
 Harm ChangeEntryByte(int slot) {
   return [=](std::string& s) {
@@ -242,34 +205,17 @@ Harm ChangeEntryByte(int slot) {
   };
 }
 
-// Cut by `bytes`, the file still ending in four bytes that read as the trailer did:
-// only the length tells.
-Harm CutBehindTheTrailer(size_t bytes) {
-  return [=](std::string& s) {
-    const std::string trailer = s.substr(s.size() - 4);
-    s.resize(s.size() - bytes);
-    s.replace(s.size() - 4, 4, trailer);
-  };
+// One byte gone before the trailer, which still reads right: only the length tells.
+Harm CutBehindTheTrailer() {
+  return [](std::string& s) { s.erase(s.size() - 5, 1); };
 }
 
-// Fill before the trailer up to 8 bytes, as a projector packed to be signed has it.
-Harm Signable() {
-  return [](std::string& s) { s.insert(s.size() - 4, (8 - s.size() % 8) % 8, 'T'); };
+Harm Append(size_t bytes) {
+  return [=](std::string& s) { s.append(bytes, 'A'); };
 }
 
-// A certificate table after the payload, after padding to 8 bytes when `pad` (as a
-// signing tool adds it, parting the trailer from the table).
-Harm Sign(bool pad) {
-  return [=](std::string& s) {
-    if (pad) s.append((8 - s.size() % 8) % 8, '\0');
-    PutPeHeaders(s, 0x10B, uint32_t(s.size()), 1480);
-    s += std::string(1480, 'C');
-  };
-}
-
-// PE headers naming a certificate table from `offset` to the end, over the payload.
-Harm ClaimTable(uint32_t offset) {
-  return [=](std::string& s) { PutPeHeaders(s, 0x10B, offset, uint32_t(s.size()) - offset); };
+Harm Sign(size_t padding) {
+  return [=](std::string& s) { s = Signed(s, padding); };
 }
 
 // Another packer's payload after this one, which the trailer now leads to: the same
@@ -310,41 +256,37 @@ TEST(HarmedProjector, IsReadAsSoundDamagedOrNoneAndLoadsNothingDamaged) {
   const std::string plain = MakeImage(entries, 3, PayloadOptionFlag, PayloadNoSplashFlag);
   const std::string sealed = SealImage(plain);
   const uint32_t Done = ExtractDone, Damaged = ExtractDamaged, None = Untouched;
+  const size_t NameOfFirst = HeaderAt + 24 + 8, NameOfLast = NameOfFirst + 3 * 52;
   const Harmed rows[] = {
       {"stored byte changed", true, ChangeEntryByte(1), Damaged, 0, Kept::All},
       {"compressed byte changed", true, ChangeEntryByte(2), Damaged, 1, Kept::All},
       {"last entry's last byte changed", true, ChangeEntryByte(3), Damaged, 2, Kept::All},
-      {"cut by one byte behind the trailer", true, CutBehindTheTrailer(1), Damaged, 0,
+      {"cut by one byte behind the trailer", true, CutBehindTheTrailer(), Damaged, 0,
        Kept::Nothing},
       {"trailer changed", true, ChangeByte(-2), Damaged, 0, Kept::Nothing},
       {"header's last byte changed", true, ChangeByte(HeaderAt + 291), Damaged, 0, Kept::Nothing},
       {"record's length changed", true, ChangeByte(ImageEnd + 9), Damaged, 0, Kept::Nothing},
-      {"longer: signed", true, Sign(false), Done, 3, Kept::All},
-      {"longer: padded, then signed", true, Sign(true), Done, 3, Kept::All},
+      {"longer: bytes appended", true, Append(1480), Done, 3, Kept::All},
+      {"longer: padded, then signed", true, Sign(3), Done, 3, Kept::All},
       {"repacked after it by another packer", true, RepackAfter(), Done, 3, Kept::All},
       // Without its magic the record is not there: the old rules, no checks.
       {"record's magic and the header changed", true,
        Both(ChangeByte(ImageEnd), ChangeByte(HeaderAt + 285)), Done, 3, Kept::All},
-      {"header cut by the end", false, PutDword(-4, uint32_t(plain.size()) - 200), None, 0,
+      {"header cut by the end", false, Overwrite(-4, Le(uint32_t(plain.size()) - 200)), None, 0,
        Kept::Nothing},
       {"magic differs", false, ChangeByte(HeaderAt), None, 0, Kept::Nothing},
-      {"movie offset far past the end", false, PutDword(HeaderAt + 4, 0x7FFFFF00), Done, 3,
+      {"movie offset far past the end", false, Overwrite(HeaderAt + 4, Le(0x7FFFFF00)), Done, 3,
        Kept::All},
+      {"padded, then signed", false, Sign(3), Done, 3, Kept::All},
       // The magic says a payload was meant: a bad table is a damaged one.
-      {"six entries", false, PutDword(HeaderAt + 16, 6), Damaged, 0, Kept::Flags},
-      {"five extracted of four", false, PutDword(HeaderAt + 20, 5), Damaged, 0, Kept::Flags},
-      {"a negative count extracted", false, PutDword(HeaderAt + 20, 0xFFFFFFFF), Damaged, 0,
+      {"six entries", false, Overwrite(HeaderAt + 16, Le(6)), Damaged, 0, Kept::Flags},
+      {"five extracted of four", false, Overwrite(HeaderAt + 20, Le(5)), Damaged, 0, Kept::Flags},
+      {"a negative count extracted", false, Overwrite(HeaderAt + 20, Le(0xFFFFFFFF)), Damaged, 0,
        Kept::Flags},
-      {"bad name in a leading slot", false, Rename(0, "..\\x"), Damaged, 0, Kept::Flags},
-      {"bad name in the last slot", false, Rename(3, "..\\x"), Damaged, 0, Kept::Flags},
+      {"bad name in a leading slot", false, Overwrite(NameOfFirst, "\\"), Damaged, 0, Kept::Flags},
+      {"bad name in the last slot", false, Overwrite(NameOfLast, "\\"), Damaged, 0, Kept::Flags},
       {"nothing to extract, bad leading name", false,
-       Both(PutDword(HeaderAt + 20, 0), Rename(0, "..\\x")), Done, 0, Kept::Flags},
-      // The trailer of a signed file ends where its certificate table begins, or where the
-      // zeros a signing tool padded it with begin; a table whose trailer leads to no header
-      // (hostile) is read the old way.
-      {"signed", false, Both(Signable(), Sign(false)), Done, 3, Kept::All},
-      {"padded, then signed", false, Sign(true), Done, 3, Kept::All},
-      {"a table claimed over the payload", false, ClaimTable(HeaderAt), Done, 3, Kept::All},
+       Both(Overwrite(HeaderAt + 20, Le(0)), Overwrite(NameOfFirst, "\\")), Done, 0, Kept::Flags},
   };
   for (const Harmed& row : rows) {
     SCOPED_TRACE(row.what);
