@@ -261,8 +261,7 @@ TEST(HarmedProjector, IsReadAsSoundDamagedOrNoneAndLoadsNothingDamaged) {
       {"stored byte changed", true, ChangeEntryByte(1), Damaged, 0, Kept::All},
       {"compressed byte changed", true, ChangeEntryByte(2), Damaged, 1, Kept::All},
       {"last entry's last byte changed", true, ChangeEntryByte(3), Damaged, 2, Kept::All},
-      {"cut by one byte behind the trailer", true, CutBehindTheTrailer(), Damaged, 0,
-       Kept::Nothing},
+      {"a byte cut behind the trailer", true, CutBehindTheTrailer(), Damaged, 0, Kept::Nothing},
       {"trailer changed", true, ChangeByte(-2), Damaged, 0, Kept::Nothing},
       {"header's last byte changed", true, ChangeByte(HeaderAt + 291), Damaged, 0, Kept::Nothing},
       {"record's length changed", true, ChangeByte(ImageEnd + 9), Damaged, 0, Kept::Nothing},
@@ -275,7 +274,7 @@ TEST(HarmedProjector, IsReadAsSoundDamagedOrNoneAndLoadsNothingDamaged) {
       {"header cut by the end", false, Overwrite(-4, Le(uint32_t(plain.size()) - 200)), None, 0,
        Kept::Nothing},
       {"magic differs", false, ChangeByte(HeaderAt), None, 0, Kept::Nothing},
-      {"movie offset far past the end", false, Overwrite(HeaderAt + 4, Le(0x7FFFFF00)), Done, 3,
+      {"movie far past the end", false, Overwrite(HeaderAt + 4, Le(0x7FFFFF00)), Done, 3,
        Kept::All},
       {"padded, then signed", false, Sign(3), Done, 3, Kept::All},
       // The magic says a payload was meant: a bad table is a damaged one.
