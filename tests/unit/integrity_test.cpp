@@ -255,7 +255,7 @@ TEST(HarmedProjector, IsReadAsSoundDamagedOrNoneAndLoadsNothingDamaged) {
   const std::string plain = MakeImage(entries, 3, PayloadOptionFlag, PayloadNoSplashFlag);
   const std::string sealed = SealImage(plain);
   const uint32_t Done = ExtractDone, Damaged = ExtractDamaged, None = Untouched;
-  const size_t NameOfFirst = HeaderAt + 24 + 8, NameOfLast = NameOfFirst + 3 * 52;
+  const size_t First = HeaderAt + 24, Last = First + 3 * 52;  // slots: offset, size, name
   const Harmed rows[] = {
       {"stored byte changed", true, ChangeEntryByte(1), Damaged, 0, Kept::All},
       {"compressed byte changed", true, ChangeEntryByte(2), Damaged, 1, Kept::All},
@@ -273,6 +273,7 @@ TEST(HarmedProjector, IsReadAsSoundDamagedOrNoneAndLoadsNothingDamaged) {
       {"header cut by the end", false, Overwrite(-4, Le(uint32_t(plain.size()) - 200)), None, 0,
        Kept::Nothing},
       {"magic differs", false, ChangeByte(HeaderAt), None, 0, Kept::Nothing},
+      {"a stored size negative", false, Overwrite(Last + 4, Le(0xFFFFFFFF)), Damaged, 2, Kept::All},
       {"movie far past the end", false, Overwrite(HeaderAt + 4, Le(0x7FFFFF00)), Done, 3,
        Kept::All},
       {"padded, then signed", false, Sign(3), Done, 3, Kept::All},
@@ -281,10 +282,10 @@ TEST(HarmedProjector, IsReadAsSoundDamagedOrNoneAndLoadsNothingDamaged) {
       {"five extracted of four", false, Overwrite(HeaderAt + 20, Le(5)), Damaged, 0, Kept::Flags},
       {"a negative count extracted", false, Overwrite(HeaderAt + 20, Le(0xFFFFFFFF)), Damaged, 0,
        Kept::Flags},
-      {"bad name in a leading slot", false, Overwrite(NameOfFirst, "\\"), Damaged, 0, Kept::Flags},
-      {"bad name in the last slot", false, Overwrite(NameOfLast, "\\"), Damaged, 0, Kept::Flags},
+      {"bad name in a leading slot", false, Overwrite(First + 8, "\\"), Damaged, 0, Kept::Flags},
+      {"bad name in the last slot", false, Overwrite(Last + 8, "\\"), Damaged, 0, Kept::Flags},
       {"nothing to extract, bad leading name", false,
-       Both(Overwrite(HeaderAt + 20, Le(0)), Overwrite(NameOfFirst, "\\")), Done, 0, Kept::Flags},
+       Both(Overwrite(HeaderAt + 20, Le(0)), Overwrite(First + 8, "\\")), Done, 0, Kept::Flags},
   };
   for (const Harmed& row : rows) {
     SCOPED_TRACE(row.what);
