@@ -109,9 +109,10 @@ ExtractResult WriteCompressedEntry(const PayloadPlatform* p, const PayloadEntry*
   ExtractResult result = ExtractFailed;
   // The size check comes first, so a hostile size never reaches the allocator: the
   // input buffer is never larger than the executable itself. Data that lies past the
-  // end of the file is a damaged (cut) file.
+  // end of the file is a damaged (cut) file; an end that could not be found is no sign
+  // of damage, only a failed call.
   if (!EntryFitsInFile(entry, fileSize)) {
-    result = ExtractDamaged;
+    result = fileSize < 0 ? ExtractFailed : ExtractDamaged;
   } else if (PrepareBlocks(p, blocks, entry->size) &&
              p->seekFile(p->context, file, entry->offset, 0) != -1 &&
              p->readFile(p->context, file, blocks->input, entry->size) == entry->size) {

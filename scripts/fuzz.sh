@@ -7,16 +7,17 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 out="${CINE_BUILD:-$root/build}/fuzz"
 limit=-max_total_time=10
 [[ "${1:-short}" == long ]] && limit=-runs="${2:-10000000}"
-cmake -S "$root/tests/fuzz" -B "$out" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=None >/dev/null
-cmake --build "$out" -j "${JOBS:-$(nproc)}" >"$out/build.log" 2>&1 || { tail -40 "$out/build.log"; exit 1; }
-fuzz() {
-  local name=$1 start=$(date +%s)
-  mkdir -p "$out/$name.corpus"  # the corpus and any crash input stay beside the build
-  "$out/$name" "$limit" -print_final_stats=1 -artifact_prefix="$out/$name-" "$out/$name.corpus" \
-    >"$out/$name.log" 2>&1 || { tail -40 "$out/$name.log"; return 1; }
-  echo "$name: $(sed -n 's/^stat::number_of_executed_units: *//p' "$out/$name.log") inputs in $(( $(date +%s) - start )) s"
+cmake -S "$root/tests/fuzz" -B "$out" -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+cd "$out"
+cmake --build . -j "${JOBS:-$(nproc)}" >build.log 2>&1 || { tail -40 build.log; exit 1; }
+fuzz() {  # the corpus and any crash input stay beside the build
+  local start=$SECONDS
+  mkdir -p "$1.corpus"
+  "./$1" "$limit" -print_final_stats=1 -artifact_prefix="$1-" "$1.corpus" >"$1.log" 2>&1 ||
+    { tail -40 "$1.log"; return 1; }
+  echo "$1: $(awk '/executed_units/ {print $2}' "$1.log") inputs in $((SECONDS - start)) s"
 }
-pids=() status=0
-for source in "$root"/tests/fuzz/*_fuzz.cpp; do fuzz "$(basename "$source" .cpp)" & pids+=($!); done
-for pid in "${pids[@]}"; do wait "$pid" || status=1; done
+for source in "$root"/tests/fuzz/*_fuzz.cpp; do fuzz "$(basename "$source" .cpp)" & done
+status=0
+for job in $(jobs -p); do wait "$job" || status=1; done
 exit $status

@@ -78,34 +78,32 @@ int FindNext(void* context, WalkSearch search, WalkEntry<Char>* entry) {
 
 void CloseSearch(void*, WalkSearch search) { FindClose(search); }
 
+// Opens `path` without sharing and closes it again: what it did is in the flags.
+template <typename Char>
+int OpenAndClose(void* context, const Char* path, DWORD access, DWORD disposition, DWORD flags) {
+  HANDLE file =
+      ApiOf<Char>(context)->createFile(AsWin32(path), access, 0, 0, disposition, flags, 0);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  CloseHandle(file);
+  return 1;
+}
+
 // Opening the lock file with no sharing succeeds only when no live run holds it.
 template <typename Char>
 int IsLockFree(void* context, const Char* path) {
-  HANDLE lock = ApiOf<Char>(context)->createFile(AsWin32(path), GENERIC_READ, 0, 0, OPEN_EXISTING,
-                                                 FILE_ATTRIBUTE_READONLY, 0);
-  if (lock == INVALID_HANDLE_VALUE) return 0;
-  CloseHandle(lock);
-  return 1;
+  return OpenAndClose(context, path, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_READONLY);
 }
 
 template <typename Char>
 int DeleteLock(void* context, const Char* path) {
   const FileApi<Char>* api = ApiOf<Char>(context);
   if (!api->deleteLockOnClose) return api->deleteFile(AsWin32(path));
-  HANDLE lock =
-      api->createFile(AsWin32(path), DELETE, 0, 0, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, 0);
-  if (lock == INVALID_HANDLE_VALUE) return 0;
-  CloseHandle(lock);
-  return 1;
+  return OpenAndClose(context, path, DELETE, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE);
 }
 
 template <typename Char>
 int CreateLock(void* context, const Char* path) {
-  HANDLE lock = ApiOf<Char>(context)->createFile(AsWin32(path), GENERIC_WRITE, 0, 0, CREATE_NEW,
-                                                 FILE_ATTRIBUTE_HIDDEN, 0);
-  if (lock == INVALID_HANDLE_VALUE) return 0;
-  CloseHandle(lock);
-  return 1;
+  return OpenAndClose(context, path, GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN);
 }
 
 template <typename Char>

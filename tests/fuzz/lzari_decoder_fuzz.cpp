@@ -22,11 +22,9 @@ const size_t OutputCap = 2048;
 // and how many bytes past the end had been asked for by then.
 struct Run {
   MemorySource memory;
-  size_t refuseAt;  // the sink call refused
   std::vector<uint64_t> calls;
-  std::vector<uint8_t> bytes;
-  uint32_t pastEnd;
   std::vector<uint32_t> pastEndAt;
+  uint32_t pastEnd;
 };
 
 int32_t ReadCounting(void* context) {
@@ -39,22 +37,22 @@ int32_t ReadCounting(void* context) {
 int32_t LogCall(void* context, int32_t byte) {
   Run* run = static_cast<Run*>(context);
   run->pastEndAt.push_back(run->pastEnd);
-  run->calls.push_back(static_cast<uint64_t>(run->memory.position) << 8 |
-                       static_cast<uint64_t>(byte));
-  if (run->calls.size() > run->refuseAt) return -1;
-  run->bytes.push_back(static_cast<uint8_t>(byte));
+  if (run->calls.size() == OutputCap) return -1;
+  run->calls.push_back(uint64_t(run->memory.position) << 8 | uint64_t(byte));
   return byte;
 }
 
 struct Blocks {
   std::vector<uint8_t> bytes;
-  uint32_t capacity, count, refuse;  // the number (from 1) of the block refused
+  uint32_t capacity;
 };
 
+// Refuses the last block that ends within OutputCap, so that every byte it is handed is
+// known from the classic decoder.
 int KeepBlock(void* context, const uint8_t* block, uint32_t count) {
   Blocks* b = static_cast<Blocks*>(context);
   if (count != b->capacity) abort();  // only full buffers are handed over
-  if (++b->count == b->refuse) return 0;
+  if (b->bytes.size() + count == OutputCap / count * count) return 0;
   b->bytes.insert(b->bytes.end(), block, block + count);
   return 1;
 }
@@ -62,59 +60,44 @@ int KeepBlock(void* context, const uint8_t* block, uint32_t count) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // Control bytes: whether the rest is a text to encode and where the byte sink refuses,
-  // the buffer's size.
+  // Control bytes: whether the rest is a text to encode, the buffer's size.
   if (size < 2) return 0;
-  const uint8_t knob = data[0], buffer = data[1];
+  const bool encode = data[0] & 1;
   std::vector<uint8_t> text(data + 2, data + std::min(size, OutputCap + 2));
-  std::vector<uint8_t> stream = knob & 1 ? LzariEncode(text.data(), text.size()) : text;
+  std::vector<uint8_t> stream = encode ? LzariEncode(text.data(), text.size()) : text;
   if (stream.size() < 4) return 0;  // both end there (the process, or with -1)
-  const MemorySource source = {stream.data(), 0, static_cast<int32_t>(stream.size())};
+  const MemorySource source = {stream.data(), 0, int32_t(stream.size())};
 
-  Run classic = {source, OutputCap, {}, {}, 0, {}};
-  int classicResult = ClassicLzariDecode(ReadCounting, &classic, LogCall, &classic);
-  const std::vector<uint64_t>& c = classic.calls;
-  if ((knob & 1) && (classicResult != 1 || classic.bytes != text)) abort();
+  Run classic = {source, {}, {}, 0};
+  const int classicResult = ClassicLzariDecode(ReadCounting, &classic, LogCall, &classic);
+  std::vector<uint8_t> bytes;
+  for (uint64_t call : classic.calls) bytes.push_back(uint8_t(call));
+  if (encode && (classicResult != 1 || bytes != text)) abort();
 
-  // Byte by byte, refusing where the classic decoder refused, or earlier.
   static LzariDecoder decoder;
-  Run run = {source, OutputCap, {}, {}, 0, {}};
-  if (knob & 2) run.refuseAt = (knob >> 2) * (classic.bytes.size() + 1) / 64;
+  Run run = {source, {}, {}, 0};
   int result = LzariDecodeStream(&decoder, ReadMemoryByte, &run.memory, LogCall, &run);
-  bool refused = c.size() > run.refuseAt;
-  int32_t position = refused ? static_cast<int32_t>(c[run.refuseAt] >> 8) : classic.memory.position;
-  if (run.calls !=
-          std::vector<uint64_t>(c.begin(), c.begin() + std::min(c.size(), run.refuseAt + 1)) ||
-      result != (refused ? 0 : classicResult) || run.memory.position != position)
-    abort();
+  if (run.calls != classic.calls || result != classicResult) abort();
+  if (run.memory.position != classic.memory.position) abort();
 
-  // Through a buffer of 1 to 256 bytes, refusing an early block or the one past the cap.
-  std::vector<uint8_t> out(1u + buffer);
-  Blocks blocks = {{}, static_cast<uint32_t>(out.size()), 0, 0};
-  blocks.refuse = knob & 128 ? 1 + (knob >> 4 & 7) : OutputCap / blocks.capacity;
+  // Through a buffer of 1 to 256 bytes. The bytes before the first code read from too far
+  // past the end count; an honest stream has no such code.
+  Blocks blocks = {{}, 1u + data[1]};
+  std::vector<uint8_t> out(blocks.capacity);
   uint32_t fill = 0xFFFFFFFF;
   result = LzariDecodeBuffered(&decoder, stream.data(), stream.size(), out.data(), blocks.capacity,
                                KeepBlock, &blocks, &fill);
-  // The bytes before the first code read from too far past the end; an honest stream
-  // never has one.
-  size_t sound = classic.bytes.size();
-  bool damaged = false;
-  for (size_t i = 0; i < classic.pastEndAt.size() && i <= classic.bytes.size(); ++i) {
-    if (classic.pastEndAt[i] > LzariReadAheadLimit) {
-      sound = i;
-      damaged = true;
-      break;
-    }
-  }
-  if ((knob & 1) && damaged) abort();
-  size_t whole = sound / blocks.capacity;
-  uint32_t rest = static_cast<uint32_t>(sound % blocks.capacity);
-  int expected = damaged ? LzariStreamDamaged : LzariDecoded;
-  bool blockRefused = blocks.refuse <= whole;
-  if (blockRefused ? result != LzariSinkRefused || fill != 0 || blocks.count != blocks.refuse
-                   : result != expected || fill != rest || blocks.count != whole)
-    abort();
-  if (!blockRefused) blocks.bytes.insert(blocks.bytes.end(), out.begin(), out.begin() + fill);
-  if (!std::equal(blocks.bytes.begin(), blocks.bytes.end(), classic.bytes.begin())) abort();
+  auto tooFar = std::find_if(classic.pastEndAt.begin(), classic.pastEndAt.end(),
+                             [](uint32_t pastEnd) { return pastEnd > LzariReadAheadLimit; });
+  const bool damaged = tooFar != classic.pastEndAt.end();
+  if (encode && damaged) abort();
+  const size_t sound = damaged ? size_t(tooFar - classic.pastEndAt.begin()) : bytes.size();
+  const size_t refusedBlock = OutputCap / blocks.capacity;
+  const bool refused = sound / blocks.capacity >= refusedBlock;
+  const int expected = refused ? LzariSinkRefused : damaged ? LzariStreamDamaged : LzariDecoded;
+  if (result != expected || fill != (refused ? 0 : sound % blocks.capacity)) abort();
+  blocks.bytes.insert(blocks.bytes.end(), out.begin(), out.begin() + fill);
+  if (blocks.bytes.size() != (refused ? (refusedBlock - 1) * blocks.capacity : sound)) abort();
+  if (!std::equal(blocks.bytes.begin(), blocks.bytes.end(), bytes.begin())) abort();
   return 0;
 }

@@ -20,18 +20,12 @@ TEST(DownloadAddress, PerPrimaryLanguageAndWithinItsBuffer) {
     const char* segment;
     uint32_t capacity = MessageTextCapacity;
   };
-  for (Case c : {Case{0x0407, "de/"},
-                 {0x0C07, "de/"},
+  for (Case c : {Case{0x0C07, "de/"},
                  {0xFC07, "de/"},
-                 {0x0007, "de/"},
                  {0x040C, "fr/"},
-                 {0x0C0C, "fr/"},
                  {0x0411, "jp/"},
                  {0x0412, "ko/"},
-                 {0x0804, ""},
                  {0x0409, ""},
-                 {0x0410, ""},
-                 {0x0000, ""},
                  {0x0107, ""},
                  {0x0412, "ko/", exact},
                  {0x0412, nullptr, exact - 1}}) {
@@ -46,29 +40,22 @@ TEST(DownloadAddress, PerPrimaryLanguageAndWithinItsBuffer) {
 
 TEST(BrowserCommand, ProgramPathFromTheRegisteredCommandThenTheAddress) {
   const char url[] = "http://h.example.com/x";
-  const std::string longest(BrowserCommandCapacity - strlen(url) - 2,
-                            'p');  // path, space, url, NUL
+  // The longest path that fits with a space, the address and the terminator.
+  const std::string longest(BrowserCommandCapacity - strlen(url) - 2, 'p');
   struct Case {
     std::string registered;
     const char* path;
   };  // null: nothing to run
   for (const Case& c :
        {Case{"\"D:\\Program Files\\b.exe\" -nohome", "D:\\Program Files\\b.exe"},
-        {"  D:\\Browser\\b.exe %1", "D:\\Browser\\b.exe"},
         {"D:\\Program Files\\b.exe", "D:\\Program"},
         {"\t \"D:\\B\\b.exe\"", "D:\\B\\b.exe"},
-        {"\"D:\\P Q\\b.exe\"\"%1\"", "D:\\P Q\\b.exe"},
         {"\"D:\\No Close\\b.exe -x", "D:\\No Close\\b.exe -x"},  // missing closing quote
         {"D:\\Tab\tIn\\b.exe -x", "D:\\Tab\tIn\\b.exe"},         // a tab does not end it
         {"", nullptr},
-        {"  \t ", nullptr},
         {"\"\" -nohome", nullptr},
-        {"\"", nullptr},
         {longest, longest.c_str()},
-        {"\"" + longest + "\"", longest.c_str()},
-        {longest + "p", nullptr},
-        {"\"" + longest + "p\"", nullptr},
-        {std::string(BrowserCommandCapacity - 1, 'p'), nullptr}}) {
+        {longest + "p", nullptr}}) {
     char command[BrowserCommandCapacity + 8];
     memset(command, 'X', sizeof command);
     strcpy(command, c.registered.c_str());
@@ -85,7 +72,6 @@ TEST(SkipProgramName, LeavesTheArgumentsByteForByte) {
     const char* arguments;
   };
   for (Case c : {Case{"MOVIE.EXE", ""},
-                 {"MOVIE.EXE -x", "-x"},
                  {"\"C:\\My Games\\M.EXE\" -x  \"a b\" ", "-x  \"a b\" "},
                  {"\"C:\\My Games\\M.EXE\"-x", "-x"},
                  {"\"C:\\unterminated", ""},

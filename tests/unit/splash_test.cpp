@@ -61,35 +61,7 @@ std::string Make(const Bitmap& b) {
   int64_t pixels = b.pixelBytes >= 0                          ? b.pixelBytes
                    : b.compression == 1 || b.compression == 2 ? b.imageSize
                                                               : need;
-  return s + std::string(size_t(std::max<int64_t>(0, std::min<int64_t>(pixels, 1 << 24))), 'p');
-}
-
-// The named changes a row makes to a bitmap of 64 x 48 pixels.
-Bitmap Plain(uint32_t bits, int32_t width = 64, int32_t height = 48) {
-  Bitmap b;
-  b.bitCount = bits;
-  b.width = width;
-  b.height = height;
-  return b;
-}
-Bitmap Header(Bitmap b, uint32_t size) {
-  b.infoSize = size;
-  return b;
-}
-Bitmap Compressed(Bitmap b, uint32_t compression, uint32_t imageSize = 0) {
-  b.compression = compression;
-  b.imageSize = imageSize;
-  return b;
-}
-Bitmap Colours(Bitmap b, uint32_t used, uint32_t planes = 1) {
-  b.coloursUsed = used;
-  b.planes = planes;
-  return b;
-}
-Bitmap Pixels(Bitmap b, int64_t bytes, uint32_t offset = 0) {
-  b.pixelBytes = bytes;
-  b.pixelOffset = offset;
-  return b;
+  return s + std::string(size_t(std::max<int64_t>(0, pixels)), 'p');
 }
 
 TEST(SplashBitmap, OnlyHeadersThatFitTheFileReachTheLoader) {
@@ -99,29 +71,28 @@ TEST(SplashBitmap, OnlyHeadersThatFitTheFileReachTheLoader) {
     bool fits;
   };
   const Case cases[] = {
-      {"8 bits with its palette", Plain(8), true},
-      {"24 bits, top-down", Plain(24, 64, -48), true},
-      {"1 bit, odd width", Plain(1, 33), true},
-      {"4 bits, 3 colours", Colours(Plain(4), 3), true},
-      {"16-bit fields", Compressed(Plain(16), 3), true},
-      {"32 bits, version 5 header", Header(Plain(32), 124), true},
-      {"core header", Header(Plain(8), 12), true},
-      {"run-length 8", Compressed(Plain(8), 1, 700), true},
-      {"one byte short", Pixels(Plain(8), 64 * 48 - 1), false},
-      {"pixel offset past the end", Pixels(Plain(8), -1, 1 << 20), false},
-      {"pixel offset inside the palette", Pixels(Plain(8), -1, 100), false},
-      {"1 bit, 30000 x 30000 claimed", Pixels(Plain(1, 30000, 30000), 64), false},
-      {"wider than a splash may be", Plain(8, LargestSplashSide + 1, 1), false},
-      {"no rows", Plain(8, 64, 0), false},
-      {"negative width", Plain(8, -64), false},
-      {"two planes", Colours(Plain(8), 0, 2), false},
-      {"7 bits", Plain(7), false},
-      {"more colours than 8 bits hold", Colours(Plain(8), 257), false},
-      {"run-length 8 past the end", Pixels(Compressed(Plain(8), 1, 700), 699), false},
-      {"run-length 8, top-down", Compressed(Plain(8, 64, -48), 1, 700), false},
-      {"run-length 4 at 8 bits", Compressed(Plain(8), 2, 9), false},
-      {"compressed as JPEG", Compressed(Plain(8), 4, 100), false},
-      {"unknown header size", Header(Plain(8), 64), false},
+      {"8 bits with its palette", {}, true},
+      {"24 bits, top-down", {.height = -48, .bitCount = 24}, true},
+      {"1 bit, odd width", {.width = 33, .bitCount = 1}, true},
+      {"4 bits, 3 colours", {.bitCount = 4, .coloursUsed = 3}, true},
+      {"16-bit fields", {.bitCount = 16, .compression = 3}, true},
+      {"32 bits, version 5 header", {.infoSize = 124, .bitCount = 32}, true},
+      {"core header", {.infoSize = 12}, true},
+      {"run-length 8", {.compression = 1, .imageSize = 700}, true},
+      {"1 bit, odd width, one byte short", {.width = 33, .bitCount = 1, .pixelBytes = 383}, false},
+      {"pixel offset past the end", {.pixelOffset = 1 << 20}, false},
+      {"pixel offset inside the palette", {.pixelOffset = 100}, false},
+      {"wider than a splash may be", {.width = LargestSplashSide + 1, .height = 1}, false},
+      {"no rows", {.height = 0}, false},
+      {"negative width", {.width = -64}, false},
+      {"two planes", {.planes = 2}, false},
+      {"7 bits", {.bitCount = 7}, false},
+      {"more colours than 8 bits hold", {.coloursUsed = 257}, false},
+      {"run-length 8 past the end", {.compression = 1, .imageSize = 700, .pixelBytes = 699}, false},
+      {"run-length 8, top-down", {.height = -48, .compression = 1, .imageSize = 700}, false},
+      {"run-length 4 at 8 bits", {.compression = 2, .imageSize = 9}, false},
+      {"compressed as JPEG", {.compression = 4, .imageSize = 100}, false},
+      {"unknown header size", {.infoSize = 64}, false},
   };
   for (const Case& c : cases) {
     const std::string file = Make(c.bitmap);
@@ -151,13 +122,13 @@ TEST(Splash, WindowIsCentredRoundingTowardZero) {
     SplashRect frame, desktop;
     SplashPlacement place;
   };
-  for (Case c :
-       {Case{{-1, -1, 401, 301}, screen, {311, 233, 402, 302}},
-        {{-1, -1, 400, 200}, screen, {311, 283, 401, 201}},
-        {{-1, -1, 1102, 51}, screen, {-39, 358, 1103, 52}} /* wider: -79 / 2 */,
-        {{-1, -1, 101, 901}, screen, {461, -67, 102, 902}} /* taller */,
-        {{-1, -1, 401, 301}, {-1024, 0, 0, 768}, {-713, 233, 402, 302}} /* left of the origin */,
-        {{-1, -1, 401, 301}, {100, 50, 1124, 818}, {411, 283, 402, 302}}}) {
+  const Case cases[] = {
+      {{-1, -1, 401, 301}, screen, {311, 233, 402, 302}},
+      {{-1, -1, 1102, 51}, screen, {-39, 358, 1103, 52}},                  // wider: -79 / 2
+      {{-1, -1, 101, 901}, screen, {461, -67, 102, 902}},                  // taller
+      {{-1, -1, 401, 301}, {-1024, -100, 0, 668}, {-713, 133, 402, 302}},  // above and left
+  };
+  for (const Case& c : cases) {
     SplashPlacement p = CenterSplashWindow(c.frame, c.desktop);
     EXPECT_EQ(std::vector<int32_t>({p.x, p.y, p.width, p.height}),
               std::vector<int32_t>({c.place.x, c.place.y, c.place.width, c.place.height}));
@@ -175,9 +146,8 @@ TEST(Splash, PaletteHoldsTheColourCubeThenTheMissingGreys) {
     uint8_t red, green, blue;
   };
   const Row rows[] = {
-      {0, 0, 0, 0},         {1, 0, 0, 51},        {6, 0, 51, 0},     {36, 51, 0, 0},
-      {123, 153, 102, 153}, {215, 255, 255, 255}, {216, 17, 17, 17}, {217, 34, 34, 34},
-      {218, 68, 68, 68},    {225, 238, 238, 238},
+      {0, 0, 0, 0},         {1, 0, 0, 51},     {6, 0, 51, 0},     {36, 51, 0, 0},
+      {215, 255, 255, 255}, {216, 17, 17, 17}, {218, 68, 68, 68}, {225, 238, 238, 238},
   };
   for (const Row& row : rows) {
     const SplashColor& c = entries[row.index];
