@@ -28,7 +28,8 @@ void WriteNumber(const char* key, long long value) {
 
 int ParseInteger(const char* text) {
   int value = 0;
-  for (const char* c = text + (*text == '-'); *c >= '0' && *c <= '9'; ++c) value = value * 10 + (*c - '0');
+  for (const char* c = text + (*text == '-'); *c >= '0' && *c <= '9'; ++c)
+    value = value * 10 + (*c - '0');
   return *text == '-' ? -value : value;
 }
 
@@ -41,7 +42,7 @@ void WaitForFile(const char* path) {
   for (int i = 0; i < 6000 && GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(10);
 }
 
-// One "workfile=NAME SIZE ATTRIBUTES" line per entry, copied to CINE_SNAPSHOT if asked.
+// One "workfile.NAME=SIZE ATTRIBUTES" line per entry, copied to CINE_SNAPSHOT if asked.
 void ReportWorkFolder(const char* folder) {
   char pattern[MAX_PATH + 8], snapshot[MAX_PATH], from[MAX_PATH * 2], to[MAX_PATH * 2];
   int copying = ReadVariable("CINE_SNAPSHOT", snapshot);
@@ -52,13 +53,38 @@ void ReportWorkFolder(const char* folder) {
   if (search == INVALID_HANDLE_VALUE) return;
   do {
     if (found.cFileName[0] == '.') continue;
-    wsprintfA(from, "%s %lu %lx", found.cFileName, found.nFileSizeLow, found.dwFileAttributes);
-    WriteLine("workfile", from);
+    wsprintfA(from, "workfile.%s", found.cFileName);
+    wsprintfA(to, "%lu %lx", found.nFileSizeLow, found.dwFileAttributes);
+    WriteLine(from, to);
     wsprintfA(from, "%s%s", folder, found.cFileName);
     wsprintfA(to, "%s\\%s", snapshot, found.cFileName);
     if (copying) CopyFileA(from, to, FALSE);
   } while (FindNextFileA(search, &found));
   FindClose(search);
+}
+
+// "WxH@BPP" for every image of the executable's "CINEMORPH" icon group that Windows makes
+// an icon of, space-separated.
+void ReportIcons() {
+  HMODULE exe = GetModuleHandleA(0);
+  HRSRC group = FindResourceA(exe, "CINEMORPH", MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
+  const BYTE* entries = group ? static_cast<const BYTE*>(LoadResource(exe, group)) : 0;
+  char made[512] = "";
+  for (int i = 0; entries && i < *reinterpret_cast<const WORD*>(entries + 4); ++i) {
+    // From the sixth byte, 14 a slot: width, height, colours, 0, planes, bits, size, id.
+    const BYTE* slot = entries + 6 + 14 * i;
+    WORD bits = *reinterpret_cast<const WORD*>(slot + 6);
+    WORD id = *reinterpret_cast<const WORD*>(slot + 12);
+    HRSRC image = FindResourceA(exe, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(3));  // RT_ICON
+    BYTE* data = image ? static_cast<BYTE*>(LoadResource(exe, image)) : 0;
+    HICON icon = data ? CreateIconFromResourceEx(data, SizeofResource(exe, image), TRUE, 0x00030000,
+                                                 slot[0], slot[1], 0)
+                      : 0;
+    if (icon)
+      wsprintfA(made + lstrlenA(made), "%s%ux%u@%u", *made ? " " : "", slot[0], slot[1], bits);
+    if (icon) DestroyIcon(icon);
+  }
+  WriteLine("icons", made);
 }
 
 void CloseSplash(const LaunchParams* params) {
@@ -86,8 +112,9 @@ extern "C"
 #ifndef CINE_RUNTIME_NO_EXPORT
     __declspec(dllexport)
 #endif
-    int RUNTIME_CONVENTION CinemorphMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
-                                         int showCommand, LaunchParams* params) {
+        int RUNTIME_CONVENTION
+    CinemorphMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand,
+                  LaunchParams* params) {
   ULARGE_INTEGER now, created, unused;
   GetSystemTimeAsFileTime(reinterpret_cast<FILETIME*>(&now));
   GetProcessTimes(GetCurrentProcess(), reinterpret_cast<FILETIME*>(&created),
@@ -125,6 +152,7 @@ extern "C"
   HMODULE crt = GetModuleHandleA("cinecrt.dll");
   if (!crt || !GetModuleFileNameA(crt, path, MAX_PATH)) lstrcpyA(path, "(none)");
   WriteLine("crt_path", path);
+  ReportIcons();
   if (params->workFolder) ReportWorkFolder(params->workFolder);
   if (params->workFolder && ReadVariable("CINE_LEAVE", value)) {
     wsprintfA(path, "%s%s", params->workFolder, value);

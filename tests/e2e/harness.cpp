@@ -26,6 +26,9 @@ std::string EnvOr(const char* name, const std::string& fallback) {
   return value && *value ? value : fallback;
 }
 
+// scripts/wine32, or what CINE_WINE names.
+std::string WineCommand() { return EnvOr("CINE_WINE", SourceDir() + "/scripts/wine32"); }
+
 // The Wine environment, set once per test process; a new prefix is booted first.
 void PrepareWine() {
   static const bool ready = [] {
@@ -47,13 +50,12 @@ std::string PrefixDir() {
 
 std::string SourceDir() { return CINE_SOURCE_DIR; }
 std::string WinDir() { return fs::weakly_canonical(std::string(CINE_BUILD_ROOT) + "/win32"); }
-std::string HostDir() { return fs::weakly_canonical(std::string(CINE_BUILD_ROOT) + "/host"); }
 
 std::string ToWindowsPath(const std::string& unixPath) {
   std::string driveC = PrefixDir() + "/drive_c";
   std::string path = fs::absolute(unixPath).lexically_normal().string();
-  std::string result = path.compare(0, driveC.size(), driveC) == 0 ? "C:" + path.substr(driveC.size())
-                                                                   : "Z:" + path;
+  std::string result =
+      path.compare(0, driveC.size(), driveC) == 0 ? "C:" + path.substr(driveC.size()) : "Z:" + path;
   if (result == "C:") result = "C:\\";
   std::replace(result.begin(), result.end(), '/', '\\');
   return result;
@@ -76,6 +78,7 @@ CommandResult RunWine(const std::vector<std::string>& args,
   waitpid(StartWine(args, outputFile, unixEnv), &status, 0);
   CommandResult result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(outputFile)};
   fs::remove(outputFile);
+  fs::remove(outputFile + ".err");
   return result;
 }
 
@@ -87,13 +90,13 @@ int StartWine(const std::vector<std::string>& args, const std::string& outputFil
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   pid_t pid = fork();
-  if (pid == 0) {  // the child: stdout to the file, stderr (Wine's chatter) nowhere
+  if (pid == 0) {  // the child: stdout to the file, stderr (Wine's chatter) beside it
     // A launcher that writes without end (a length decoded wrongly, say) dies at 256 MiB
     // a file instead of filling the disk.
     rlimit fileSize = {256 << 20, 256 << 20};
     setrlimit(RLIMIT_FSIZE, &fileSize);
     dup2(open(outputFile.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644), 1);
-    dup2(open("/dev/null", O_WRONLY), 2);
+    dup2(open((outputFile + ".err").c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644), 2);
     for (const std::string& kv : unixEnv) putenv(const_cast<char*>(kv.c_str()));
     execv(argv[0], argv.data());
     _exit(127);
@@ -107,58 +110,39 @@ std::string FinishWine(int pid, const std::string& outputFile) {
   return ReadFile(outputFile);
 }
 
+namespace {
+
 std::vector<std::string> ProbeRunArgs(const Sandbox& sandbox, const LaunchSpec& spec) {
-  std::vector<std::string> args = {ToWindowsPath(WinDir() + "/tests/probe.exe"), "run",
-                                   "--env", "CINE_REPORT=" + ToWindowsPath(sandbox.root + "/report.txt")};
+  std::vector<std::string> args = {ToWindowsPath(WinDir() + "/tests/probe.exe"), "run", "--env",
+                                   "CINE_REPORT=" + ToWindowsPath(sandbox.root + "/report.txt")};
   auto add = [&](const char* option, const std::string& value) {
     args.push_back(option);
     args.push_back(value);
   };
-  if (!spec.args.empty() || spec.raw) add(spec.raw ? "--raw" : "--args", spec.args);
+  if (!spec.commandLine.empty()) add("--raw", spec.commandLine);
   if (!spec.tmp.empty()) add("--tmp", ToWindowsPath(spec.tmp));
   for (const std::string& kv : spec.env) add("--env", kv);  // a CINE_REPORT here wins
   if (!spec.cwd.empty()) add("--cwd", ToWindowsPath(spec.cwd));
   if (spec.show >= 0) add("--show", std::to_string(spec.show));
+  if (!spec.drop.empty()) add("--drop", spec.drop);
   add("--answer", spec.answer);
-  add("--timeout", std::to_string(spec.timeoutMs * TimeFactor()));
+  add("--timeout", std::to_string(60000 * TimeFactor()));
   args.push_back(ToWindowsPath(spec.exe));
   return args;
 }
 
-LaunchResult ReadLaunch(const Sandbox& sandbox, const std::string& probeOutput) {
-  LaunchResult result;
-  result.probeOutput = probeOutput;
-  std::map<std::string, std::string> lines = ParseKeyValues(probeOutput);
-  if (lines.count("exit")) result.exitCode = std::stoi(lines["exit"]);
-  result.timedOut = lines.count("timeout") > 0;
-  for (const auto& kv : lines) {
-    if (kv.first.rfind("box.", 0) == 0) result.box[kv.first.substr(4)] = kv.second;
-  }
-  std::string report = ReadFile(sandbox.root + "/report.txt");
-  result.report = ParseKeyValues(report);
-  std::istringstream in(report);
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("workfile=", 0) == 0) result.workFiles.push_back(line.substr(9, line.size() - 10));
-  }
-  return result;
-}
-
-LaunchResult Launch(const Sandbox& sandbox, const LaunchSpec& spec) {
-  fs::remove(sandbox.root + "/report.txt");
-  std::vector<std::string> unixEnv;
-  if (!spec.locale.empty()) unixEnv = LocaleEnv(spec.locale);
-  return ReadLaunch(sandbox, RunWine(ProbeRunArgs(sandbox, spec), unixEnv).output);
-}
-
+// The Unix environment that runs Wine in `locale` (LaunchSpec::locale): LC_ALL, and
+// LOCPATH naming the locales compiled under build/wine/locales on first use.
 std::vector<std::string> LocaleEnv(const std::string& locale) {
+  if (locale.empty()) return {};
   // Compiled from the host's locale sources (Debian's "locales"), which the i386 root
   // lacks; the compiled files suit its C library, the same release's.
   std::string folder = fs::weakly_canonical(std::string(CINE_BUILD_ROOT) + "/wine/locales");
   if (!fs::exists(folder + "/" + locale + "/LC_CTYPE")) {
     std::string name = locale.substr(0, locale.find('.'));
     std::string charset = locale.substr(locale.find('.') + 1);
-    std::string command = "localedef -i " + name + " -f " + charset + " --no-archive '" +
-                          folder + "/" + locale + "' >/dev/null 2>&1";
+    std::string command = "localedef -i " + name + " -f " + charset + " --no-archive '" + folder +
+                          "/" + locale + "' >/dev/null 2>&1";
     fs::create_directories(folder);
     // localedef exits 1 for warnings alone; the compiled category is what counts.
     (void)system(command.c_str());
@@ -167,6 +151,35 @@ std::vector<std::string> LocaleEnv(const std::string& locale) {
     }
   }
   return {"LC_ALL=" + locale, "LOCPATH=" + folder};
+}
+
+}  // namespace
+
+LaunchResult Launch(const Sandbox& sandbox, LaunchSpec spec, const std::function<void()>& meanwhile,
+                    bool runtimeWaits) {
+  for (const char* stale : {"/report.txt", "/ready", "/go"}) fs::remove(sandbox.root + stale);
+  bool waits = meanwhile && runtimeWaits;
+  if (waits) {
+    spec.env.push_back("CINE_READY=" + ToWindowsPath(sandbox.root + "/ready"));
+    spec.env.push_back("CINE_WAIT_FOR=" + ToWindowsPath(sandbox.root + "/go"));
+  }
+  static int launches = 0;  // a launch may start another while it runs
+  std::string output = sandbox.root + "/probe" + std::to_string(++launches) + ".out";
+  std::vector<std::string> unixEnv = LocaleEnv(spec.locale);
+  if (spec.traced) unixEnv.push_back("WINEDEBUG=+relay,+pid");
+  int pid = StartWine(ProbeRunArgs(sandbox, spec), output, unixEnv);
+  if (meanwhile) {
+    // Without a report in time the runtime was not called: the caller's checks see it.
+    if (waits) WaitForFile(sandbox.root + "/ready", 60000);
+    meanwhile();
+    WriteFile(sandbox.root + "/go", "");
+  }
+  LaunchResult result;
+  result.probeOutput = FinishWine(pid, output);
+  result.probe = ParseKeyValues(result.probeOutput);
+  result.report = ParseKeyValues(ReadFile(sandbox.root + "/report.txt"));
+  if (spec.traced) result.trace = ReadFile(output + ".err");
+  return result;
 }
 
 LaunchSpec SandboxSpec(const Sandbox& box) {
@@ -194,7 +207,6 @@ std::string ReadFile(const std::string& path) {
 
 bool Exists(const std::string& path) { return fs::exists(fs::symlink_status(path)); }
 void MakeDirs(const std::string& path) { fs::create_directories(path); }
-void RemoveTree(const std::string& path) { fs::remove_all(path); }
 
 std::vector<std::string> ListDir(const std::string& path) {
   std::vector<std::string> names;
@@ -209,7 +221,8 @@ int TimeFactor() {
 }
 
 bool WaitForFile(const std::string& path, int timeoutMs) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs) * TimeFactor();
+  auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs) * TimeFactor();
   while (!Exists(path) && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -219,33 +232,6 @@ bool WaitForFile(const std::string& path, int timeoutMs) {
 std::string ToLower(std::string text) {
   for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
   return text;
-}
-
-uint32_t ReadLE32(const std::string& data, size_t at) {
-  return at + 4 <= data.size() ? ReadLE16(data, at) | uint32_t{ReadLE16(data, at + 2)} << 16 : 0;
-}
-
-uint16_t ReadLE16(const std::string& data, size_t at) {
-  return at + 2 <= data.size() ? uint8_t(data[at]) | uint8_t(data[at + 1]) << 8 : 0;
-}
-
-size_t PeRvaToOffset(const std::string& image, uint32_t rva) {
-  uint32_t pe = ReadLE32(image, 0x3C);
-  if (pe == 0 || image.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return 0;
-  size_t table = pe + 24 + ReadLE16(image, pe + 20);
-  for (size_t s = table; s < table + 40 * ReadLE16(image, pe + 6); s += 40) {
-    uint32_t va = ReadLE32(image, s + 12);
-    if (rva >= va && rva < va + ReadLE32(image, s + 8)) return ReadLE32(image, s + 20) + (rva - va);
-  }
-  return 0;
-}
-
-size_t PeDirectoryOffset(const std::string& image, int index, uint16_t* machine) {
-  uint32_t pe = ReadLE32(image, 0x3C);
-  if (pe == 0 || image.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return 0;
-  if (machine) *machine = ReadLE16(image, pe + 4);
-  bool plus = ReadLE16(image, pe + 24) == 0x20B;
-  return PeRvaToOffset(image, ReadLE32(image, pe + 24 + (plus ? 112 : 96) + 8 * index));
 }
 
 std::map<std::string, std::string> ParseKeyValues(const std::string& text) {
@@ -260,15 +246,17 @@ std::map<std::string, std::string> ParseKeyValues(const std::string& text) {
 }
 
 int RunHost(const std::string& commandLine, std::string* output) {
-  std::string out = fs::temp_directory_path() / ("host-" + std::to_string(getpid()) + ".out");
-  int status = system(("(" + commandLine + ") >" + out + " 2>&1").c_str());
-  if (output) *output = ReadFile(out);
-  fs::remove(out);
+  std::string text;
+  FILE* pipe = popen(("(" + commandLine + ") 2>&1").c_str(), "r");
+  char buffer[4096];
+  for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+  int status = pipe ? pclose(pipe) : -1;
+  if (output) *output = text;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 int RunCinepack(const std::string& args, std::string* output) {
-  return RunHost(HostDir() + "/cinepack " + args, output);
+  return RunHost(std::string(CINE_BUILD_ROOT) + "/host/cinepack " + args, output);
 }
 
 const Certificate& MakerCertificate() {
@@ -289,9 +277,4 @@ const Certificate& MakerCertificate() {
 
 std::string Launcher() { return WinDir() + "/launcher.exe"; }
 std::string TestRuntime() { return WinDir() + "/runtime/test/cine.dll"; }
-std::string CdeclRuntime() { return WinDir() + "/runtime/cdecl/cine.dll"; }
-std::string NoExportRuntime() { return WinDir() + "/runtime/noexport/cine.dll"; }
-std::string FakeMsvcrt() { return WinDir() + "/runtime/fakemsvcrt/msvcrt.dll"; }
-std::string WineCommand() { return EnvOr("CINE_WINE", SourceDir() + "/scripts/wine32"); }
-
 }  // namespace e2e

@@ -1,125 +1,63 @@
-// The calls that end a launch, seen in Wine's relay trace: the restart and shutdown
-// requests with the shutdown privilege, and the failure message's style. They run in a
-// prefix of their own, since a forced restart under Wine ends every process of its prefix.
-#include <fnmatch.h>
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <filesystem>
-#include <sstream>
-
-#include "tests/e2e/harness.h"
+// How a launch ends when the runtime asks for a restart or a shutdown, seen in Wine's relay
+// trace: the shutdown privilege asked for and enabled, then the request; without the
+// privilege no request; a system other than NT needs no privilege. The trace also shows
+// how the wait for the splash thread at the start ended: only it can tell that apart from
+// a wait to the bound, without timing anything.
+#include "tests/e2e/scenario.h"
 
 namespace e2e {
 namespace {
 
-namespace fs = std::filesystem;
-
-struct Ending {
-  const char* name;
-  const char* exe;     // WIN98.EXE is told that it runs on a platform other than NT
-  const char* result;  // the runtime's, or "" for no runtime
-  const char* answer;  // what the probe presses in a message box
-  const char* drop;    // a privilege the launcher's token lacks, or ""
-  const char* seen;    // a pattern over the launcher's calls, in order
-  const char* unseen;  // a pattern that must not match them
-};
-void PrintTo(const Ending& e, std::ostream* out) { *out << e.name; }
+const char Traced[] =
+    "user32.MessageBoxA;user32.ExitWindowsEx;kernel32.ExitProcess;kernel32.GetVersionExA;"
+    "kernel32.GetLastError;kernel32.WaitForMultipleObjects;advapi32.OpenProcessToken;"
+    "advapi32.LookupPrivilegeValueA;advapi32.AdjustTokenPrivileges";
 
 // The shutdown privilege asked for and enabled; GetLastError= follows with its verdict.
 #define TOKEN                                                                           \
   "OpenProcessToken(*,00000028,*)*LookupPrivilegeValueA(00000000,*SeShutdownPrivilege*" \
   "AdjustTokenPrivileges(*,00000000,*,00000000,00000000,00000000)*GetLastError="
-const Ending Endings[] = {
-    {"restart", "MOVIE.EXE", "1", "none", "",
-     "*" TOKEN "00000000*ExitWindowsEx(00000006,00000000)*ExitProcess(00000000)*", "*MessageBoxA*"},
-    {"shutdown", "MOVIE.EXE", "2", "none", "",
-     "*" TOKEN "00000000*ExitWindowsEx(00000005,00000000)*", "*MessageBoxA*"},
-    {"no_privilege", "MOVIE.EXE", "1", "none", "SeShutdownPrivilege",
-     "*" TOKEN "00000514*ExitProcess(00000000)*", "*ExitWindowsEx*"},
-    {"not_nt", "WIN98.EXE", "1", "none", "", "*GetVersionExA(*ExitWindowsEx(00000006,00000000)*",
-     "*OpenProcessToken*"},
-    // One box, without an owner, with the error icon (and OK and Cancel for the offer).
-    {"failed_box", "MOVIE.EXE", "0", "ok", "", "*MessageBoxA(00000000,*,*,00041010)*",
-     "*MessageBoxA(*MessageBoxA(*"},
-    {"not_found_box", "MOVIE.EXE", "", "cancel", "", "*MessageBoxA(00000000,*,*,00041011)*",
-     "*MessageBoxA(*MessageBoxA(*"},
+
+// The runtime's result asks for the ending; the splash is up before it.
+Start Asking(const char* result, std::string windows = "") {
+  return {.env = {std::string("CINE_RESULT=") + result},
+          .windows = std::move(windows),
+          .traced = Traced};
+}
+const std::vector<Placed> WithSplash = {Runtime("app/cine.dll"),
+                                        Put("app/MOVIE.BMP", Bitmap(40, 30))};
+
+const Scenario Endings[] = {
+    // The splash thread was waited for until it was ready, not for the bound.
+    {.name = "restart",
+     .given = WithSplash,
+     .start = Asking("1"),
+     .expect = {.received = {Called()},
+                .calls = "*WaitForMultipleObjects=00000000*" TOKEN
+                         "00000000*ExitWindowsEx(00000006,00000000)*ExitProcess(00000000)*",
+                .notCalls = "*MessageBoxA*"}},
+    {.name = "shutdown",
+     .given = WithSplash,
+     .start = Asking("2"),
+     .expect = {.received = {Called()},
+                .calls = "*" TOKEN "00000000*ExitWindowsEx(00000005,00000000)*",
+                .notCalls = "*MessageBoxA*"}},
+    {.name = "no_privilege",
+     .given = WithSplash,
+     .start = {.env = {"CINE_RESULT=1"}, .drop = "SeShutdownPrivilege", .traced = Traced},
+     .expect = {.received = {Called()},
+                .calls = "*" TOKEN "00000514*ExitProcess(00000000)*",
+                .notCalls = "*ExitWindowsEx*"}},
+    {.name = "not_nt",
+     .projector = {.exe = "WIN98.EXE"},
+     .given = {Runtime("app/cine.dll")},
+     .start = Asking("1", "win98"),
+     .expect = {.received = {Called()},
+                .calls = "*GetVersionExA(*ExitWindowsEx(00000006,00000000)*",
+                .notCalls = "*OpenProcessToken*"}},
 };
 
-// A path as the relay prefix sees it: its C: is not the shared prefix's.
-std::string Z(std::string unixPath) {
-  std::replace(unixPath.begin(), unixPath.end(), '/', '\\');
-  return "'Z:" + unixPath + "'";
-}
-
-// Runs Wine in `prefix` with WINEDEBUG `debug`; stdout, with stderr in `trace` if given.
-std::string Wine(const std::string& prefix, const std::string& args, const char* debug,
-                 std::string* trace = nullptr) {
-  std::string command = "WINEPREFIX='" + prefix + "' WINEDEBUG=" + debug + " '" + WineCommand() +
-                        "' " + args + " >'" + prefix + ".out' 2>'" + prefix + ".err'";
-  (void)system(command.c_str());
-  if (trace) *trace = ReadFile(prefix + ".err");
-  return ReadFile(prefix + ".out");
-}
-
-class EndingCalls : public testing::TestWithParam<Ending> {};
-
-TEST_P(EndingCalls, AreTheExpectedOnes) {
-  const Ending& e = GetParam();
-  Sandbox box = MakeSandbox(std::string("ending_") + e.name);
-  // The prefix, booted on first use, traces only the calls watched here.
-  std::string prefix = fs::path(box.root).parent_path().parent_path() / "cine-relay/prefix";
-  if (!fs::exists(prefix + "/system.reg")) {
-    MakeDirs(prefix);
-    Wine(prefix, "wineboot -i", "-all");
-  }
-  std::string watched;
-  for (const char* call :
-       {"user32.MessageBoxA", "user32.ExitWindowsEx", "kernel32.ExitProcess",
-        "kernel32.GetVersionExA", "kernel32.GetLastError", "advapi32.OpenProcessToken",
-        "advapi32.LookupPrivilegeValueA", "advapi32.AdjustTokenPrivileges"}) {
-    watched += (watched.empty() ? "" : ";") + std::string(call);
-  }
-  std::string reg = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Debug]\r\n";
-  reg += "\"RelayInclude\"=\"" + watched + "\"\r\n\r\n";
-  reg += "[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\WIN98.EXE]\r\n";
-  reg += "\"Version\"=\"win98\"\r\n";
-  WriteFile(prefix + ".reg", reg);
-  Wine(prefix, "reg import " + Z(prefix + ".reg"), "-all");
-  CopyFile(Launcher(), box.app + "/" + e.exe);
-  if (*e.result) CopyFile(TestRuntime(), box.app + "/cine.dll");
-  std::string probe = Z(WinDir() + "/tests/probe.exe") + " run --answer " + e.answer +
-                      " --env CINE_RESULT=" + e.result + " --timeout " +
-                      std::to_string(30000 * TimeFactor());
-  if (*e.drop) probe += std::string(" --drop ") + e.drop;
-  std::string trace;
-  std::string output = Wine(prefix, probe + " " + Z(box.app + "/" + e.exe), "+relay,+pid", &trace);
-  Wine(prefix, "--server -k", "-all");  // whatever the request left running
-  std::string pid = ParseKeyValues(output)["pid"];
-  ASSERT_FALSE(pid.empty()) << output;
-  // The launcher's own calls, one a line: "Name(arguments)" and "Name=result".
-  char tag[16];
-  snprintf(tag, sizeof tag, "%04lx:", std::stoul(pid));
-  std::istringstream in(trace);
-  std::string calls;
-  for (std::string line; std::getline(in, line);) {
-    size_t call = line.find(":Call "), ret = line.find(":Ret  "), at = std::min(call, ret) + 6;
-    if (line.rfind(tag, 0) != 0 || at < 6) continue;  // another process's, or no call
-    std::string name = line.substr(at, line.find('(', at) - at);
-    if (name.find(' ') != std::string::npos) continue;  // a DLL entry point, not a call
-    calls += name.substr(name.find('.') + 1);
-    calls += call != std::string::npos
-                 ? line.substr(line.find('('), line.rfind(" ret=") - line.find('(')) + "\n"
-                 : "=" + line.substr(line.find("retval=") + 7, 8) + "\n";
-  }
-  EXPECT_EQ(fnmatch(e.seen, calls.c_str(), 0), 0) << calls;
-  EXPECT_NE(fnmatch(e.unseen, calls.c_str(), 0), 0) << calls;
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, EndingCalls, testing::ValuesIn(Endings),
-                         [](const testing::TestParamInfo<Ending>& info) {
-                           return info.param.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Ending, Launches, testing::ValuesIn(Endings), ScenarioName);
 
 }  // namespace
 }  // namespace e2e

@@ -2,10 +2,15 @@
 // outcome: exit code, message box, what the runtime received, what is left on disk.
 #include "tests/e2e/scenario.h"
 
-#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <random>
 #include <set>
 #include <thread>
@@ -16,115 +21,119 @@ namespace e2e {
 
 namespace fs = std::filesystem;
 
-Content Bytes(std::string text) { return {Content::Bytes, std::move(text)}; }
-Content Library(Lib which) { return {Content::Library, "", 0, which}; }
-Content Random(size_t bytes) { return {Content::Random, "", bytes}; }
-Content Text(size_t bytes) { return {Content::Text, "", bytes}; }
-Content Abandoned() { return {Content::Abandoned}; }
-Content Link(std::string target) { return {Content::Link, std::move(target)}; }
-Content TakenNames(size_t count) { return {Content::TakenNames, "", count}; }
+namespace {
 
-Placed Put(std::string path, Content content) { return {std::move(path), std::move(content)}; }
-Placed PutShared(std::string name, Content content) {
-  return {std::move(name), std::move(content), true};
+std::string LibraryPath(Lib which) {
+  const char* const files[] = {"runtime/test/cine.dll", "runtime/cdecl/cine.dll",
+                               "runtime/noexport/cine.dll", "runtime/fakemsvcrt/msvcrt.dll"};
+  return WinDir() + "/" + files[static_cast<int>(which)];
 }
 
-Packed Stored(std::string name, Content content) { return {std::move(name), std::move(content)}; }
-Packed Compressed(std::string name, Content content) {
-  return {std::move(name), std::move(content), true};
+Content Folders(size_t count, std::string file) {
+  return [=](const Sandbox&, const std::string& path) {
+    for (size_t i = 0; i < count; ++i) {
+      std::string name = {char('a' + i / 676), char('a' + i / 26 % 26), char('a' + i % 26)};
+      std::string folder = path + "/TempFolder." + name;
+      if (!Exists(folder)) WriteFile(folder + "/" + file, "");
+    }
+  };
 }
 
-HtmCommand Registered(bool quoted, std::string arguments) {
-  return {true, quoted, std::move(arguments)};
-}
-HtmCommand Unregistered() { return {false}; }
+}  // namespace
 
-Received Got(std::string key, std::string value) {
-  return {std::move(key), In::Value, std::move(value)};
+Content Bytes(std::string text) {
+  return [=](const Sandbox&, const std::string& path) { WriteFile(path, text); };
 }
-Received GotPath(std::string key, In base, std::string rest) {
-  return {std::move(key), base, std::move(rest)};
+Content Library(Lib which) {
+  return [=](const Sandbox&, const std::string& path) { CopyFile(LibraryPath(which), path); };
+}
+Content Random(size_t bytes) {
+  return [=](const Sandbox&, const std::string& path) {
+    std::mt19937 random(bytes);  // a file of another size has other bytes
+    std::string data;
+    while (data.size() < bytes) data += static_cast<char>(random());
+    WriteFile(path, data);
+  };
+}
+Content Text(size_t bytes) {
+  return [=](const Sandbox&, const std::string& path) {
+    std::string text;
+    for (int line = 0; text.size() < bytes; ++line) {
+      text += "line " + std::to_string(line) + ": the quick brown fox jumps over the lazy dog\r\n";
+    }
+    WriteFile(path, text.substr(0, bytes));
+  };
+}
+Content Abandoned() {
+  return [](const Sandbox&, const std::string& path) {
+    for (const char* file : {Lock, "cine.dll", "Xtras/one/deep.x32", "Xtras/two.x32"}) {
+      WriteFile(path + "/" + file, file);
+    }
+    MakeDirs(path + "/empty");
+  };
+}
+Content Link(std::string target) {
+  return [=](const Sandbox& box, const std::string& path) {
+    MakeDirs(fs::path(path).parent_path());
+    fs::create_directory_symlink(box.root + "/" + target, path);
+  };
+}
+Content TakenNames(size_t count) { return Folders(count, "mine.txt"); }
+Content KilledRuns(size_t count) { return Folders(count, Lock); }
+Content DiskFiller() {
+  return [](const Sandbox&, const std::string& path) {
+    int file = open(path.c_str(), O_CREAT | O_WRONLY, 0644);
+    std::string block(4096, 'f');
+    while (write(file, block.data(), block.size()) == ssize_t(block.size())) {
+    }
+    close(file);
+  };
 }
 
-BrowserStart StartedWith(std::string segment) { return {true, std::move(segment)}; }
-BrowserStart NotStarted() { return {false}; }
+Content Bitmap(uint32_t width, uint32_t height, size_t pixelBytes) {
+  auto le = [](uint32_t value, int bytes) {
+    std::string s;
+    for (int i = 0; i < bytes; ++i) s += static_cast<char>(value >> (8 * i));
+    return s;
+  };
+  if (pixelBytes == SIZE_MAX) pixelBytes = size_t{(width * 3 + 3) / 4 * 4} * height;
+  std::string file = "BM" + le(uint32_t(54 + pixelBytes), 4) + le(0, 4) + le(54, 4) + le(40, 4) +
+                     le(width, 4) + le(height, 4) + le(1, 2) + le(24, 2) + std::string(24, '\0');
+  // Pixels that differ along a row, so that a part drawn from elsewhere shows.
+  while (file.size() < 54 + pixelBytes) file += static_cast<char>(file.size());
+  return Bytes(file);
+}
 
 namespace {
 
-const char Lock[] = "Quorvantix.lok";
+// A scenario's sandbox, with TMP where its start puts it, and its projector and current
+// directory.
+struct Run {
+  Sandbox box;
+  std::string exe, cwd;
+};
 
 std::string SharedFolder(const Sandbox& box) {
   fs::path driveC = fs::path(box.root).parent_path().parent_path();
   return driveC / "windows/system32/Quorvant/Lumenreel 10";
 }
 
-std::string LibraryPath(Lib which) {
-  switch (which) {
-    case Lib::Test:
-      return TestRuntime();
-    case Lib::Cdecl:
-      return CdeclRuntime();
-    case Lib::NoExport:
-      return NoExportRuntime();
-    case Lib::Crt:
-      return FakeMsvcrt();
+// A Windows path as code page 1252 spells it, "?" for what it lacks; ASCII as it is.
+std::string SpelledIn1252(const std::string& utf8) {
+  std::string spelled;
+  for (char c : utf8) {
+    if (static_cast<uint8_t>(c) < 0x80) spelled += c;
+    if (static_cast<uint8_t>(c) >= 0xC0) spelled += '?';
   }
-  return "";
+  return spelled;
 }
 
-std::string Lines(size_t size) {
-  std::string text;
-  for (int line = 0; text.size() < size; ++line) {
-    text += "line " + std::to_string(line) + ": the quick brown fox jumps over the lazy dog\r\n";
-  }
-  return text.substr(0, size);
-}
-
-void Make(const Sandbox& box, const std::string& path, const Content& content,
-          std::mt19937* random) {
-  switch (content.kind) {
-    case Content::Bytes:
-      return WriteFile(path, content.text);
-    case Content::Library:
-      return CopyFile(LibraryPath(content.library), path);
-    case Content::Random: {
-      std::string bytes;
-      while (bytes.size() < content.count) bytes += static_cast<char>((*random)());
-      return WriteFile(path, bytes);
-    }
-    case Content::Text:
-      return WriteFile(path, Lines(content.count));
-    case Content::Abandoned:
-      for (const char* file : {Lock, "cine.dll", "Xtras/one/deep.x32", "Xtras/two.x32"}) {
-        WriteFile(path + "/" + file, file);
-      }
-      return MakeDirs(path + "/empty");
-    case Content::Link:
-      MakeDirs(fs::path(path).parent_path());
-      return fs::create_directory_symlink(box.root + "/" + content.text, path);
-    case Content::TakenNames:
-      for (size_t i = 0; i < content.count; ++i) {
-        std::string name = {char('a' + i / 676), char('a' + i / 26 % 26), char('a' + i % 26)};
-        WriteFile(path + "/TempFolder." + name + "/mine.txt", name);
-      }
-      return;
-  }
-}
-
-std::string WindowsPath(const Sandbox& box, In base, const std::string& rest) {
-  switch (base) {
-    case In::Value:
-      return rest;
-    case In::Root:
-      return ToWindowsPath(box.root) + rest;
-    case In::App:
-      return ToWindowsPath(box.app) + rest;
-    case In::Tmp:
-      return ToWindowsPath(box.tmp) + rest;
-    case In::WorkFolder:
-      return ToWindowsPath(box.tmp) + "\\TempFolder.aaa\\" + rest;
-  }
-  return rest;
+std::string WindowsPath(const Run& run, In base, const std::string& rest) {
+  const Sandbox& box = run.box;
+  const std::string folders[] = {"",     box.root, box.app, box.tmp, box.tmp + "/TempFolder.aaa/",
+                                 run.cwd};
+  if (base == In::Value) return rest;
+  return SpelledIn1252(ToWindowsPath(folders[static_cast<int>(base)])) + rest;
 }
 
 std::string BrowserProgram(const Sandbox& box) {
@@ -139,78 +148,148 @@ void RegisterHtm(const Sandbox& box, const HtmCommand& htm) {
   RunWine({"reg", "delete", "HKEY_CLASSES_ROOT\\CinemorphTest.htm", "/f"});
   if (!htm.registered) return;
   std::string program = BrowserProgram(box);
-  if (htm.quoted) program = "\"" + program + "\"";
   std::string command = htm.arguments.empty() ? program : program + " " + htm.arguments;
   std::string key = "HKEY_CLASSES_ROOT\\CinemorphTest.htm\\shell\\open\\command";
   EXPECT_EQ(RunWine({"reg", "add", key, "/ve", "/d", command, "/f"}).status, 0);
 }
 
-// A folder under `root` whose Windows path is exactly `length` characters long.
-std::string FolderOfLength(const std::string& root, size_t length) {
-  std::string path = root + "/d";
-  for (size_t have; (have = ToWindowsPath(path).size()) < length;) {
-    size_t missing = length - have;
-    path +=
-        missing == 1 ? std::string("e") : "/" + std::string(std::min<size_t>(missing - 1, 99), 'd');
+// Characters of a UTF-8 text: its bytes that start one.
+size_t Characters(const std::string& text) {
+  size_t count = 0;
+  for (char c : text) count += (static_cast<uint8_t>(c) & 0xC0) != 0x80;
+  return count;
+}
+
+// The start's current directory below `root`, made.
+std::string CurrentDirectory(const std::string& root, const Start& start) {
+  if (start.currentDirectory.empty() && start.currentDirectoryLength == 0) return root;
+  std::string unit = start.currentDirectory.empty() ? "d" : start.currentDirectory;
+  std::string path = root + "/" + unit;
+  const size_t perName = std::min<size_t>(99, 240 / unit.size());  // Unix: 255 bytes a name
+  for (size_t have; (have = Characters(ToWindowsPath(path))) < start.currentDirectoryLength;) {
+    size_t room = start.currentDirectoryLength - have;
+    path += room == 1 ? "e" : "/";
+    for (size_t n = 0; room > 1 && n < std::min(room - 1, perName); ++n) path += unit;
   }
+  MakeDirs(path);
   return path;
 }
 
-void PackProjector(const Sandbox& box, const Projector& projector, const std::string& exe,
-                   std::mt19937* random) {
+void PackProjector(const Run& run, const Projector& projector) {
   std::string stub = projector.crtTwin ? WinDir() + "/tests/launcher_crt_twin.exe" : Launcher();
-  bool packed = !projector.extract.empty() || !projector.leading.empty() || projector.option;
-  if (!packed) return CopyFile(stub, exe);
-  WriteFile(box.root + "/movie.dat", "QMV1movie");
-  std::string args = "build --stub " + stub + " --movie " + box.root + "/movie.dat -o " + exe;
+  bool packed = !projector.extract.empty() || !projector.leading.empty() || projector.option ||
+                projector.noSplash;
+  if (!packed) return CopyFile(stub, run.exe);
+  const std::string& root = run.box.root;
+  WriteFile(root + "/movie.dat", "QMV1movie");
+  std::string args = "build --stub " + stub + " --movie " + root + "/movie.dat -o " + run.exe;
   if (projector.option) args += " --option";
-  for (const std::string& name : projector.leading) args += " --leading " + name;
-  for (const Packed& entry : projector.extract) {
-    Make(box, box.root + "/src/" + entry.name, entry.content, random);
-    args += " --extract " + box.root + "/src/" + entry.name + (entry.compressed ? ":compress" : "");
-  }
-  if (projector.packer != Packer::Cinepack) args += " --no-integrity-record";
+  if (projector.noSplash) args += " --no-splash";
+  if (!projector.record) args += " --no-integrity-record";
   if (projector.signer == Signer::Cinepack) {
     args += " --sign " + MakerCertificate().pem + " " + MakerCertificate().key;
   }
+  for (const std::string& name : projector.leading) args += " --leading " + name;
+  for (const Packed& entry : projector.extract) {
+    entry.content(run.box, root + "/src/" + entry.name);
+    args += " --extract " + root + "/src/" + entry.name + (entry.compressed ? ":compress" : "");
+  }
+  MakeDirs(fs::path(run.exe).parent_path());
   std::string output;
   ASSERT_EQ(RunCinepack(args, &output), 0) << output;
-  if (projector.packer == Packer::Other) {
-    std::string image = ReadFile(exe);
-    WriteFile(exe, image.insert(image.size() - 4, "!"));
+  if (projector.harm) {
+    std::string image = ReadFile(run.exe);
+    projector.harm(image);
+    WriteFile(run.exe, image);
   }
   if (projector.signer != Signer::Afterwards) return;
   const Certificate& maker = MakerCertificate();
-  ASSERT_EQ(RunHost("osslsigncode sign -certs " + maker.pem + " -key " + maker.key + " -in " + exe +
-                        " -out " + exe + ".signed && mv " + exe + ".signed " + exe,
-                    &output),
-            0)
+  ASSERT_EQ(
+      RunHost("osslsigncode sign -certs " + maker.pem + " -key " + maker.key + " -in " + run.exe +
+                  " -out " + run.exe + ".signed && mv " + run.exe + ".signed " + run.exe,
+              &output),
+      0)
       << output;
 }
 
-// The launch with the scenario's start.
-LaunchResult LaunchAs(const Sandbox& box, const Start& start) {
-  LaunchSpec spec = SandboxSpec(box);
-  spec.env.push_back("CINE_SNAPSHOT=" + ToWindowsPath(box.root + "/snapshot"));
-  for (const Variable& v : start.env) spec.env.push_back(v.name + "=" + v.value);
-  if (start.afterExe) {
-    spec.raw = true;
-    spec.args = "\"" + ToWindowsPath(spec.exe) + "\"" + *start.afterExe;
+// A prefix of its own, with a wineserver of its own, for the rows the shared one must not
+// serve: a forced restart ends every process of its prefix, and a tmpfs is seen only by a
+// server started after it was mounted. (Wine opens files by path in its own mount namespace,
+// the wineserver in its own too: the tmpfs is mounted in a namespace of this test process,
+// which every Wine call copies and binds into the i386 root.)
+struct OwnPrefix {
+  std::string binds = getenv("CINE_WINE32_BINDS") ? getenv("CINE_WINE32_BINDS") : SourceDir();
+  std::string shared = PrefixDir(), tmp;
+
+  OwnPrefix(const std::string& name, const Disk& disk, Sandbox* box) {
+    std::string prefix = shared + "/drive_c/cine-own/prefix";
+    setenv("WINEPREFIX", prefix.c_str(), 1);
+    *box = MakeSandbox(name);
+    if (!Exists(prefix + "/system.reg")) RunWine({"wineboot", "-i"});
+    RunWine({"--server", "-w"});  // wineboot's server saves the new prefix as it ends
+    RunWine({"--server", "-k"});  // a server left by another row sees another namespace
+    if (!disk.kib) return;
+    static const bool ownNamespace =
+        unshare(CLONE_NEWNS) == 0 &&
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    if (!ownNamespace) throw std::runtime_error("no mount namespace of its own (not root?)");
+    std::string options = "size=" + std::to_string(disk.kib) + "k";
+    if (disk.inodes) options += ",nr_inodes=" + std::to_string(disk.inodes);
+    if (mount("tmpfs", box->tmp.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+      throw std::runtime_error("tmpfs not mounted: " + options);
+    }
+    tmp = box->tmp;
+    setenv("CINE_WINE32_BINDS", (binds + ":" + tmp).c_str(), 1);
   }
-  spec.show = start.show;
-  if (start.cancel) spec.answer = "cancel";
-  if (start.currentDirectoryLength > 0) {
-    spec.cwd = FolderOfLength(box.root, start.currentDirectoryLength);
-    MakeDirs(spec.cwd);
+  ~OwnPrefix() {
+    RunWine({"--server", "-k"});
+    if (!tmp.empty()) umount2(tmp.c_str(), MNT_DETACH);
+    setenv("CINE_WINE32_BINDS", binds.c_str(), 1);
+    setenv("WINEPREFIX", shared.c_str(), 1);
   }
-  if (start.tmpMissing) spec.tmp = box.root + "/no/such/folder";
-  spec.locale = start.locale;
-  return Launch(box, spec);
+};
+
+// The launcher's own calls in a relay trace, one a line: "Name(arguments)", "Name=result".
+std::string LauncherCalls(const LaunchResult& r) {
+  char tag[16];
+  snprintf(tag, sizeof tag, "%04lx:", std::stoul("0" + r.probe.at("pid")));
+  std::istringstream in(r.trace);
+  std::string calls;
+  for (std::string line; std::getline(in, line);) {
+    size_t call = line.find(":Call ");
+    size_t at = std::min(call, line.find(":Ret  ")) + 6;
+    if (line.rfind(tag, 0) != 0 || at < 6) continue;  // another process's, or no call
+    std::string name = line.substr(at, line.find('(', at) - at);
+    if (name.find(' ') != std::string::npos) continue;  // a DLL entry point, not a call
+    calls += name.substr(name.find('.') + 1);
+    if (call == std::string::npos) {
+      calls += "=" + line.substr(line.find("retval=") + 7, 8) + "\n";
+    } else {
+      calls += line.substr(line.find('('), line.rfind(" ret=") - line.find('(')) + "\n";
+    }
+  }
+  return calls;
 }
 
-void CheckReceived(const Sandbox& box, const Outcome& expect, LaunchResult& r) {
+LaunchResult LaunchAs(const Run& run, const Start& start, const std::function<void()>& meanwhile) {
+  LaunchSpec spec;
+  spec.exe = run.exe;
+  spec.tmp = run.box.tmp;
+  spec.cwd = run.cwd;
+  spec.env.push_back("CINE_SNAPSHOT=" + ToWindowsPath(run.box.root + "/snapshot"));
+  spec.env.insert(spec.env.end(), start.env.begin(), start.env.end());
+  if (start.afterExe) spec.commandLine = "\"" + ToWindowsPath(spec.exe) + "\"" + *start.afterExe;
+  spec.show = start.show;
+  spec.drop = start.drop;
+  spec.traced = start.traced != nullptr;
+  if (start.cancel) spec.answer = "cancel";
+  spec.locale = start.locale;
+  return Launch(run.box, spec, meanwhile);
+}
+
+void CheckReceived(const Run& run, const Outcome& expect, LaunchResult& r) {
   for (const Received& got : expect.received) {
-    std::string expected = WindowsPath(box, got.base, got.text);
+    std::string expected = WindowsPath(run, got.base, got.text);
     std::string seen = r.report[got.key];
     bool anyCase = got.base != In::Value || got.key.find("path") != std::string::npos;
     EXPECT_EQ(anyCase ? ToLower(seen) : seen, anyCase ? ToLower(expected) : expected) << got.key;
@@ -223,93 +302,144 @@ void CheckBrowser(const Sandbox& box, const BrowserStart& browser) {
   std::string log = box.root + "/Browser/browser.exe.log";
   bool started = WaitForFile(log, browser.started ? 30000 : 1000);
   std::this_thread::sleep_for(std::chrono::milliseconds(200) * TimeFactor());
-  std::string address = std::string(DownloadBaseAddress) + browser.segment +
-                        "lumenreel/download/?P1_Prod_Version=LRArchive10.1.0";
+  char address[MessageTextCapacity];
+  ComposeDownloadUrl(address, sizeof address, browser.languageId);
   std::string expected = "cmdline=" + BrowserProgram(box) + " " + address + "\nshow=1\n";
   EXPECT_EQ(started ? ReadFile(log) : "", browser.started ? expected : "");
 }
 
-bool IsLibrary(const Projector& projector, const std::string& name) {
-  for (const Packed& entry : projector.extract) {
-    if (entry.name == name) return entry.content.kind == Content::Library;
-  }
-  return false;
-}
-
-// Every extracted entry arrived whole, beside nothing but the hidden empty lock file.
-void CheckWorkFiles(const Sandbox& box, const Projector& projector, const LaunchResult& r) {
-  if (r.workFiles.empty()) return;
+// A runtime handed a work folder lists there, through the path it got, every extracted
+// entry, arrived whole, beside nothing but the hidden, empty lock file.
+void CheckWorkFiles(const Sandbox& box, const Projector& projector, LaunchResult& r) {
+  if (r.report.empty() || r.report["workFolder"] == "(null)") return;
   std::set<std::string> extracted = {Lock}, seen;
   for (const Packed& entry : projector.extract) extracted.insert(entry.name);
-  for (const std::string& line : r.workFiles) {
-    std::istringstream fields(line);
-    std::string name, size, attributes;
-    fields >> name >> size >> attributes;
+  for (auto [key, value] : r.report) {
+    if (key.rfind("workfile.", 0) != 0) continue;
+    std::string name = key.substr(9);
+    std::istringstream fields(value);
+    std::string size, attributes;
+    fields >> size >> attributes;
     seen.insert(name);
     if (name == Lock) {
       EXPECT_EQ(size, "0");
       EXPECT_TRUE(std::stoul(attributes, nullptr, 16) & 2) << "not hidden: " << attributes;
-    } else if (projector.signer == Signer::Cinepack && IsLibrary(projector, name)) {
-      // Signed when it was packed: it arrived as signed, by the maker.
-      std::string output, file = box.root + "/snapshot/" + name;
-      EXPECT_EQ(RunHost("osslsigncode verify -CAfile " + MakerCertificate().pem + " -in " + file,
-                        &output),
-                0)
-          << name << "\n"
-          << output;
+      continue;
+    }
+    std::string arrived = box.root + "/snapshot/" + name;
+    std::string source = ReadFile(box.root + "/src/" + name);
+    if (projector.signer == Signer::Cinepack && source.rfind("MZ", 0) == 0) {
+      // A PE entry signed when it was packed arrives signed by the maker.
+      std::string said;
+      std::string verify = "osslsigncode verify -CAfile " + MakerCertificate().pem + " -in ";
+      EXPECT_EQ(RunHost(verify + arrived, &said), 0) << name << "\n" << said;
     } else {
-      std::string arrived = ReadFile(box.root + "/snapshot/" + name);
-      EXPECT_TRUE(arrived == ReadFile(box.root + "/src/" + name)) << name;
+      EXPECT_TRUE(ReadFile(arrived) == source) << name;
     }
   }
-  EXPECT_EQ(seen, extracted);
+  EXPECT_EQ(seen, extracted) << r.report["workFolder"];
 }
 
-// Nothing is left in TMP but what the row placed or expects there.
-void CheckTmp(const Sandbox& box, const Scenario& s) {
+// Nothing is left in TMP but what the row expects there and the folders taken by others.
+void CheckTmp(const Sandbox& box, const Outcome& expect) {
+  std::string prefix = fs::relative(box.tmp, box.root).string() + "/";
   std::set<std::string> allowed;
-  auto allow = [&](const std::string& path) {
-    if (path.rfind("tmp/", 0) == 0) allowed.insert(path.substr(4, path.find('/', 4) - 4));
-  };
-  for (const Placed& placed : s.given) allow(placed.path);
-  for (const std::string& path : s.expect.exists) allow(path);
+  for (const std::string& path : expect.exists) {
+    if (path.rfind(prefix, 0) == 0) {
+      allowed.insert(path.substr(prefix.size(), path.find('/', prefix.size()) - prefix.size()));
+    }
+  }
   for (const std::string& name : Exists(box.tmp) ? ListDir(box.tmp) : std::vector<std::string>()) {
     bool taken = Exists(box.tmp + "/" + name + "/mine.txt");
     EXPECT_TRUE(taken || allowed.count(name)) << name << " was left behind";
   }
-  EXPECT_FALSE(Exists(box.root + "/no")) << "a folder was made where TMP pointed";
+}
+
+void Check(const Run& run, const Projector& projector, const Outcome& expect, LaunchResult r) {
+  EXPECT_EQ(r.probe["exit"], std::to_string(expect.exitCode)) << r.probeOutput;
+  EXPECT_EQ(r.probe["box.text"], expect.box ? expect.box : "");
+  if (expect.box) {
+    EXPECT_EQ(r.probe["box.caption"], "Application Error");
+    // OK and Cancel for the download offer, OK alone otherwise.
+    EXPECT_EQ(r.probe["box.buttons"], expect.box == std::string(PlayerMissingText) ? "1,2" : "1");
+  }
+  CheckReceived(run, expect, r);
+  const std::string& root = run.box.root;
+  for (const std::string& path : expect.exists) EXPECT_TRUE(Exists(root + "/" + path)) << path;
+  for (const std::string& path : expect.gone) EXPECT_FALSE(Exists(root + "/" + path)) << path;
+  if (expect.browser) CheckBrowser(run.box, *expect.browser);
+  CheckWorkFiles(run.box, projector, r);
+  if (expect.calls) {
+    std::string calls = LauncherCalls(r);
+    EXPECT_EQ(fnmatch(expect.calls, calls.c_str(), 0), 0) << calls;
+    EXPECT_NE(fnmatch(expect.notCalls, calls.c_str(), 0), 0) << calls;
+  }
+  CheckTmp(run.box, expect);
 }
 
 }  // namespace
 
 void RunScenario(const Scenario& s) {
-  Sandbox box = MakeSandbox(std::string("launch_") + s.name);
-  std::mt19937 random(1);
+  Run run;
+  std::unique_ptr<OwnPrefix> own;
+  if (s.start.disk.kib || s.start.traced) {
+    own = std::make_unique<OwnPrefix>(s.name, s.start.disk, &run.box);
+  } else {
+    run.box = MakeSandbox(s.name);
+  }
+  Sandbox& box = run.box;
+  if (s.start.tmpMissing) box.tmp = box.root + "/no/such/folder";
+  if (!s.start.tmpFolder.empty()) MakeDirs(box.tmp += "/" + s.start.tmpFolder);
+  run.exe = box.app + "/" + s.projector.exe;
+  run.cwd = CurrentDirectory(box.root, s.start);
   for (const Placed& placed : s.given) {
     std::string path =
         placed.shared ? SharedFolder(box) + "/" + placed.path : box.root + "/" + placed.path;
-    Make(box, path, placed.content, &random);
+    placed.content(box, path);
   }
-  PackProjector(box, s.projector, box.app + "/MOVIE.EXE", &random);
+  PackProjector(run, s.projector);
+  if (!s.start.windows.empty()) {
+    std::string key =
+        "HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\" + fs::path(run.exe).filename().string();
+    EXPECT_EQ(RunWine({"reg", "add", key, "/v", "Version", "/d", s.start.windows, "/f"}).status, 0);
+  }
   if (s.start.htm) RegisterHtm(box, *s.start.htm);
-  LaunchResult r = LaunchAs(box, s.start);
-  fs::remove_all(fs::path(SharedFolder(box)).parent_path());
-
-  const Outcome& expect = s.expect;
-  EXPECT_EQ(r.exitCode, expect.exitCode) << r.probeOutput;
-  EXPECT_FALSE(r.timedOut);
-  EXPECT_EQ(r.box["text"], expect.box ? expect.box : "");
-  if (expect.box) {
-    EXPECT_EQ(r.box["caption"], "Application Error");
-    // OK and Cancel for the download offer, OK alone otherwise.
-    EXPECT_EQ(r.box["buttons"], expect.box == std::string(PlayerMissingText) ? "1,2" : "1");
+  if (s.start.traced) {
+    std::string key = "HKEY_CURRENT_USER\\Software\\Wine\\Debug";
+    EXPECT_EQ(RunWine({"reg", "add", key, "/v", "RelayInclude", "/d", s.start.traced, "/f"}).status,
+              0);
   }
-  CheckReceived(box, expect, r);
-  for (const std::string& path : expect.exists) EXPECT_TRUE(Exists(box.root + "/" + path)) << path;
-  for (const std::string& path : expect.gone) EXPECT_FALSE(Exists(box.root + "/" + path)) << path;
-  if (expect.browser) CheckBrowser(box, *expect.browser);
-  CheckWorkFiles(box, s.projector, r);
-  CheckTmp(box, s);
+
+  int holder = -1;
+  std::function<void()> hold;
+  if (!s.start.heldThroughExit.empty()) {
+    hold = [&] {
+      std::vector<std::string> args = {ToWindowsPath(WinDir() + "/tests/probe.exe"), "open"};
+      for (const std::string& path :
+           {box.tmp + "/" + s.start.heldThroughExit, box.root + "/held", box.root + "/release"}) {
+        args.push_back(ToWindowsPath(path));
+      }
+      holder = StartWine(args, box.root + "/holder.out");
+      EXPECT_TRUE(WaitForFile(box.root + "/held", 60000)) << ReadFile(box.root + "/holder.out");
+    };
+  }
+  Check(run, s.projector, s.expect, LaunchAs(run, s.start, hold));
+  EXPECT_FALSE(s.start.tmpMissing && Exists(box.tmp)) << "a folder was made where TMP pointed";
+  if (holder != -1) {
+    WriteFile(box.root + "/release", "");
+    std::string said = FinishWine(holder, box.root + "/holder.out");
+    EXPECT_NE(said.find("released"), std::string::npos) << said;
+  }
+  if (s.later) {
+    Start later = s.start;
+    later.env.clear();
+    Check(run, s.projector, *s.later, LaunchAs(run, later, nullptr));
+  }
+  fs::remove_all(fs::path(SharedFolder(box)).parent_path());
 }
+
+TEST_P(Launches, EndAsExpected) { RunScenario(GetParam()); }
+
+std::string ScenarioName(const testing::TestParamInfo<Scenario>& info) { return info.param.name; }
 
 }  // namespace e2e

@@ -1,7 +1,12 @@
 // A launch scenario as typed records: the projector, what lies around it, how it is started,
-// and the outcome expected. RunScenario sets it up in a sandbox, launches and checks.
+// and the outcome expected. RunScenario sets it up in a sandbox, launches and checks; each
+// table of scenarios instantiates Launches over its rows.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -11,24 +16,28 @@
 
 namespace e2e {
 
+inline const char Lock[] = "Quorvantix.lok";  // a work folder's lock file
+inline const bool WithoutRecord = false;      // Projector::record
+
 // The libraries the tests build, copied where a row puts them.
 enum class Lib { Test, Cdecl, NoExport, Crt };
 
-// What a placed file (or folder) is.
-struct Content {
-  enum Kind { Bytes, Library, Random, Text, Abandoned, Link, TakenNames };
-  Kind kind = Bytes;
-  std::string text;  // Bytes: the content; Link: the target under the sandbox
-  size_t count = 0;  // Random, Text: bytes; TakenNames: folders
-  Lib library = Lib::Test;
-};
+// What a placed file (or folder) is: it makes itself at a path in the sandbox.
+using Content = std::function<void(const Sandbox& box, const std::string& path)>;
 Content Bytes(std::string text);
 Content Library(Lib which);
-Content Random(size_t bytes);        // incompressible, a seed of its own per file
-Content Text(size_t bytes);          // lines of text, which compress well
-Content Abandoned();                 // a dead run's folder: lock file, files, subfolders
-Content Link(std::string target);    // a symbolic link to a folder under the sandbox
-Content TakenNames(size_t count);    // that many lockless TempFolder.aaa, .aab, ... inside
+Content Random(size_t bytes);      // incompressible
+Content Text(size_t bytes);        // lines of text, which compress well
+Content Abandoned();               // a dead run's folder: lock file, files, subfolders
+Content Link(std::string target);  // a symbolic link to a folder under the sandbox
+// That many TempFolder.aaa, .aab, ... inside, skipping names already there: another
+// program's, without a lock file; or killed runs', holding a lock file alone.
+Content TakenNames(size_t count);
+Content KilledRuns(size_t count);
+Content DiskFiller();  // a file written until the disk is full
+// A 24-bit bitmap file: its headers, then `pixelBytes` bytes of pixels (by default as
+// many as it needs).
+Content Bitmap(uint32_t width, uint32_t height, size_t pixelBytes = SIZE_MAX);
 
 // A file under the sandbox (app/, tmp/, ...) or in the shared player folder.
 struct Placed {
@@ -36,8 +45,9 @@ struct Placed {
   Content content;
   bool shared = false;
 };
-Placed Put(std::string path, Content content);
-Placed PutShared(std::string name, Content content);
+inline Placed Put(std::string path, Content content) { return {path, content}; }
+inline Placed PutShared(std::string name, Content content) { return {name, content, true}; }
+inline Placed Runtime(std::string path) { return Put(path, Library(Lib::Test)); }
 
 // An extracted entry: src/<name>, made from `content`, packed by cinepack.
 struct Packed {
@@ -45,72 +55,94 @@ struct Packed {
   Content content;
   bool compressed = false;
 };
-Packed Stored(std::string name, Content content);
-Packed Compressed(std::string name, Content content);
+inline Packed Stored(std::string name, Content content) { return {name, content}; }
+inline Packed Compressed(std::string name, Content content) { return {name, content, true}; }
 
-// Who packed the projector: cinepack, with the integrity record or without, or another
-// packer whose projectors are no multiple of 8 long (cinepack's without the record, one
-// byte more of movie).
-enum class Packer { Cinepack, CinepackWithoutRecord, Other };
-// Who signed it: nobody, a distributor afterwards with osslsigncode, or cinepack build
-// --sign (the maker's certificate).
+// What befalls a projector's file after it was packed: a broken download, a bad copy.
+using Harm = std::function<void(std::string& image)>;
+// Who signed it: nobody, a distributor afterwards with osslsigncode (after any harm), or
+// cinepack build --sign (the maker's certificate).
 enum class Signer { Nobody, Afterwards, Cinepack };
 
-// app/MOVIE.EXE: the bare launcher unless it lists entries, leading files or the option.
+// app/<exe>: the bare launcher unless it lists entries, leading files or options.
 struct Projector {
-  bool crtTwin = false;  // the test twin, which loads "cinecrt.dll" for msvcrt.dll
+  std::string exe = "MOVIE.EXE";  // '/'-separated, below app/
+  bool crtTwin = false;           // the test twin, which loads "cinecrt.dll" for msvcrt.dll
   std::vector<Packed> extract;
   std::vector<std::string> leading;  // NAME.EXT
   bool option = false;
-  Packer packer = Packer::Cinepack;
+  bool noSplash = false;
+  bool record = true;  // the integrity record, which cinepack writes unless told not to
+  Harm harm;
   Signer signer = Signer::Nobody;
 };
 
-// The ".htm" type's open command: the program (the probe, in <root>/Browser), its
-// arguments, quoted or not. Not registered: no command at all.
+// The ".htm" type's open command: the program (the probe, in <root>/Browser) and its
+// arguments; or no command at all.
 struct HtmCommand {
   bool registered = true;
-  bool quoted = false;
   std::string arguments;
 };
-HtmCommand Registered(bool quoted, std::string arguments);
-HtmCommand Unregistered();
+inline HtmCommand Registered(std::string arguments) { return {true, arguments}; }
+inline HtmCommand Unregistered() { return {false}; }
 
-struct Variable {
-  std::string name, value;
+// TMP on a tmpfs of this size, of its own; 0 KiB: on the ordinary disk.
+struct Disk {
+  size_t kib = 0;
+  size_t inodes = 0;  // 0: as many as the size gives
 };
 
 struct Start {
-  std::vector<Variable> env;            // for the test runtime
+  std::vector<std::string> env;         // NAME=VALUE, for the test runtime
   std::string locale;                   // LC_ALL for Wine: the system's language
+  std::string windows;                  // the version Wine reports to this program ("win98")
   std::optional<std::string> afterExe;  // the whole command line: the quoted program, then this
   int show = -1;                        // wShowWindow, or none
   bool cancel = false;                  // Cancel the message box, not OK
-  size_t currentDirectoryLength = 0;    // a current directory this long, or the sandbox
-  bool tmpMissing = false;              // TMP names no folder
+  // The current directory: the sandbox, or folders named with this text repeated, the
+  // whole path this many characters long as Windows spells it (0: one such folder).
+  std::string currentDirectory;
+  size_t currentDirectoryLength = 0;
+  bool tmpMissing = false;  // TMP names no folder
+  std::string tmpFolder;    // TMP is a folder of this name in tmp/
+  Disk disk;
+  // A file in TMP that another program holds open with delete sharing, as a virus scanner
+  // does, from while the runtime runs until after the run.
+  std::string heldThroughExit;
   std::optional<HtmCommand> htm;
+  std::string drop;  // a privilege the launcher's token lacks
+  // In a prefix of its own, Wine's relay trace of these calls ("dll.Name;..."), which the
+  // outcome's patterns read.
+  const char* traced = nullptr;
 };
 
-// A Windows path below one of the scenario's folders, or a plain value.
-enum class In { Value, Root, App, Tmp, WorkFolder };
+// A Windows path below one of the scenario's folders, or a plain value. The current
+// directory is spelled as code page 1252 spells it, "?" for what it lacks.
+enum class In { Value, Root, App, Tmp, WorkFolder, Cwd };
 struct Received {
   std::string key;
   In base = In::Value;
   std::string text;  // the value, or what follows the folder's path
 };
-Received Got(std::string key, std::string value);
+inline Received Got(std::string key, std::string value) { return {key, In::Value, value}; }
 // A path: compared without regard to case, as Windows does.
-Received GotPath(std::string key, In base, std::string rest = "");
+inline Received GotPath(std::string key, In base, std::string rest = "") {
+  return {key, base, rest};
+}
+inline Received Called() { return Got("called", "1"); }  // the runtime was called
 
-// What the registered browser was started with: the download address carrying this
-// language segment ("" none), or nothing.
+// What the registered browser was started with: the download address for this Windows
+// language (the system's), or nothing.
 struct BrowserStart {
   bool started = false;
-  std::string segment;
+  uint32_t languageId = 0;
 };
-BrowserStart StartedWith(std::string segment);
-BrowserStart NotStarted();
+inline BrowserStart StartedWith(uint32_t languageId) { return {true, languageId}; }
+inline BrowserStart NotStarted() { return {false}; }
 
+// Every outcome also asks that TMP holds nothing but what `exists` names there (and the
+// lockless folders of TakenNames), and that a runtime handed a work folder finds there
+// every extracted entry, whole, beside the hidden, empty lock file alone.
 struct Outcome {
   int exitCode = 0;
   const char* box = nullptr;        // the message's text; none: no box
@@ -118,6 +150,10 @@ struct Outcome {
   std::vector<std::string> exists;  // sandbox paths there afterwards
   std::vector<std::string> gone;    // and not
   std::optional<BrowserStart> browser;
+  // Patterns over the launcher's traced calls in order, one a line: "Name(arguments)" and
+  // "Name=result". One they match, and one they must not.
+  const char* calls = nullptr;
+  const char* notCalls = nullptr;
 };
 
 struct Scenario {
@@ -126,9 +162,13 @@ struct Scenario {
   std::vector<Placed> given;
   Start start;
   Outcome expect;
+  std::optional<Outcome> later;  // a later run of the same projector, without env or holder
 };
 inline void PrintTo(const Scenario& s, std::ostream* out) { *out << s.name; }
 
 void RunScenario(const Scenario& s);
+
+class Launches : public testing::TestWithParam<Scenario> {};
+std::string ScenarioName(const testing::TestParamInfo<Scenario>& info);
 
 }  // namespace e2e

@@ -1,24 +1,16 @@
-// The end-to-end tests' hands inside Wine: starts a launcher with an exact command line
-// and environment, reports and answers its message box, and tries files as another process.
-//
-//   probe run [options] EXE        start EXE, wait, print "pid=N", the box seen, "exit=N";
-//                                  paths and values may be any Unicode (wide calls)
-//     --args TEXT      command line is "EXE" TEXT (default: "EXE" alone)
-//     --raw TEXT       command line is exactly TEXT
-//     --tmp DIR        TMP and TEMP for the child
-//     --env K=V        set a variable for the child (repeatable); --env K= removes it
-//     --cwd DIR        the child's current directory
-//     --show N         STARTF_USESHOWWINDOW with wShowWindow N
-//     --answer ok|cancel|none   what to press in a message box (default ok)
-//     --timeout MS     kill the child after MS milliseconds (default 60000)
-//     --drop NAME      start it with a token from which privilege NAME is removed
-//   probe tryopen PATH   open PATH for reading, sharing everything: "open" or "denied N"
-//   probe hold PATH HELD RELEASE   open PATH sharing everything, deletion included (as a
-//                        virus scanner does), make HELD, keep PATH open until RELEASE exists
-//   probe ANYTHING ...   (copied as a browser) append "cmdline=" its command line and
-//                        "show=" its show state, as lines, to "<own path>.log"
+// The end-to-end tests' hands inside Wine. "probe run [options] EXE" starts EXE with the
+// wide calls (any Unicode in paths and values), answers its message box and prints "pid=N",
+// the box seen and "exit=N"; options: --args TEXT (after the quoted EXE), --raw TEXT (the
+// whole command line), --tmp DIR, --env K=V (K= removes), --cwd DIR, --show N,
+// --answer ok|cancel|none, --timeout MS, --drop PRIVILEGE (a token without it).
+// "probe open PATH [HELD RELEASE]" opens PATH sharing everything, deletion included, as a
+// virus scanner does: "open" or "denied N"; then makes HELD and holds PATH until RELEASE
+// exists: "released". Run by any other name (as a browser), it appends "cmdline=" and
+// "show=" lines to "<own path>.log".
 #include <windows.h>
+// After windows.h, which it needs.
 #include <shellapi.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,7 +37,8 @@ BOOL CALLBACK FindBox(HWND window, LPARAM context) {
   char cls[64] = {0};
   GetWindowThreadProcessId(window, &owner);
   GetClassNameA(window, cls, sizeof cls);
-  if (owner != box->processId || !IsWindowVisible(window) || strcmp(cls, "#32770") != 0) return TRUE;
+  if (owner != box->processId || !IsWindowVisible(window) || strcmp(cls, "#32770") != 0)
+    return TRUE;
   box->window = window;
   std::string buttons;
   for (int id = IDOK; id <= IDNO; ++id) {
@@ -69,32 +62,38 @@ int Run() {
   HANDLE token = nullptr;
   for (int i = 2; i < argc; ++i) {
     std::wstring option = argv[i];
-    const wchar_t* value = i + 1 < argc ? argv[i + 1] : L"";
-    if (option == L"--args") commandLine = std::wstring(L" ") + value;
-    else if (option == L"--raw") commandLine = value, raw = true;
-    else if (option == L"--tmp") {
-      SetEnvironmentVariableW(L"TMP", value);
-      SetEnvironmentVariableW(L"TEMP", value);
+    if (option.rfind(L"--", 0) != 0) {
+      exe = option;
+      continue;
     }
-    else if (option == L"--env") {
-      std::wstring kv = value;
-      size_t eq = kv.find(L'=');
-      std::wstring rest = eq == std::wstring::npos ? L"" : kv.substr(eq + 1);
-      SetEnvironmentVariableW(kv.substr(0, eq).c_str(), rest.empty() ? nullptr : rest.c_str());
+    std::wstring value = i + 1 < argc ? argv[++i] : L"";
+    size_t eq = value.find(L'=');
+    if (option == L"--args") commandLine = L" " + value;
+    if (option == L"--raw") commandLine = value;
+    raw = raw || option == L"--raw";
+    if (option == L"--tmp") {
+      SetEnvironmentVariableW(L"TMP", value.c_str());
+      SetEnvironmentVariableW(L"TEMP", value.c_str());
     }
-    else if (option == L"--cwd") cwd = value;
-    else if (option == L"--show") show = _wtoi(value);
-    else if (option == L"--answer") answer = value;
-    else if (option == L"--timeout") timeout = wcstoul(value, nullptr, 10);
-    else if (option == L"--drop") {
+    if (option == L"--env") {
+      std::wstring rest = eq == std::wstring::npos ? L"" : value.substr(eq + 1);
+      SetEnvironmentVariableW(value.substr(0, eq).c_str(), rest.empty() ? nullptr : rest.c_str());
+    }
+    if (option == L"--cwd") cwd = value;
+    if (option == L"--show") show = _wtoi(value.c_str());
+    if (option == L"--answer") answer = value;
+    if (option == L"--timeout") timeout = wcstoul(value.c_str(), nullptr, 10);
+    if (option == L"--drop") {
       HANDLE own = nullptr;
       LUID_AND_ATTRIBUTES drop = {};
-      OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY, &own);
-      LookupPrivilegeValueW(nullptr, value, &drop.Luid);
-      if (!CreateRestrictedToken(own, 0, 0, nullptr, 1, &drop, 0, nullptr, &token)) return printf("drop_failed\n"), 3;
+      OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY,
+                       &own);
+      LookupPrivilegeValueW(nullptr, value.c_str(), &drop.Luid);
+      if (!CreateRestrictedToken(own, 0, 0, nullptr, 1, &drop, 0, nullptr, &token)) {
+        printf("drop_failed\n");
+        return 3;
+      }
     }
-    else { exe = option; continue; }
-    ++i;
   }
   if (!raw) commandLine = L"\"" + exe + L"\"" + commandLine;
   STARTUPINFOW startup = {};
@@ -141,23 +140,23 @@ int Run() {
 
 int main(int argc, char** argv) {
   if (argc >= 2 && strcmp(argv[1], "run") == 0) return Run();
-  if (argc == 3 && strcmp(argv[1], "tryopen") == 0) {
-    HANDLE file = CreateFileA(argv[2], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return printf("denied %lu\n", GetLastError()), 1;
-    CloseHandle(file);
-    return printf("open\n"), 0;
-  }
-  if (argc == 5 && strcmp(argv[1], "hold") == 0) {
-    const DWORD everyone = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    HANDLE file = CreateFileA(argv[2], GENERIC_READ, everyone, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return printf("denied %lu\n", GetLastError()), 1;
-    CloseHandle(CreateFileA(argv[3], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    for (int i = 0; i < 12000 && GetFileAttributesA(argv[4]) == INVALID_FILE_ATTRIBUTES; ++i) {
-      Sleep(10);
+  if ((argc == 3 || argc == 5) && strcmp(argv[1], "open") == 0) {
+    const DWORD everything = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE file =
+        CreateFileA(argv[2], GENERIC_READ, everything, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      printf("denied %lu\n", GetLastError());
+      return 1;
+    }
+    printf("open\n");
+    if (argc == 5) {
+      CloseHandle(CreateFileA(argv[3], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+      for (int i = 0; i < 12000 && GetFileAttributesA(argv[4]) == INVALID_FILE_ATTRIBUTES; ++i) {
+        Sleep(10);
+      }
+      printf("released\n");
     }
     CloseHandle(file);
-    printf("released\n");
     return 0;
   }
   char self[MAX_PATH * 2] = {0};
