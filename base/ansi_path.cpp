@@ -23,14 +23,12 @@ int ConvertFaithfully(const AnsiPathCalls* calls, const WideChar* wide, char* an
                       uint32_t capacity) {
   if (calls->toAnsi(calls->context, wide, ansi, capacity) == 0) return 0;
   WideChar back[RoundTripCapacity];
-  return calls->toWide(calls->context, ansi, back, RoundTripCapacity) != 0 &&
-         WideEqual(back, wide);
+  return calls->toWide(calls->context, ansi, back, RoundTripCapacity) != 0 && WideEqual(back, wide);
 }
 
 }  // namespace
 
-int MakeAnsiPath(const AnsiPathCalls* calls, const WideChar* wide, char* ansi,
-                 uint32_t capacity) {
+int MakeAnsiPath(const AnsiPathCalls* calls, const WideChar* wide, char* ansi, uint32_t capacity) {
   if (ConvertFaithfully(calls, wide, ansi, capacity)) return 1;
   // The short form names the same file in plain ASCII (where the volume makes short
   // names), and is no longer than a double-byte ANSI form that did not fit.

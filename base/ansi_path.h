@@ -26,8 +26,7 @@ struct AnsiPathCalls {
 // Writes into `ansi` (`capacity` bytes) an ANSI path naming the file of `wide`: its ANSI
 // form when that converts back to `wide` exactly, else the ANSI form of its short path
 // when that does. Returns 0, leaving `ansi` empty, when neither does or fits.
-int MakeAnsiPath(const AnsiPathCalls* calls, const WideChar* wide, char* ansi,
-                 uint32_t capacity);
+int MakeAnsiPath(const AnsiPathCalls* calls, const WideChar* wide, char* ansi, uint32_t capacity);
 
 // ReplaceExtension of a wide path (`capacity` units); `extension` is ASCII. UTF-16 needs
 // no double-byte rule: no unit of another character is a backslash or a dot.

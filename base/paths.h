@@ -44,8 +44,7 @@ int EnsureTrailingBackslash(char* path, uint32_t capacity, LeadByteRule isLeadBy
 // `capacity` bytes) with `extension`, or appends it when the name has none; a dot in a
 // folder name does not count. An empty `extension` leaves `path` as it is. Returns 1,
 // or 0 when the result would not fit.
-int ReplaceExtension(char* path, const char* extension, uint32_t capacity,
-                     LeadByteRule isLeadByte);
+int ReplaceExtension(char* path, const char* extension, uint32_t capacity, LeadByteRule isLeadByte);
 
 // Ends `path` just after its last backslash, keeping it; a path without one becomes
 // empty (names joined to it are then relative to the current directory).

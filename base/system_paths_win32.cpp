@@ -1,6 +1,6 @@
 // The system's paths in ANSI form, read through the wide calls on the NT family.
-#include "base/system_paths.h"
 #include "base/paths.h"
+#include "base/system_paths.h"
 #include "base/windows_version.h"
 
 namespace {
@@ -53,8 +53,7 @@ int ToSystemAnsiPath(const WideChar* wide, char* ansi, uint32_t capacity) {
 }
 
 int GetModuleWidePath(HMODULE module, WideChar* path) {
-  GetModuleFileNameWCall getModuleFileName =
-      WideCall<GetModuleFileNameWCall>("GetModuleFileNameW");
+  GetModuleFileNameWCall getModuleFileName = WideCall<GetModuleFileNameWCall>("GetModuleFileNameW");
   if (getModuleFileName == 0) return 0;
   DWORD length = getModuleFileName(module, AsWin32(path), WidePathCapacity);
   return length != 0 && length < WidePathCapacity;

@@ -1,8 +1,8 @@
 // The one report a failed launch makes: a message box from the string table, and for
 // a missing player the offer to open its download page in the browser.
 #include "launcher/launch_error_box.h"
-#include "launcher/launch_error_text.h"
 #include "base/text.h"
+#include "launcher/launch_error_text.h"
 
 namespace {
 // Writes the shared player's download address, with the segment for the system's

@@ -24,11 +24,16 @@ LaunchErrorMessage ChooseLaunchErrorMessage(LaunchError code) {
 const char* ChooseLanguageSegment(uint32_t languageId) {
   // The sublanguage plays no part: French (Canada) gets the French pages.
   switch (languageId & 0x3FF) {
-    case 0x07: return "de/";
-    case 0x0C: return "fr/";
-    case 0x11: return "jp/";
-    case 0x12: return "ko/";
-    default: return "";
+    case 0x07:
+      return "de/";
+    case 0x0C:
+      return "fr/";
+    case 0x11:
+      return "jp/";
+    case 0x12:
+      return "ko/";
+    default:
+      return "";
   }
 }
 

@@ -14,8 +14,8 @@ const uint32_t DamagedStringId = 1005;
 
 struct LaunchErrorMessage {
   uint32_t textId;
-  uint32_t style;         // MB_ICONHAND, with MB_OKCANCEL for the download offer
-  int offersDownload;     // 1 only for RuntimeNotFound
+  uint32_t style;      // MB_ICONHAND, with MB_OKCANCEL for the download offer
+  int offersDownload;  // 1 only for RuntimeNotFound
 };
 
 LaunchErrorMessage ChooseLaunchErrorMessage(LaunchError code);

@@ -18,13 +18,13 @@ typedef BOOL(WINAPI* CloseSplashProc)(DWORD threadId);
 
 // Seven 32-bit fields, 28 bytes.
 struct LaunchParams {
-  uint32_t version;         // 2
-  uint32_t size;            // sizeof(LaunchParams)
+  uint32_t version;             // 2
+  uint32_t size;                // sizeof(LaunchParams)
   CloseSplashProc closeSplash;  // null when there is no splash
-  uint32_t splashThreadId;  // 0 when there is no splash
-  const char* workFolder;   // ends in a backslash; null without a work folder
-  uint32_t runtimeLocation; // a RuntimeLocation
-  uint32_t payloadOption;   // bit 0x100 of the payload header's flags
+  uint32_t splashThreadId;      // 0 when there is no splash
+  const char* workFolder;       // ends in a backslash; null without a work folder
+  uint32_t runtimeLocation;     // a RuntimeLocation
+  uint32_t payloadOption;       // bit 0x100 of the payload header's flags
 };
 
 const uint32_t LaunchParamsVersion = 2;
@@ -39,6 +39,5 @@ const int RuntimeNotCalled = 3;
 static_assert(sizeof(LaunchParams) == 28, "LaunchParams is 28 bytes");
 static_assert(__builtin_offsetof(LaunchParams, payloadOption) == 24, "field order");
 
-typedef int(WINAPI* CinemorphMainProc)(HINSTANCE instance, HINSTANCE previous,
-                                       LPSTR commandLine, int showCommand,
-                                       LaunchParams* params);
+typedef int(WINAPI* CinemorphMainProc)(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
+                                       int showCommand, LaunchParams* params);

@@ -11,8 +11,9 @@ int CallCinemorphMain(CinemorphMainProc entry, HINSTANCE instance, HINSTANCE pre
   // name cannot tell them apart. The stack pointer is kept in ESI, which both
   // conventions preserve, and restored after the call; the arguments are read
   // through EBX, never relative to a stack pointer that the pushes move.
-  const void* call[6] = {reinterpret_cast<const void*>(entry), instance, previous,
-                         commandLine, reinterpret_cast<const void*>(showCommand), params};
+  const void* call[6] = {
+      reinterpret_cast<const void*>(entry),       instance, previous, commandLine,
+      reinterpret_cast<const void*>(showCommand), params};
   int result;
   __asm__ volatile(
       "movl %%esp, %%esi\n\t"

@@ -7,8 +7,7 @@ extern "C" void LauncherStartup() {
   STARTUPINFOA startup;
   startup.cb = sizeof(startup);
   GetStartupInfoA(&startup);
-  int showCommand = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow
-                                                             : SW_SHOWDEFAULT;
+  int showCommand = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWDEFAULT;
   int result = WinMain(GetModuleHandleA(0), 0, arguments, showCommand);
   ExitProcess(static_cast<UINT>(result));
 }

@@ -21,8 +21,7 @@ LaunchError ExtractPayload(HINSTANCE instance, uint32_t* payloadOption);
 void ReleaseLaunch(HINSTANCE instance, HMODULE runtimeModule, HMODULE msvcrtModule);
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
-                   int showCommand) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand) {
   LaunchParams params = {0, 0, 0, 0, 0, 0, 0};
   HMODULE runtimeModule = 0;
   HMODULE msvcrtModule = 0;
@@ -60,8 +59,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
     }
     params.workFolder = WorkFolder;
     params.runtimeLocation = location;
-    runtimeResult =
-        CallCinemorphMain(entry, instance, previous, commandLine, showCommand, &params);
+    runtimeResult = CallCinemorphMain(entry, instance, previous, commandLine, showCommand, &params);
   } while (0);
 
   ReleaseLaunch(instance, runtimeModule, msvcrtModule);

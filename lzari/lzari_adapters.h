@@ -10,7 +10,7 @@ struct FileWriter {
   void* context;  // handed back as the write call's first argument
   // Bytes written, or -1.
   int32_t (*write)(void* context, int32_t file, const void* buffer, int32_t count);
-  int32_t file;   // a handle of the 16-bit-era file calls; 0 is none
+  int32_t file;  // a handle of the 16-bit-era file calls; 0 is none
 };
 
 // Expands the LZARI stream `input` (`inputLength` bytes) into `target` through

@@ -6,7 +6,7 @@ namespace {
 
 const uint32_t RingSize = 4096;
 const uint32_t LongestMatch = 60;
-const int32_t CodeCount = 314;       // codes 0 to 255 literals, 256 to 313 match lengths
+const int32_t CodeCount = 314;  // codes 0 to 255 literals, 256 to 313 match lengths
 const int32_t PositionCount = 4096;
 const int32_t FirstMatchCode = 256;  // the shortest match, 3 bytes
 const uint32_t FirstQuarter = 0x8000;

@@ -219,13 +219,14 @@ int DecodeText(LzariDecoder* d, Stream* s, uint32_t textSize) {
     if (code < FirstMatchCode) {
       d->ring[r] = static_cast<uint8_t>(code);
       r = (r + 1) & RingMask;
-      if (!PutByte(s, static_cast<uint8_t>(code))) result = 0;
-      else if (--remaining == 0) result = 1;
+      if (!PutByte(s, static_cast<uint8_t>(code)))
+        result = 0;
+      else if (--remaining == 0)
+        result = 1;
     } else {
       uint32_t length = static_cast<uint32_t>(code) - LengthBias;
       uint32_t k = 0;
-      if (s->capacity - s->fill > length && start + length <= RingSize &&
-          r + length <= RingSize) {
+      if (s->capacity - s->fill > length && start + length <= RingSize && r + length <= RingSize) {
         // Neither ring index wraps and the buffer does not fill: no checks per byte.
         // Forward, byte by byte, since the match may overlap what it writes.
         uint8_t* out = s->buffer + s->fill;
@@ -247,8 +248,10 @@ int DecodeText(LzariDecoder* d, Stream* s, uint32_t textSize) {
         }
       }
       if (result < 0) {
-        if (length >= remaining) result = 1;  // a final match is always copied whole
-        else remaining -= length;
+        if (length >= remaining)
+          result = 1;  // a final match is always copied whole
+        else
+          remaining -= length;
       }
     }
     if (s->flushEveryCode && s->fill != 0 && !Flush(s)) result = 0;
@@ -359,8 +362,7 @@ int LzariDecodeStream(LzariDecoder* d, ByteSource sourceRead, void* sourceContex
 }
 
 int LzariDecodeBuffered(LzariDecoder* d, const uint8_t* input, size_t length, uint8_t* buffer,
-                        uint32_t capacity, BlockSink flush, void* flushContext,
-                        uint32_t* fill) {
+                        uint32_t capacity, BlockSink flush, void* flushContext, uint32_t* fill) {
   ClearRecord(d);
   *fill = 0;
   // Refused here, so the decoder never has to end the process for the launcher.

@@ -46,7 +46,7 @@ int LzariDecodeStream(LzariDecoder* decoder, ByteSource sourceRead, void* source
                       ByteSink sinkWrite, void* sinkContext);
 
 // What LzariDecodeBuffered came to.
-const int LzariSinkRefused = 0;    // `flush` refused a block: the output is lost
+const int LzariSinkRefused = 0;  // `flush` refused a block: the output is lost
 const int LzariDecoded = 1;
 const int LzariStreamDamaged = 2;  // too short for its length, or read far past its end
 
@@ -66,9 +66,8 @@ const uint32_t LzariReadAheadLimit = 4;
 // the process on the one and reads 1-bits for the other up to the stated size, which is
 // how a damaged projector used to write gigabytes, or vanish without a word; a damaged
 // file must say so instead. Streams that are not refused decode bit for bit the same.
-int LzariDecodeBuffered(LzariDecoder* decoder, const uint8_t* input, size_t length,
-                        uint8_t* buffer, uint32_t capacity, BlockSink flush, void* flushContext,
-                        uint32_t* fill);
+int LzariDecodeBuffered(LzariDecoder* decoder, const uint8_t* input, size_t length, uint8_t* buffer,
+                        uint32_t capacity, BlockSink flush, void* flushContext, uint32_t* fill);
 
 // The models, shared with the encoder (and open to the model's own tests).
 void InitModels(LzariDecoder* decoder);

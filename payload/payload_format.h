@@ -12,11 +12,11 @@ const uint32_t PayloadMagic = 0x434D3031;  // the bytes "10MC" in file order
 const int32_t PayloadSlotCount = 5;
 const uint32_t PayloadHeaderSize = 292;
 
-const uint32_t PayloadOptionFlag = 0x100;      // flags: handed to the runtime
-const uint32_t PayloadExtraFlag = 0x2000;      // flags: extra1 and extra2 hold values
-const uint32_t PayloadBigEndianFlag = 0x2;     // flags2: content words byte-reversed
-const uint32_t PayloadNoSplashMask = 0x3C;     // flags2: any of these bits, no splash
-const uint32_t PayloadNoSplashFlag = 0x4;      // flags2: the one the packer sets
+const uint32_t PayloadOptionFlag = 0x100;   // flags: handed to the runtime
+const uint32_t PayloadExtraFlag = 0x2000;   // flags: extra1 and extra2 hold values
+const uint32_t PayloadBigEndianFlag = 0x2;  // flags2: content words byte-reversed
+const uint32_t PayloadNoSplashMask = 0x3C;  // flags2: any of these bits, no splash
+const uint32_t PayloadNoSplashFlag = 0x4;   // flags2: the one the packer sets
 
 const uint32_t PayloadNameWidth = 33;
 const uint32_t PayloadExtensionWidth = 4;

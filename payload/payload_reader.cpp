@@ -22,12 +22,12 @@ int ReadPayloadHeader(const PayloadPlatform* p, PayloadFile file, PayloadHeader*
 // Extracts the header's extracted entries into the work folder, checking them against
 // the record when it has the magic.
 ExtractResult ExtractPayloadFiles(const PayloadPlatform* p, const PayloadHeader* header,
-                             const IntegrityRecord* record, PayloadFile file);
+                                  const IntegrityRecord* record, PayloadFile file);
 // Writes `count` slots from `first` into `workFolder` (ending in a backslash), stopping
 // at the first slot that is not written; that slot's result.
 ExtractResult ExtractEntries(const PayloadPlatform* p, const PayloadHeader* header,
-                        const IntegrityRecord* record, PayloadFile file, int32_t first,
-                        int32_t count, const char* workFolder);
+                             const IntegrityRecord* record, PayloadFile file, int32_t first,
+                             int32_t count, const char* workFolder);
 
 // Critical-error dialogs (a missing disk) would stop the launch to ask the user; they
 // are off while payload files are written or deleted.
@@ -43,8 +43,8 @@ struct ExtractionBlocks {
 
 // A slot's written file, or what stopped it; `expectedCrc`, when not null, is what its
 // bytes must come to.
-ExtractResult WriteStoredEntry(const PayloadPlatform* p, const PayloadEntry* entry, PayloadFile file,
-                          const char* target, const uint32_t* expectedCrc) {
+ExtractResult WriteStoredEntry(const PayloadPlatform* p, const PayloadEntry* entry,
+                               PayloadFile file, const char* target, const uint32_t* expectedCrc) {
   ExtractResult result = p->pathExists(p->context, target) ? ExtractDone : ExtractNotWritten;
   PayloadFile out = p->createFile(p->context, target);
   // An existing file that cannot be replaced (held open by another run, read-only)
@@ -102,8 +102,8 @@ int PrepareBlocks(const PayloadPlatform* p, ExtractionBlocks* blocks, int32_t si
 }
 
 ExtractResult WriteCompressedEntry(const PayloadPlatform* p, const PayloadEntry* entry,
-                              PayloadFile file, int32_t fileSize, const char* target,
-                              ExtractionBlocks* blocks, const uint32_t* expectedCrc) {
+                                   PayloadFile file, int32_t fileSize, const char* target,
+                                   ExtractionBlocks* blocks, const uint32_t* expectedCrc) {
   PayloadFile out = p->createFile(p->context, target);
   if (out == PayloadFileError) return ExtractNotWritten;
   ExtractResult result = ExtractFailed;
@@ -121,9 +121,9 @@ ExtractResult WriteCompressedEntry(const PayloadPlatform* p, const PayloadEntry*
         UpdateCrc32(0, blocks->input, static_cast<uint32_t>(entry->size)) != *expectedCrc) {
       result = ExtractDamaged;
     } else {
-      int decoded = DecodeEntryToFile(blocks->decoder, blocks->output, PayloadBufferSize,
-                                      blocks->input, entry->size,
-                                      FileWriter{p->context, p->writeFile, out});
+      int decoded =
+          DecodeEntryToFile(blocks->decoder, blocks->output, PayloadBufferSize, blocks->input,
+                            entry->size, FileWriter{p->context, p->writeFile, out});
       result = decoded == LzariDecoded         ? ExtractDone
                : decoded == LzariStreamDamaged ? ExtractDamaged
                                                : ExtractNotWritten;
@@ -228,8 +228,8 @@ ExtractResult ExtractPayloadFiles(const PayloadPlatform* p, const PayloadHeader*
 }
 
 ExtractResult ExtractEntries(const PayloadPlatform* p, const PayloadHeader* header,
-                        const IntegrityRecord* record, PayloadFile file, int32_t first,
-                        int32_t count, const char* workFolder) {
+                             const IntegrityRecord* record, PayloadFile file, int32_t first,
+                             int32_t count, const char* workFolder) {
   // Slots outside the table are refused here too, whoever the caller.
   if (first < 0 || count < 0 || count > PayloadSlotCount - first) return ExtractDamaged;
   uint32_t previousMode = p->setErrorMode(p->context, FailCriticalErrors);
@@ -264,16 +264,16 @@ ExtractResult ExtractEntries(const PayloadPlatform* p, const PayloadHeader* head
 
 }  // namespace
 
-int OpenPayload(const PayloadPlatform* p, const char* exePath, int extract,
-                uint32_t* extractResult, PayloadDescriptor* descriptor) {
+int OpenPayload(const PayloadPlatform* p, const char* exePath, int extract, uint32_t* extractResult,
+                PayloadDescriptor* descriptor) {
   PayloadFile file = p->openFile(p->context, exePath);
   if (file == PayloadFileError) return 0;
   PayloadHeader header;
   IntegrityRecord record;
   int read = ReadPayloadHeader(p, file, &header, &record);
-  int recognised = read == HeaderDamaged ||
-                   (read == HeaderRead && header.movieOffset >= 0 &&
-                    p->seekFile(p->context, file, header.movieOffset, 0) != -1);
+  int recognised =
+      read == HeaderDamaged || (read == HeaderRead && header.movieOffset >= 0 &&
+                                p->seekFile(p->context, file, header.movieOffset, 0) != -1);
   if (recognised) {
     ExtractResult result = ExtractDone;
     if (read == HeaderDamaged) {
@@ -285,16 +285,18 @@ int OpenPayload(const PayloadPlatform* p, const char* exePath, int extract,
     if (descriptor != 0) {
       // The flags of a damaged header cannot be trusted: none of them counts.
       PayloadDescriptor none = {0, 0};
-      if (read == HeaderDamaged) *descriptor = none;
-      else FillPayloadDescriptor(&header, descriptor);
+      if (read == HeaderDamaged)
+        *descriptor = none;
+      else
+        FillPayloadDescriptor(&header, descriptor);
     }
   }
   p->closeFile(p->context, file);
   return recognised;
 }
 
-int CopyStoredEntry(const PayloadPlatform* p, PayloadFile source, PayloadFile target,
-                    int32_t count, uint32_t* crc) {
+int CopyStoredEntry(const PayloadPlatform* p, PayloadFile source, PayloadFile target, int32_t count,
+                    uint32_t* crc) {
   // Under memory pressure a smaller buffer only makes the copy slower, so halve down
   // to a single byte before giving up.
   int32_t bufferSize = static_cast<int32_t>(crc != 0 ? SummedCopyBufferSize : PayloadBufferSize);

@@ -14,8 +14,8 @@ const uint32_t PayloadBufferSize = 32768;
 // The copy buffer of a stored entry whose bytes are summed: two halves, one copied while
 // the other is summed, each large enough that handing it over costs next to nothing.
 const uint32_t SummedCopyBufferSize = 256 * 1024;
-const uint32_t FixedMemory = 0;                // GlobalAlloc flags of the extraction blocks
-const uint32_t MoveableZeroedMemory = 0x42;    // GlobalAlloc flags of the copy buffer
+const uint32_t FixedMemory = 0;              // GlobalAlloc flags of the extraction blocks
+const uint32_t MoveableZeroedMemory = 0x42;  // GlobalAlloc flags of the copy buffer
 
 struct PayloadPlatform {
   void* context;  // handed back as the first argument of every call

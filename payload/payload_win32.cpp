@@ -38,10 +38,25 @@ int GetCreatedWorkFolder(void* context, char* out) {
 }
 
 const PayloadPlatform Win32Platform = {
-    0,           OpenForReading, CreateNormalFile, SeekFile,   ReadFromFile,
-    WriteToFile, CloseFile,      DeleteNamedFile,  PathExists, AllocateMemory,
-    LockMemory,  UnlockMemory,   FreeMemory,       SetMode,    GetCreatedWorkFolder,
-    BeginBackgroundSum, AddToBackgroundSum, EndBackgroundSum, SystemLeadByte,
+    0,
+    OpenForReading,
+    CreateNormalFile,
+    SeekFile,
+    ReadFromFile,
+    WriteToFile,
+    CloseFile,
+    DeleteNamedFile,
+    PathExists,
+    AllocateMemory,
+    LockMemory,
+    UnlockMemory,
+    FreeMemory,
+    SetMode,
+    GetCreatedWorkFolder,
+    BeginBackgroundSum,
+    AddToBackgroundSum,
+    EndBackgroundSum,
+    SystemLeadByte,
 };
 
 }  // namespace

@@ -216,13 +216,16 @@ std::vector<uint8_t> EncodeImage(const Image& image, int bpp) {
         // Sixteen colors cannot hold the frame's color shift: ordered dithering
         // spreads it instead of cutting it into two flat bands. The 256-color
         // palette carries the design's own shifts and needs none.
-        static const int bayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+        static const int bayer[4][4] = {
+            {0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
         bool dither = bpp == 4 && image.shaded[y * size + x];
         double offset = dither ? ((bayer[y % 4][x % 4] + 0.5) / 16 - 0.5) * 0.4 : 0;
         Color dithered = {c.r + offset, c.g + offset, c.b + offset, c.a};
         int index = opaque ? NearestIndex(palette, dithered) : 0;
-        if (bpp == 8) row[x] = uint8_t(index);
-        else row[x / 2] |= uint8_t(x % 2 ? index : index << 4);
+        if (bpp == 8)
+          row[x] = uint8_t(index);
+        else
+          row[x / 2] |= uint8_t(x % 2 ? index : index << 4);
       }
     }
     out.insert(out.end(), row.begin(), row.end());

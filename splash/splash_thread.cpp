@@ -1,7 +1,7 @@
 // The splash screen: its start on a thread of its own and the runtime's close callback.
-#include "splash/splash.h"
 #include "base/paths.h"
 #include "base/system_paths.h"
+#include "splash/splash.h"
 #include "splash/splash_bitmap.h"
 #include "splash/splash_source.h"
 #include "splash/splash_window.h"
@@ -38,8 +38,8 @@ int GetSplashBitmapPath(HMODULE module, char* path) {
 
 // Whether the file's headers fit its size, read before the system's loader sees them.
 int IsLoadableBitmap(const char* path) {
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
-                            OPEN_EXISTING, 0, 0);
+  HANDLE file =
+      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_EXISTING, 0, 0);
   if (file == INVALID_HANDLE_VALUE) return 0;
   uint8_t start[BitmapHeadersSize];
   DWORD read = 0;
@@ -71,8 +71,7 @@ DWORD StartSplash(int payloadForbidsSplash) {
   // Manual reset, not signalled. Without it the splash still runs, unwaited for.
   handOver.ready = CreateEventA(0, TRUE, FALSE, 0);
   DWORD threadId = 0;
-  HANDLE thread =
-      CreateThread(0, SplashStackSize, SplashThreadProc, &handOver, 0, &threadId);
+  HANDLE thread = CreateThread(0, SplashStackSize, SplashThreadProc, &handOver, 0, &threadId);
   if (thread == 0) {
     DeleteObject(bitmap);
     if (handOver.ready != 0) CloseHandle(handOver.ready);
@@ -91,6 +90,4 @@ DWORD StartSplash(int payloadForbidsSplash) {
   return threadId;
 }
 
-BOOL WINAPI CloseSplash(DWORD threadId) {
-  return PostThreadMessageA(threadId, WM_USER, 0, 0);
-}
+BOOL WINAPI CloseSplash(DWORD threadId) { return PostThreadMessageA(threadId, WM_USER, 0, 0); }

@@ -112,16 +112,16 @@ HWND CreateSplashWindow(HBITMAP bitmap) {
     AdjustWindowRectEx(&frame, SplashStyle, FALSE, SplashExStyle);
     RECT desktop = {0, 0, 0, 0};
     GetWindowRect(GetDesktopWindow(), &desktop);
-    SplashPlacement place = CenterSplashWindow(
-        SplashRect{frame.left, frame.top, frame.right, frame.bottom},
-        SplashRect{desktop.left, desktop.top, desktop.right, desktop.bottom});
+    SplashPlacement place =
+        CenterSplashWindow(SplashRect{frame.left, frame.top, frame.right, frame.bottom},
+                           SplashRect{desktop.left, desktop.top, desktop.right, desktop.bottom});
     x = place.x;
     y = place.y;
     width = place.width;
     height = place.height;
   }
-  HWND window = CreateWindowExA(SplashExStyle, SplashClassName, SplashTitle, SplashStyle, x,
-                                y, width, height, 0, 0, GetModuleHandleA(0), 0);
+  HWND window = CreateWindowExA(SplashExStyle, SplashClassName, SplashTitle, SplashStyle, x, y,
+                                width, height, 0, 0, GetModuleHandleA(0), 0);
   if (window == 0) return 0;
   WriteSlot(window, SplashSlotBitmap, bitmap);
   ShowWindow(window, SW_SHOW);
@@ -206,8 +206,8 @@ LRESULT PaintSplash(HWND window) {
       HGDIOBJ previous = SelectObject(memory, bitmap);
       // The client area has the bitmap's size, so window and bitmap coordinates agree.
       const RECT& r = paint.rcPaint;
-      result = BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, memory, r.left,
-                      r.top, SRCCOPY)
+      result = BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, memory, r.left, r.top,
+                      SRCCOPY)
                    ? 0
                    : 1;
       if (previous != 0) SelectObject(memory, previous);

@@ -40,7 +40,8 @@ int Build(const std::string& input, const std::string& output) {
   std::string temporary = output + ".part";
   {
     std::ofstream out(temporary, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (!out.flush()) {
       std::cerr << "cinemovie: cannot write " << output << "\n";
       std::remove(temporary.c_str());
@@ -68,10 +69,12 @@ int Show(const std::string& input) {
     std::cerr << "cinemovie: " << input << ": " << error << "\n";
     return 1;
   }
-  std::cout << "picture " << movie.width << "x" << movie.height << ", lead " << movie.leadMs << " ms\n";
+  std::cout << "picture " << movie.width << "x" << movie.height << ", lead " << movie.leadMs
+            << " ms\n";
   for (size_t f = 0; f < movie.frames.size(); ++f) {
     const MovieFrame& frame = movie.frames[f];
-    std::cout << "frame " << f << ": " << frame.durationMs << " ms, " << frame.items.size() << " items\n";
+    std::cout << "frame " << f << ": " << frame.durationMs << " ms, " << frame.items.size()
+              << " items\n";
     for (const MovieItem& item : frame.items) {
       static const char* kinds[] = {"", "box", "disc", "title"};
       std::cout << "  " << kinds[item.kind] << " " << item.x << "," << item.y;
@@ -90,7 +93,8 @@ int main(int argc, char** argv) {
     std::cout << Usage;
     return 0;
   }
-  if (command == "build" && argc == 5 && std::string(argv[3]) == "-o") return Build(argv[2], argv[4]);
+  if (command == "build" && argc == 5 && std::string(argv[3]) == "-o")
+    return Build(argv[2], argv[4]);
   if (command == "show" && argc == 3) return Show(argv[2]);
   std::cerr << Usage;
   return 2;

@@ -48,12 +48,12 @@ std::string MakeEntryNames(const std::string& fileName, bool compress, PayloadEn
 // What a file holds at its end, read the way the launcher reads it.
 struct ProjectorInfo {
   uint64_t fileSize = 0;
-  bool hasPayload = false;   // the launcher recognises a payload
-  std::string noPayload;     // why not, when it does not
+  bool hasPayload = false;  // the launcher recognises a payload
+  std::string noPayload;    // why not, when it does not
   uint32_t headerOffset = 0;
   PayloadHeader header = {};
-  std::string tableProblem;  // why the launcher would refuse to extract, or ""
-  uint64_t payloadEnd = 0;   // where the trailer ends: the file's end, or before a signature
+  std::string tableProblem;       // why the launcher would refuse to extract, or ""
+  uint64_t payloadEnd = 0;        // where the trailer ends: the file's end, or before a signature
   uint64_t certificateTable = 0;  // where a certificate table that ends the file starts; 0: none
   uint64_t recordOffset = 0;      // where the integrity record lies, after the image; 0: none
   IntegrityRecord record = {};    // the record, when there is one

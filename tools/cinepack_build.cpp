@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const uint64_t HeaderAlignment = 512;
-const uint64_t SignatureAlignment = 8;  // where signing starts the certificate table
+const uint64_t SignatureAlignment = 8;      // where signing starts the certificate table
 const uint64_t LargestOffset = 0x7FFFFFFF;  // offsets are signed 32-bit file positions
 
 std::string BaseName(const std::string& path) {
@@ -102,7 +102,8 @@ std::string FindRecordProblem(const std::string& path, const std::string& stub) 
   if (imageEnd < 0) {
     return "the stub '" + path +
            "' has no PE headers with a section table in its first 1024 bytes, so there is no "
-           "telling where its image ends and the integrity record goes" + without;
+           "telling where its image ends and the integrity record goes" +
+           without;
   }
   uint64_t end = static_cast<uint64_t>(imageEnd);
   if (end > stub.size()) {
@@ -112,7 +113,8 @@ std::string FindRecordProblem(const std::string& path, const std::string& stub) 
   if (end < stub.size()) {
     return "the stub '" + path + "' has " + std::to_string(stub.size() - end) +
            " bytes after its image (an overlay), where the integrity record goes: build from "
-           "the bare launcher" + without;
+           "the bare launcher" +
+           without;
   }
   return "";
 }
@@ -167,8 +169,8 @@ std::string SignEntry(EntrySigning* signing, const std::string& path, std::ostre
 
 struct PlannedEntry {
   PayloadEntry entry;
-  std::string source;     // file whose bytes are the entry's data (stored)
-  std::string packed;     // the compressed stream (compressed)
+  std::string source;  // file whose bytes are the entry's data (stored)
+  std::string packed;  // the compressed stream (compressed)
   uint64_t size = 0;
   bool compressed = false;
 };
@@ -191,7 +193,8 @@ std::string MakeEntryNames(const std::string& fileName, bool compress, PayloadEn
   memset(entry, 0, sizeof *entry);
   PutField(entry->name, sizeof entry->name, name);
   PutField(entry->extractExtension, sizeof entry->extractExtension, extension);
-  PutField(entry->extension, sizeof entry->extension, compress ? PackedExtension(extension) : extension);
+  PutField(entry->extension, sizeof entry->extension,
+           compress ? PackedExtension(extension) : extension);
   if (!HasValidEntryNames(entry, SingleByteCodePage)) {
     return "'" + fileName +
            "' is not a name the launcher accepts: no path separators, colons, wildcards, "
@@ -233,7 +236,8 @@ std::string BuildProjector(const BuildOptions& options, std::ostream& progress) 
   if (!ReadWholeFile(options.stub, &stub)) return "cannot read the stub '" + options.stub + "'";
   ProjectorInfo stubInfo = InspectProjector(options.stub);
   if (stubInfo.hasPayload) {
-    return "the stub '" + options.stub + "' already carries a payload; build from the bare launcher";
+    return "the stub '" + options.stub +
+           "' already carries a payload; build from the bare launcher";
   }
   if (options.integrityRecord) {
     std::string problem = FindRecordProblem(options.stub, stub);
@@ -301,7 +305,8 @@ std::string BuildProjector(const BuildOptions& options, std::ostream& progress) 
   memset(&header, 0, sizeof header);
   header.magic = PayloadMagic;
   header.flags = options.option ? PayloadOptionFlag : 0;
-  header.flags2 = (options.noSplash ? PayloadNoSplashFlag : 0) | (options.bigEndianContent ? PayloadBigEndianFlag : 0);
+  header.flags2 = (options.noSplash ? PayloadNoSplashFlag : 0) |
+                  (options.bigEndianContent ? PayloadBigEndianFlag : 0);
   header.entryCount = static_cast<int32_t>(plan.size());
   header.extractCount = static_cast<int32_t>(options.extracts.size());
   uint64_t at = headerOffset + PayloadHeaderSize;
@@ -341,15 +346,15 @@ std::string BuildProjector(const BuildOptions& options, std::ostream& progress) 
         out.write(p.packed.data(), static_cast<std::streamsize>(p.packed.size()));
         *crc = UpdateCrc32(0, reinterpret_cast<const uint8_t*>(p.packed.data()),
                            static_cast<uint32_t>(p.packed.size()));
-      } else if (p.size > 0 && !CopyFileInto(out, p.source, p.size,
-                                              "copying " + BaseName(p.source), progress, crc)) {
+      } else if (p.size > 0 && !CopyFileInto(out, p.source, p.size, "copying " + BaseName(p.source),
+                                             progress, crc)) {
         failure = "cannot read '" + p.source + "' whole";
         break;
       }
     }
     // The movie is covered by the length alone: the launcher never reads it.
-    if (failure.empty() && !CopyFileInto(out, options.movie, movieSize, "copying the movie",
-                                         progress, nullptr)) {
+    if (failure.empty() &&
+        !CopyFileInto(out, options.movie, movieSize, "copying the movie", progress, nullptr)) {
       failure = "cannot read the movie '" + options.movie + "' whole";
     }
     PayloadTrailer trailer = {static_cast<uint32_t>(headerOffset)};
@@ -376,7 +381,8 @@ std::string BuildProjector(const BuildOptions& options, std::ostream& progress) 
   }
   if (failure.empty()) {
     fs::rename(finished, options.output, error);
-    if (error) failure = "cannot move the projector to '" + options.output + "': " + error.message();
+    if (error)
+      failure = "cannot move the projector to '" + options.output + "': " + error.message();
   }
   if (!failure.empty()) {
     fs::remove(temporary, error);

@@ -32,7 +32,9 @@ std::string Lower(std::string text) {
   return text;
 }
 
-std::string TargetName(const PayloadEntry& e) { return std::string(e.name) + "." + e.extractExtension; }
+std::string TargetName(const PayloadEntry& e) {
+  return std::string(e.name) + "." + e.extractExtension;
+}
 std::string LeadingName(const PayloadEntry& e) { return std::string(e.name) + "." + e.extension; }
 
 bool HasTerminator(const char* field, size_t width) { return memchr(field, 0, width) != nullptr; }
@@ -40,7 +42,8 @@ bool HasTerminator(const char* field, size_t width) { return memchr(field, 0, wi
 // Why the launcher would refuse to extract from this table, or "".
 std::string FindTableProblem(const PayloadHeader& h) {
   if (h.entryCount < 0 || h.entryCount > PayloadSlotCount) {
-    return "entryCount " + std::to_string(h.entryCount) + " selects slots outside the five-slot table";
+    return "entryCount " + std::to_string(h.entryCount) +
+           " selects slots outside the five-slot table";
   }
   if (h.extractCount < 0 || h.extractCount > h.entryCount) {
     return "extractCount " + std::to_string(h.extractCount) + " is outside 0 to entryCount (" +
@@ -49,8 +52,10 @@ std::string FindTableProblem(const PayloadHeader& h) {
   for (int32_t i = 0; i < h.entryCount; ++i) {
     const PayloadEntry& e = h.entries[i];
     std::string slot = "slot " + std::to_string(i) + ": ";
-    if (!HasTerminator(e.name, sizeof e.name)) return slot + "the name has no terminator in its 33 bytes";
-    if (!HasTerminator(e.extension, sizeof e.extension)) return slot + "the extension has no terminator in its 4 bytes";
+    if (!HasTerminator(e.name, sizeof e.name))
+      return slot + "the name has no terminator in its 33 bytes";
+    if (!HasTerminator(e.extension, sizeof e.extension))
+      return slot + "the extension has no terminator in its 4 bytes";
     if (!HasTerminator(e.extractExtension, sizeof e.extractExtension)) {
       return slot + "the extract extension has no terminator in its 7 bytes";
     }
@@ -131,8 +136,8 @@ DecodeOutcome DecodeEntry(const std::string& data, std::ostream* out, std::ostre
     return outcome;
   }
   static LzariDecoder decoder;
-  GuardedSource source = {{reinterpret_cast<const uint8_t*>(data.data()), 0,
-                           static_cast<int32_t>(data.size())}, 0};
+  GuardedSource source = {
+      {reinterpret_cast<const uint8_t*>(data.data()), 0, static_cast<int32_t>(data.size())}, 0};
   DecodeSink sink = {&source, out, {}, 0, 0, progress, what, false};
   for (int i = 3; i >= 0; --i) sink.textSize = sink.textSize * 256 + static_cast<uint8_t>(data[i]);
   outcome.textSize = sink.textSize;
@@ -318,7 +323,8 @@ ProjectorInfo InspectProjector(const std::string& path) {
     return info;
   }
   if (info.header.movieOffset < 0) {
-    info.noPayload = "the movie offset " + std::to_string(info.header.movieOffset) + " cannot be reached";
+    info.noPayload =
+        "the movie offset " + std::to_string(info.header.movieOffset) + " cannot be reached";
     return info;
   }
   info.hasPayload = true;
@@ -351,7 +357,8 @@ int ListProjector(const std::string& path, std::ostream& out) {
   }
   out << "  flags         " << Hex(h.flags) << "  payload option " << PayloadOptionOf(h.flags)
       << "\n";
-  out << "  flags2        " << Hex(h.flags2) << "  splash " << ((h.flags2 & PayloadNoSplashMask) ? "off" : "on")
+  out << "  flags2        " << Hex(h.flags2) << "  splash "
+      << ((h.flags2 & PayloadNoSplashMask) ? "off" : "on")
       << ((h.flags2 & PayloadBigEndianFlag) ? ", content big-endian" : "") << "\n";
   if (h.flags & PayloadExtraFlag) out << "  extra         " << h.extra1 << ", " << h.extra2 << "\n";
   out << "  entries       " << h.entryCount << ", extracted " << h.extractCount << "\n";
@@ -608,7 +615,8 @@ int ExtractProjector(const std::string& path, const std::string& folder, std::os
   }
   // The movie under a name no entry took.
   std::string movieName = MovieFileName;
-  for (int n = 1; std::find(written.begin(), written.end(), Lower(movieName)) != written.end(); ++n) {
+  for (int n = 1; std::find(written.begin(), written.end(), Lower(movieName)) != written.end();
+       ++n) {
     movieName = "movie-" + std::to_string(n) + ".dat";
   }
   uint64_t movieStart = static_cast<uint64_t>(h.movieOffset);

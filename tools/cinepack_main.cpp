@@ -126,7 +126,8 @@ int Build(int argc, char** argv) {
       if (!value(&v)) return Usage(BuildHelp, "--extract needs a file");
       ExtractSource source;
       const std::string suffix = ":compress";
-      if (v.size() > suffix.size() && v.compare(v.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      if (v.size() > suffix.size() &&
+          v.compare(v.size() - suffix.size(), suffix.size(), suffix) == 0) {
         source.compress = true;
         v.resize(v.size() - suffix.size());
       }

@@ -1,6 +1,6 @@
 // The run's private work folder under the temporary directory, and its lock file.
-#include <windows.h>
 #include "workfolder/work_folder.h"
+#include <windows.h>
 #include "base/paths.h"
 #include "base/system_paths.h"
 #include "base/text.h"
@@ -24,8 +24,7 @@ int CreateLockFile(const char* folder) {
   char path[PathCapacity];
   // Always fits after CreateWorkFolder's length check; bounded all the same.
   if (JoinFolderEntry(path, folder, LockFileName)) {
-    WorkFolderLock =
-        CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, 0);
+    WorkFolderLock = CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, 0);
   } else {
     WorkFolderLock = INVALID_HANDLE_VALUE;
   }

@@ -129,8 +129,10 @@ void DrawFrame(HDC dc, const Movie& movie, const MovieFrame& frame) {
       HBRUSH brush = CreateSolidBrush(item.colour);
       HGDIOBJ oldBrush = SelectObject(dc, brush);
       HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
-      if (item.kind == MovieBox) Rectangle(dc, item.x, item.y, item.x + item.w + 1, item.y + item.h + 1);
-      else Ellipse(dc, item.x, item.y, item.x + item.w + 1, item.y + item.h + 1);
+      if (item.kind == MovieBox)
+        Rectangle(dc, item.x, item.y, item.x + item.w + 1, item.y + item.h + 1);
+      else
+        Ellipse(dc, item.x, item.y, item.x + item.w + 1, item.y + item.h + 1);
       SelectObject(dc, oldPen);
       SelectObject(dc, oldBrush);
       DeleteObject(brush);
@@ -212,10 +214,14 @@ HWND OpenScreen(HINSTANCE instance, int showCommand) {
 
 const char* LocationName(uint32_t location) {
   switch (location) {
-    case 1: return "beside the projector";
-    case 2: return "work folder";
-    case 3: return "Nodix folder";
-    case 4: return "shared player folder";
+    case 1:
+      return "beside the projector";
+    case 2:
+      return "work folder";
+    case 3:
+      return "Nodix folder";
+    case 4:
+      return "shared player folder";
   }
   return "unknown";
 }
@@ -229,7 +235,8 @@ std::string Switch(const std::string& commandLine, const std::string& name, bool
   if (start == std::string::npos) return "";
   if (commandLine[start] == '"') {
     size_t end = commandLine.find('"', start + 1);
-    return commandLine.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
+    return commandLine.substr(start + 1,
+                              end == std::string::npos ? std::string::npos : end - start - 1);
   }
   size_t end = commandLine.find(' ', start);
   return commandLine.substr(start, end == std::string::npos ? std::string::npos : end - start);
@@ -237,9 +244,9 @@ std::string Switch(const std::string& commandLine, const std::string& name, bool
 
 }  // namespace
 
-extern "C" __declspec(dllexport) int WINAPI CinemorphMain(HINSTANCE instance, HINSTANCE,
-                                                          LPSTR commandLine, int showCommand,
-                                                          LaunchParams* params) {
+extern "C" __declspec(dllexport) int WINAPI
+    CinemorphMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand,
+                  LaunchParams* params) {
   std::string arguments = commandLine ? commandLine : "";
   bool skip = false, logging = false;
   Switch(arguments, "-skip", &skip);
@@ -247,8 +254,8 @@ extern "C" __declspec(dllexport) int WINAPI CinemorphMain(HINSTANCE instance, HI
 
   std::string error;
   if (!LoadOwnMovie(instance, &playback.movie, &error)) FallbackMovie(error, &playback.movie);
-  playback.corner[0] = std::string("work folder: ") +
-                       (params->workFolder ? params->workFolder : "none");
+  playback.corner[0] =
+      std::string("work folder: ") + (params->workFolder ? params->workFolder : "none");
   playback.corner[1] = "runtime location: " + std::to_string(params->runtimeLocation) + " (" +
                        LocationName(params->runtimeLocation) + ")";
   playback.corner[2] = "payload option: " + std::to_string(params->payloadOption);
@@ -277,7 +284,8 @@ extern "C" __declspec(dllexport) int WINAPI CinemorphMain(HINSTANCE instance, HI
     FILE* log = fopen(logPath.c_str(), "w");
     if (log) {
       fprintf(log, "movie=%s\n", error.empty() ? "found" : error.c_str());
-      fprintf(log, "frames=%d of %u\n", framesShown, static_cast<unsigned>(playback.movie.frames.size()));
+      fprintf(log, "frames=%d of %u\n", framesShown,
+              static_cast<unsigned>(playback.movie.frames.size()));
       fprintf(log, "workFolder=%s\n", params->workFolder ? params->workFolder : "none");
       fprintf(log, "runtimeLocation=%u\n", params->runtimeLocation);
       fprintf(log, "payloadOption=%u\n", params->payloadOption);

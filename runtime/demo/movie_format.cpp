@@ -31,9 +31,10 @@ bool ParseColour(const std::string& word, uint32_t* colour) {
   uint32_t rgb = 0;
   for (size_t i = 1; i < 7; ++i) {
     char c = word[i];
-    int digit = c >= '0' && c <= '9' ? c - '0'
-              : c >= 'a' && c <= 'f' ? c - 'a' + 10
-              : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    int digit = c >= '0' && c <= '9'   ? c - '0'
+                : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                       : -1;
     if (digit < 0) return false;
     rgb = rgb * 16 + static_cast<uint32_t>(digit);
   }

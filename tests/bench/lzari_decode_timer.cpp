@@ -54,8 +54,8 @@ int main(int argc, char** argv) {
   QueryPerformanceCounter(&t0);
   for (const std::vector<uint8_t>& s : streams) {
     uint32_t fill = 0;
-    LzariDecodeBuffered(&decoder, s.data(), s.size(), buffer, sizeof buffer, CountBlock,
-                        &decoded, &fill);
+    LzariDecodeBuffered(&decoder, s.data(), s.size(), buffer, sizeof buffer, CountBlock, &decoded,
+                        &fill);
     decoded += fill;
   }
   QueryPerformanceCounter(&t1);
@@ -67,7 +67,8 @@ int main(int argc, char** argv) {
   uint64_t classicBytes = classic.flushed + classic.fill;
   if (classicBytes != decoded) {
     fprintf(stderr, "the two decoders disagree: %llu and %llu bytes\n",
-            static_cast<unsigned long long>(decoded), static_cast<unsigned long long>(classicBytes));
+            static_cast<unsigned long long>(decoded),
+            static_cast<unsigned long long>(classicBytes));
     return 1;
   }
   printf("bytes=%llu\ndecoder_ms=%.1f\nclassic_ms=%.1f\n", static_cast<unsigned long long>(decoded),
