@@ -88,16 +88,11 @@ std::string Lower(std::string text) {
   return text;
 }
 
-struct Node {
-  Given given;
-  bool deletePending = false;  // deleted while held with delete sharing: still listed
-};
-
-// A disk of nodes keyed by their path in lower case. A lock file deleted while its folder
-// holds anything else is noted as a fault. (Links are left to the end-to-end tests, which
+// A disk of what lies under Temp, keyed by the path in lower case. A lock file deleted while its
+// folder holds anything else is noted as a fault. (Links are left to the end-to-end tests, which
 // see how the system lists them.)
 struct FakeDisk {
-  std::map<std::string, Node> nodes;
+  std::map<std::string, Given> nodes;
   std::vector<std::vector<Given>> searches;  // what each search lists, in order
   std::vector<size_t> nextEntry;             // SIZE_MAX: closed
   std::vector<std::string> faults;
@@ -105,14 +100,14 @@ struct FakeDisk {
 
   static FakeDisk* Of(void* c) { return static_cast<FakeDisk*>(c); }
   template <typename Char>
-  Node* Find(const Char* path) {
+  Given* Find(const Char* path) {
     auto found = nodes.find(Lower(Below(path)));
     return found == nodes.end() ? nullptr : &found->second;
   }
   void Add(const Given& given) {
     const std::string folder = given.path.substr(0, given.path.rfind('/'));
     if (folder != given.path && !nodes.count(Lower(folder))) Add(Folder(folder));
-    nodes[Lower(given.path)] = {given};
+    nodes[Lower(given.path)] = given;
   }
   bool HasChildren(const std::string& key) {
     auto next = nodes.upper_bound(key + "/");
@@ -122,7 +117,7 @@ struct FakeDisk {
   std::set<std::string> Leaves() {
     std::set<std::string> leaves;
     for (const auto& node : nodes) {
-      if (!HasChildren(node.first)) leaves.insert(node.second.given.path);
+      if (!HasChildren(node.first)) leaves.insert(node.second.path);
     }
     return leaves;
   }
@@ -139,7 +134,7 @@ struct FakeDisk {
     for (const auto& n : Of(c)->nodes) {
       if (n.first.compare(0, prefix.size(), prefix) == 0 &&
           n.first.find('/', folder.size()) == std::string::npos) {
-        listed.push_back(n.second.given);
+        listed.push_back(n.second);
         listed.back().path.erase(0, folder.size());
       }
     }
@@ -164,20 +159,20 @@ struct FakeDisk {
   }
   template <typename Char>
   static int IsLockFree(void* c, const Char* path) {
-    Node* lock = Of(c)->Find(path);
-    return lock && lock->given.hold == Hold::None;
+    Given* lock = Of(c)->Find(path);
+    return lock && lock->hold == Hold::None;
   }
-  // Deletes a file, the lock file too: one held with delete sharing is only marked.
+  // Deletes a file, the lock file too: one held with delete sharing is only marked for
+  // deletion, and so still listed.
   template <typename Char>
   static int DeleteFile(void* c, const Char* path) {
-    Node* file = Of(c)->Find(path);
-    if (!file || (file->given.attributes & (FolderAttribute | ReadOnlyAttribute)) ||
-        file->given.hold == Hold::Alone) {
+    Given* file = Of(c)->Find(path);
+    if (!file || (file->attributes & (FolderAttribute | ReadOnlyAttribute)) ||
+        file->hold == Hold::Alone) {
       return 0;
     }
-    file->deletePending = file->given.hold == Hold::SharingDelete;
     const std::string key = Lower(Below(path));
-    if (!file->deletePending) Of(c)->nodes.erase(key);
+    if (file->hold != Hold::SharingDelete) Of(c)->nodes.erase(key);
     const std::string folder = key.substr(0, key.rfind('/'));
     if (key != folder + "/" + Lower(Lock) || folder.find('/') != std::string::npos) return 1;
     if (Of(c)->HasChildren(folder)) Of(c)->faults.push_back("lock deleted beside content");
@@ -191,9 +186,9 @@ struct FakeDisk {
   }
   template <typename Char>
   static int RemoveFolder(void* c, const Char* path) {
-    Node* folder = Of(c)->Find(path);
+    Given* folder = Of(c)->Find(path);
     const uint32_t kind = FolderAttribute | ReadOnlyAttribute;
-    if (!folder || (folder->given.attributes & kind) != FolderAttribute ||
+    if (!folder || (folder->attributes & kind) != FolderAttribute ||
         Of(c)->HasChildren(Lower(Below(path)))) {
       return 0;
     }
@@ -202,33 +197,11 @@ struct FakeDisk {
   }
   template <typename Char>
   static int SetAttributes(void* c, const Char* path, uint32_t attributes) {
-    Node* node = Of(c)->Find(path);
+    Given* node = Of(c)->Find(path);
     if (!node) return 0;
-    const uint32_t kept = node->given.attributes & FolderAttribute;
-    node->given.attributes = kept | (attributes == NormalAttribute ? 0 : attributes);
+    const uint32_t kept = node->attributes & FolderAttribute;
+    node->attributes = kept | (attributes == NormalAttribute ? 0 : attributes);
     return 1;
-  }
-
-  // One cleanup with a path buffer of `capacity` characters; its result.
-  template <typename Char>
-  int Clean(uint32_t capacity) {
-    const WalkCalls<Char> calls = {this,
-                                   FindFirst<Char>,
-                                   FindNext<Char>,
-                                   FindClose,
-                                   IsLockFree<Char>,
-                                   DeleteFile<Char>,
-                                   CreateLock<Char>,
-                                   DeleteFile<Char>,
-                                   RemoveFolder<Char>,
-                                   SetAttributes<Char>};
-    std::vector<Char> path(capacity);
-    std::copy(Temp.begin(), Temp.end(), path.begin());
-    std::vector<WalkLevel> levels(capacity / 2 + 1);
-    WalkBuffers<Char> buffers = {path.data(), capacity, levels.data(), uint32_t(levels.size())};
-    int removed = RemoveUnheldWorkFolders(&calls, &buffers);
-    for (size_t next : nextEntry) EXPECT_EQ(next, SIZE_MAX) << "a search left open";
-    return removed;
   }
 };
 
@@ -242,7 +215,6 @@ struct WalkRow {
   Widths widths = Widths::Both;
   std::string arrivesAtLockDeletion = {};
 };
-void PrintTo(const WalkRow& row, std::ostream* out) { *out << row.name; }
 
 const std::string D100(100, 'd');
 const std::string Deep = "TempFolder.abc/" + D100 + "/" + D100 + "/" + D100;
@@ -297,34 +269,41 @@ const WalkRow Rows[] = {
      .arrivesAtLockDeletion = "TempFolder.abc/late.tmp"},
 };
 
+// One cleanup of the row's disk, with the path buffer of its width: what it says and leaves.
 template <typename Char>
-void Check(const WalkRow& row, uint32_t capacity) {
+void Check(const WalkRow& row) {
+  SCOPED_TRACE(sizeof(Char) == 1 ? "ANSI" : "wide");
   FakeDisk disk;
   for (const Given& given : row.disk) disk.Add(given);
   disk.arrivesAtLockDeletion = row.arrivesAtLockDeletion;
-  EXPECT_EQ(disk.Clean<Char>(capacity), row.removed);
+  const WalkCalls<Char> calls = {&disk,
+                                 FakeDisk::FindFirst<Char>,
+                                 FakeDisk::FindNext<Char>,
+                                 FakeDisk::FindClose,
+                                 FakeDisk::IsLockFree<Char>,
+                                 FakeDisk::DeleteFile<Char>,
+                                 FakeDisk::CreateLock<Char>,
+                                 FakeDisk::DeleteFile<Char>,
+                                 FakeDisk::RemoveFolder<Char>,
+                                 FakeDisk::SetAttributes<Char>};
+  const uint32_t capacity = sizeof(Char) == 1 ? 260 : 32768;
+  std::vector<Char> path(capacity);
+  std::copy(Temp.begin(), Temp.end(), path.begin());
+  std::vector<WalkLevel> levels(capacity / 2 + 1);
+  WalkBuffers<Char> buffers = {path.data(), capacity, levels.data(), uint32_t(levels.size())};
+  EXPECT_EQ(RemoveUnheldWorkFolders(&calls, &buffers), row.removed);
+  for (size_t next : disk.nextEntry) EXPECT_EQ(next, SIZE_MAX) << "a search left open";
   EXPECT_EQ(disk.Leaves(), row.left);
   EXPECT_EQ(disk.faults, std::vector<std::string>());
 }
 
-class CleanupWalk : public testing::TestWithParam<WalkRow> {};
-
-TEST_P(CleanupWalk, LeavesOnlyWhatItMust) {
-  const WalkRow& row = GetParam();
-  if (row.widths != Widths::WideOnly) {
-    SCOPED_TRACE("ANSI");
-    Check<char>(row, 260);
-  }
-  if (row.widths != Widths::AnsiOnly) {
-    SCOPED_TRACE("wide");
-    Check<WideChar>(row, 32768);
+TEST(CleanupWalk, LeavesOnlyWhatItMust) {
+  for (const WalkRow& row : Rows) {
+    SCOPED_TRACE(row.name);
+    if (row.widths != Widths::WideOnly) Check<char>(row);
+    if (row.widths != Widths::AnsiOnly) Check<WideChar>(row);
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(Table, CleanupWalk, testing::ValuesIn(Rows),
-                         [](const testing::TestParamInfo<WalkRow>& info) {
-                           return info.param.name;
-                         });
 
 TEST(ExtendedFolderPath, TakesDrivesAndSharesToAnyLengthOrFails) {
   struct Case {
