@@ -38,26 +38,18 @@ std::string PeStub(uint32_t size) {
   return stub;
 }
 
-// What a subcommand printed, and its exit status.
-struct Said {
-  int status;
-  std::string out;
-};
-Said List(const std::string& path) {
-  std::ostringstream out;
-  const int status = ListProjector(path, out);
-  return {status, out.str()};
-}
-Said Verify(const std::string& path, const std::string& trusted = "") {
+enum Subcommand { List, Verify };
+
+// That the subcommand exits with `status` on `path`, each of `lines` in what it prints.
+void ExpectSaid(Subcommand command, const std::string& path, int status,
+                const std::vector<std::string>& lines, const std::string& trusted = "") {
   std::ostringstream out;
   std::ostringstream progress;
-  const int status = VerifyProjector(path, out, progress, trusted);
-  return {status, out.str()};
-}
-void ExpectSaid(const Said& said, int status, const std::vector<std::string>& lines) {
-  EXPECT_EQ(said.status, status) << said.out;
+  const int said =
+      command == List ? ListProjector(path, out) : VerifyProjector(path, out, progress, trusted);
+  EXPECT_EQ(said, status) << out.str();
   for (const std::string& line : lines) {
-    EXPECT_NE(said.out.find(line), std::string::npos) << line << "\n" << said.out;
+    EXPECT_NE(out.str().find(line), std::string::npos) << line << "\n" << out.str();
   }
 }
 
@@ -157,18 +149,14 @@ TEST(Cinepack, WritesAProjectorThatListVerifyAndExtractReadBack) {
       const IntegrityRecord sealed = payload_fake::RecordFor(image, at);
       EXPECT_EQ(image.substr(1000, 40), std::string(reinterpret_cast<const char*>(&sealed), 40));
     }
-    ExpectSaid(List(s.options.output), 0, entries);
-    ExpectSaid(Verify(s.options.output), 0, {": OK, 3 entries, 2 extracted (121000 bytes)"});
+    ExpectSaid(List, s.options.output, 0, entries);
+    ExpectSaid(Verify, s.options.output, 0, {": OK, 3 entries, 2 extracted (121000 bytes)"});
     extracted("QMV1movie");
   }
-  std::string image = Read(s.options.output);
-  image.insert(image.size() - 4, "MMMMM");
-  image.append(3, '\0');
-  payload_fake::PutPeHeaders(image, 0x10B, uint32_t(image.size()), 1480);
-  Write(s.options.output, image + std::string(1480, 'C'));
-  ExpectSaid(List(s.options.output), 0, {"signed        certificate table at", "after 3 bytes"});
-  ExpectSaid(Verify(s.options.output), 1, {": OK, 3", "osslsigncode cannot read the signature"});
-  extracted("QMV1movieMMMMM");
+  Write(s.options.output, payload_fake::Signed(Read(s.options.output), 3));
+  ExpectSaid(List, s.options.output, 0, {"signed        certificate table at", "after 3 bytes"});
+  ExpectSaid(Verify, s.options.output, 1, {": OK, 3", "osslsigncode cannot read the signature"});
+  extracted("QMV1movieVVVVV");
   const std::string refusal = SignProjector("osslsigncode", s.options.output, s.File("S.EXE"),
                                             s.File("cine.dll"), s.File("cine.dll"));
   EXPECT_NE(refusal.find("could not remove the old signature"), std::string::npos) << refusal;
@@ -241,9 +229,10 @@ TEST(Cinepack, SignedBuildsSignThePeEntriesAndRepeat) {
   EXPECT_TRUE(Read(s.options.output) == first) << "two builds differ";
   EXPECT_TRUE(Read(s.dir / "player.dll") == player) << "the input was changed";
   const std::string trusted = "signed; the signature matches and its certificate is trusted\n";
-  ExpectSaid(Verify(s.options.output, pem), 0,
+  ExpectSaid(Verify, s.options.output, 0,
              {"slot 0 (player.dll): " + trusted, "slot 1 (runtime.bin): " + trusted,
-              "slot 2 (fake.dll): no PE image, nothing to sign"});
+              "slot 2 (fake.dll): no PE image, nothing to sign"},
+             pem);
   // Re-signed a second later, then at the same time: whatever the clock says, only the
   // epoch decides, and the old signature goes.
   const std::string resigned = s.File("RESIGNED.EXE");
@@ -264,8 +253,8 @@ TEST(Cinepack, SignedBuildsSignThePeEntriesAndRepeat) {
   s.options.extracts.push_back({s.File("changed.dll")});
   s.options.signCertificate = s.options.signKey = "";
   ASSERT_EQ(s.Build(s.options), "");
-  ExpectSaid(Verify(s.options.output, pem), 1,
-             {"slot 3 (changed.dll): signed, but changed after signing"});
+  ExpectSaid(Verify, s.options.output, 1,
+             {"slot 3 (changed.dll): signed, but changed after signing"}, pem);
 }
 
 // With the integrity record, damage anywhere but the movie is found and named; without
@@ -295,28 +284,28 @@ TEST(Cinepack, ListAndVerifySayWhatIsWrongWithADamagedProjector) {
   memset(&unterminated[goodAt + slot(0, 8)], 'n', 33);
   struct Case {
     std::string image;
-    bool verify;  // else list
+    Subcommand command;
     const char* says;
   };
   const Case cases[] = {
-      {"ab", false, "too short for a trailer"},
-      {s.stub, true, "no payload"},
-      {patch(0, 0), false, "not \"10MC\""},
-      {s.stub + "\xF0\xFF\xFF\xFF", false, "2 GiB or more"},
-      {patch(16, 6), true, "outside the five-slot table"},
-      {unterminated, false, "no terminator"},
-      {patch(slot(0, 4), 3), true, "would call the file damaged"},
-      {patch(slot(0, 4), 100), true, "ends after"},
-      {patch(slot(1, 0), 0x7FFFFF00), true, "past the end of the file"},
-      {sealed.substr(0, sealed.size() - 100), false, "100 fewer"},
-      {flip(1000 + 8), true, "record at 0x3E8 fails its own check"},
-      {flip(sealedAt + 8), true, "payload header at 0x60"},
-      {flip(sealed.size() - 3), true, "does not name the header"},
-      {flip(sealed.size() - 1000), true, "slot 1 (cine.dll): damaged: its bytes come to CRC-32"},
+      {"ab", List, "too short for a trailer"},
+      {s.stub, Verify, "no payload"},
+      {patch(0, 0), List, "not \"10MC\""},
+      {s.stub + "\xF0\xFF\xFF\xFF", List, "2 GiB or more"},
+      {patch(16, 6), Verify, "outside the five-slot table"},
+      {unterminated, List, "no terminator"},
+      {patch(slot(0, 4), 3), Verify, "would call the file damaged"},
+      {patch(slot(0, 4), 100), Verify, "ends after"},
+      {patch(slot(1, 0), 0x7FFFFF00), Verify, "past the end of the file"},
+      {sealed.substr(0, sealed.size() - 100), List, "100 fewer"},
+      {flip(1000 + 8), Verify, "record at 0x3E8 fails its own check"},
+      {flip(sealedAt + 8), Verify, "payload header at 0x60"},
+      {flip(sealed.size() - 3), Verify, "does not name the header"},
+      {flip(sealed.size() - 1000), Verify, "slot 1 (cine.dll): damaged: its bytes come to CRC-32"},
   };
   for (const Case& c : cases) {
     Write(s.options.output, c.image);
-    ExpectSaid(c.verify ? Verify(s.options.output) : List(s.options.output), 1, {c.says});
+    ExpectSaid(c.command, s.options.output, 1, {c.says});
   }
 }
 

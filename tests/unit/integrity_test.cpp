@@ -110,15 +110,6 @@ std::string Payload(uint32_t headerAt, size_t entrySize = 10) {
   return image;
 }
 
-// `image` signed after `padding` zero bytes, as a signing tool pads it: its movie first
-// made longer, so that the padding takes it to a multiple of 8.
-std::string Signed(std::string image, size_t padding) {
-  while ((image.size() + padding) % 8 != 0) image.insert(image.size() - 4, 1, 'V');
-  image.append(padding, '\0');
-  PutPeHeaders(image, 0x10B, uint32_t(image.size()), 1480);
-  return image + std::string(1480, 'C');
-}
-
 int ReadImageAt(void* context, int32_t offset, void* buffer, int32_t count) {
   const std::string& image = *static_cast<const std::string*>(context);
   if (offset < 0 || count < 0 || size_t(offset) + size_t(count) > image.size()) return 0;

@@ -277,6 +277,15 @@ inline void PutPeHeaders(std::string& image, uint32_t magic, uint32_t tableOffse
   PutLE(image, directories + 36, tableSize, 4);
 }
 
+// `image` signed after `padding` zero bytes, as a signing tool pads it: its movie first
+// made longer, so that the padding takes it to a multiple of 8.
+inline std::string Signed(std::string image, size_t padding) {
+  while ((image.size() + padding) % 8 != 0) image.insert(image.size() - 4, 1, 'V');
+  image.append(padding, '\0');
+  PutPeHeaders(image, 0x10B, uint32_t(image.size()), 1480);
+  return image + std::string(1480, 'C');
+}
+
 // Where a sealed image's sections end, and so where its integrity record lies: after the
 // headers and the one section table entry, before HeaderAt.
 const uint32_t ImageEnd = 448;
