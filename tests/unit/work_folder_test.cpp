@@ -91,6 +91,7 @@ std::string Lower(std::string text) {
 // A disk of what lies under Temp, keyed by the path in lower case. A lock file deleted while its
 // folder holds anything else is noted as a fault. (Links are left to the end-to-end tests, which
 // see how the system lists them.)
+template <typename Char>
 struct FakeDisk {
   std::map<std::string, Given> nodes;
   std::vector<std::vector<Given>> searches;  // what each search lists, in order
@@ -99,9 +100,9 @@ struct FakeDisk {
   std::string arrivesAtLockDeletion;  // a file another program makes just then
 
   static FakeDisk* Of(void* c) { return static_cast<FakeDisk*>(c); }
-  template <typename Char>
+  static std::string Key(const Char* path) { return Lower(Below(path)); }
   Given* Find(const Char* path) {
-    auto found = nodes.find(Lower(Below(path)));
+    auto found = nodes.find(Key(path));
     return found == nodes.end() ? nullptr : &found->second;
   }
   void Add(const Given& given) {
@@ -123,9 +124,8 @@ struct FakeDisk {
   }
 
   // "folder\*.*" lists everything with its dots, "folder\TempFolder.*" names starting so.
-  template <typename Char>
   static WalkSearch FindFirst(void* c, const Char* pattern, WalkEntry<Char>* entry) {
-    const std::string key = Lower(Below(pattern));
+    const std::string key = Key(pattern);
     const std::string folder = key.substr(0, key.rfind('/') + 1);  // with its '/'
     const std::string mask = key.substr(folder.size());
     const std::string prefix = folder + mask.substr(0, mask.find('*'));
@@ -145,7 +145,6 @@ struct FakeDisk {
     FindNext(c, search, entry);
     return search;
   }
-  template <typename Char>
   static int FindNext(void* c, WalkSearch search, WalkEntry<Char>* entry) {
     const size_t at = reinterpret_cast<size_t>(search) - 1;
     if (Of(c)->nextEntry[at] >= Of(c)->searches[at].size()) return 0;
@@ -157,21 +156,19 @@ struct FakeDisk {
   static void FindClose(void* c, WalkSearch search) {
     Of(c)->nextEntry[reinterpret_cast<size_t>(search) - 1] = SIZE_MAX;
   }
-  template <typename Char>
   static int IsLockFree(void* c, const Char* path) {
     Given* lock = Of(c)->Find(path);
     return lock && lock->hold == Hold::None;
   }
   // Deletes a file, the lock file too: one held with delete sharing is only marked for
   // deletion, and so still listed.
-  template <typename Char>
   static int DeleteFile(void* c, const Char* path) {
     Given* file = Of(c)->Find(path);
     if (!file || (file->attributes & (FolderAttribute | ReadOnlyAttribute)) ||
         file->hold == Hold::Alone) {
       return 0;
     }
-    const std::string key = Lower(Below(path));
+    const std::string key = Key(path);
     if (file->hold != Hold::SharingDelete) Of(c)->nodes.erase(key);
     const std::string folder = key.substr(0, key.rfind('/'));
     if (key != folder + "/" + Lower(Lock) || folder.find('/') != std::string::npos) return 1;
@@ -179,23 +176,20 @@ struct FakeDisk {
     if (!Of(c)->arrivesAtLockDeletion.empty()) Of(c)->Add(File(Of(c)->arrivesAtLockDeletion));
     return 1;
   }
-  template <typename Char>
   static int CreateLock(void* c, const Char* path) {
     Of(c)->Add(File(Below(path), HiddenAttribute));
     return 1;
   }
-  template <typename Char>
   static int RemoveFolder(void* c, const Char* path) {
     Given* folder = Of(c)->Find(path);
     const uint32_t kind = FolderAttribute | ReadOnlyAttribute;
     if (!folder || (folder->attributes & kind) != FolderAttribute ||
-        Of(c)->HasChildren(Lower(Below(path)))) {
+        Of(c)->HasChildren(Key(path))) {
       return 0;
     }
-    Of(c)->nodes.erase(Lower(Below(path)));
+    Of(c)->nodes.erase(Key(path));
     return 1;
   }
-  template <typename Char>
   static int SetAttributes(void* c, const Char* path, uint32_t attributes) {
     Given* node = Of(c)->Find(path);
     if (!node) return 0;
@@ -273,19 +267,20 @@ const WalkRow Rows[] = {
 template <typename Char>
 void Check(const WalkRow& row) {
   SCOPED_TRACE(sizeof(Char) == 1 ? "ANSI" : "wide");
-  FakeDisk disk;
+  using Disk = FakeDisk<Char>;
+  Disk disk;
   for (const Given& given : row.disk) disk.Add(given);
   disk.arrivesAtLockDeletion = row.arrivesAtLockDeletion;
   const WalkCalls<Char> calls = {&disk,
-                                 FakeDisk::FindFirst<Char>,
-                                 FakeDisk::FindNext<Char>,
-                                 FakeDisk::FindClose,
-                                 FakeDisk::IsLockFree<Char>,
-                                 FakeDisk::DeleteFile<Char>,
-                                 FakeDisk::CreateLock<Char>,
-                                 FakeDisk::DeleteFile<Char>,
-                                 FakeDisk::RemoveFolder<Char>,
-                                 FakeDisk::SetAttributes<Char>};
+                                 Disk::FindFirst,
+                                 Disk::FindNext,
+                                 Disk::FindClose,
+                                 Disk::IsLockFree,
+                                 Disk::DeleteFile,
+                                 Disk::CreateLock,
+                                 Disk::DeleteFile,
+                                 Disk::RemoveFolder,
+                                 Disk::SetAttributes};
   const uint32_t capacity = sizeof(Char) == 1 ? 260 : 32768;
   std::vector<Char> path(capacity);
   std::copy(Temp.begin(), Temp.end(), path.begin());
