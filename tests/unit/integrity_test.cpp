@@ -12,8 +12,6 @@ namespace {
 
 using namespace payload_fake;
 
-const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
-
 // The check value, then every length around the lanes' stride (20 bytes) and a few long
 // ones, whole and carried on from a piece, against the bytes summed one at a time.
 TEST(Crc32, MatchesThePolynomialWholeOrCarriedOn) {

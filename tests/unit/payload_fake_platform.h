@@ -204,6 +204,10 @@ struct EntrySpec {
   std::string FileName() const { return name + "." + extractExtension; }
 };
 
+inline const uint8_t* Bytes(const std::string& s) {
+  return reinterpret_cast<const uint8_t*>(s.data());
+}
+
 // Noise with repeats, so that a stream holds literals and matches alike.
 inline std::string Sample(size_t n, uint32_t seed) {
   std::string s(n, 0);
@@ -219,8 +223,7 @@ inline EntrySpec Stored(const std::string& name, const std::string& ext, const s
 // Packed with the packer's encoder, under an extension ending in "_".
 inline EntrySpec Compressed(const std::string& name, const std::string& ext,
                             const std::string& text) {
-  const std::vector<uint8_t> packed =
-      LzariEncode(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  const std::vector<uint8_t> packed = LzariEncode(Bytes(text), text.size());
   return EntrySpec{name, ext.substr(0, 2) + "_", ext, {packed.begin(), packed.end()}, -1, text};
 }
 
@@ -311,8 +314,7 @@ inline IntegrityRecord RecordFor(const std::string& image, uint32_t headerAt) {
     const PayloadEntry& e = h.entries[i];
     size_t at = e.offset < 0 ? image.size() : std::min<size_t>(size_t(e.offset), image.size());
     const std::string data = image.substr(at, e.size < 0 ? 0 : size_t(e.size));
-    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(data.data());
-    r.entryCrc[i] = UpdateCrc32(0, bytes, uint32_t(data.size()));
+    r.entryCrc[i] = UpdateCrc32(0, Bytes(data), uint32_t(data.size()));
   }
   SealIntegrityRecord(&r, &h, headerAt);
   return r;

@@ -14,6 +14,7 @@
 
 namespace {
 
+using payload_fake::Bytes;
 using payload_fake::PutLE;
 
 // A bitmap file as a typed record: what its headers say, and how much follows them.
@@ -95,15 +96,14 @@ TEST(SplashBitmap, OnlyHeadersThatFitTheFileReachTheLoader) {
   };
   for (const Case& c : cases) {
     const std::string file = Make(c.bitmap);
-    const uint8_t* start = reinterpret_cast<const uint8_t*>(file.data());
     uint32_t length = uint32_t(std::min<size_t>(file.size(), BitmapHeadersSize));
-    EXPECT_EQ(BitmapFitsItsFile(start, length, uint32_t(file.size())) != 0, c.fits) << c.what;
+    EXPECT_EQ(BitmapFitsItsFile(Bytes(file), length, uint32_t(file.size())) != 0, c.fits) << c.what;
   }
   // Not a bitmap, or only the start of its headers.
   for (const std::string& file :
        {std::string("BM not a bitmap"), std::string("PK\3\4"), Make(Bitmap()).substr(0, 30)}) {
-    const uint8_t* start = reinterpret_cast<const uint8_t*>(file.data());
-    EXPECT_EQ(BitmapFitsItsFile(start, uint32_t(file.size()), uint32_t(file.size())), 0) << file;
+    const uint32_t size = uint32_t(file.size());
+    EXPECT_EQ(BitmapFitsItsFile(Bytes(file), size, size), 0) << file;
   }
 }
 
