@@ -199,14 +199,13 @@ struct FakeDisk {
   }
 };
 
-enum class Widths { Both, AnsiOnly, WideOnly };
-
 struct WalkRow {
   const char* name;
   std::vector<Given> disk;
   int removed;                      // the cleanup's result
   std::set<std::string> left = {};  // the files it leaves, and the empty folders
-  Widths widths = Widths::Both;
+  bool ansi = true;                 // walked with ANSI paths, and with wide ones
+  bool wide = true;
   std::string arrivesAtLockDeletion = {};
 };
 
@@ -250,12 +249,12 @@ const WalkRow Rows[] = {
     {.name = "a_tree_deeper_than_260_goes_with_wide_paths",
      .disk = {LockIn("TempFolder.abc"), File(Deep + "/deep.dat")},
      .removed = 1,
-     .widths = Widths::WideOnly},
+     .ansi = false},
     {.name = "a_tree_deeper_than_260_keeps_the_lock_with_ansi_paths",
      .disk = {LockIn("TempFolder.abc"), File(Deep + "/deep.dat")},
      .removed = 0,
      .left = {Deep + "/deep.dat", "TempFolder.abc/Quorvantix.lok"},
-     .widths = Widths::AnsiOnly},
+     .wide = false},
     {.name = "what_arrives_after_the_last_look_gets_the_lock_back",
      .disk = {LockIn("TempFolder.abc"), File("TempFolder.abc/a.dat")},
      .removed = 0,
@@ -295,8 +294,8 @@ void Check(const WalkRow& row) {
 TEST(CleanupWalk, LeavesOnlyWhatItMust) {
   for (const WalkRow& row : Rows) {
     SCOPED_TRACE(row.name);
-    if (row.widths != Widths::WideOnly) Check<char>(row);
-    if (row.widths != Widths::AnsiOnly) Check<WideChar>(row);
+    if (row.ansi) Check<char>(row);
+    if (row.wide) Check<WideChar>(row);
   }
 }
 
