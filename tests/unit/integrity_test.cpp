@@ -44,8 +44,6 @@ Harm Overwrite(int64_t at, const std::string& bytes) {
   return [=](std::string& s) { s.replace(at < 0 ? s.size() + at : at, bytes.size(), bytes); };
 }
 
-const size_t Optional = 0x40 + 24, Directories = Optional + 96, Sections = Optional + 224;
-
 // The certificate table that the security directory names.
 Harm Table(uint32_t offset, uint32_t size) {
   return Overwrite(Directories + 32, Le(offset) + Le(size));
@@ -76,12 +74,12 @@ TEST(PeHeaders, SayWhereTheImageAndTheCertificateTableBegin) {
        0x2200},
       {"no raw data: the headers", Overwrite(Sections + 16, Le(0) + Le(0x5000)), 9600, Headers},
       {"raw data past 4 GiB", Overwrite(Sections + 20, Le(0xFFFFFF00)), 9600, -1},
-      {"optional header without the security directory", Overwrite(0x40 + 20, Le(128, 2)), 10000,
+      {"optional header without the security directory", Overwrite(PeAt + 20, Le(128, 2)), 10000,
        Headers},
-      {"optional header of 60 bytes", Overwrite(0x40 + 20, Le(60, 2)), 10000, -1},
+      {"optional header of 60 bytes", Overwrite(PeAt + 20, Le(60, 2)), 10000, -1},
       {"unknown optional header", Overwrite(Optional, Le(0x107, 2)), 10000, -1},
       {"no MZ", Overwrite(0, "ZM"), 10000, -1},
-      {"no PE", Overwrite(0x40, "EP"), 10000, -1},
+      {"no PE", Overwrite(PeAt, "EP"), 10000, -1},
       {"section table cut by the read", {}, 9600, -1, int32_t(Sections) + 79},
       {"start read short", {}, 10000, -1, 200},
       {"start unreadable", {}, 10000, -1, -1},
@@ -89,7 +87,7 @@ TEST(PeHeaders, SayWhereTheImageAndTheCertificateTableBegin) {
   for (const Case& c : cases) {
     std::string start(PeHeadersSize, '\0');
     PutImageEnd(start, 0x1000);
-    PutLE(start, 0x40 + 6, 2, 2);
+    PutLE(start, PeAt + 6, 2, 2);
     Table(9600, 400)(start);
     if (c.change) c.change(start);
     EXPECT_EQ(FindCertificateTable(Bytes(start), c.probe, 10000), c.table) << c.what;

@@ -263,18 +263,22 @@ inline void PutLE(std::string& image, size_t at, uint32_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) image[at + i] = char(value >> (8 * i));
 }
 
+// Where the PE headers written here begin, and their optional header, data directories
+// (of a PE32 image) and section table.
+const size_t PeAt = 0x40, Optional = PeAt + 24, Directories = Optional + 96,
+             Sections = Optional + 224;
+
 // PE headers at the start of `image`: one section, an optional header of `magic` with 16
 // directories, and the security directory naming a certificate table.
 inline void PutPeHeaders(std::string& image, uint32_t magic, uint32_t tableOffset,
                          uint32_t tableSize) {
-  const size_t pe = 0x40;
-  const size_t directories = pe + 24 + (magic == 0x20B ? 112 : 96);
+  const size_t directories = Directories + (magic == 0x20B ? 16 : 0);
   image.replace(0, 2, "MZ");
-  image.replace(pe, 4, std::string("PE\0\0", 4));
-  PutLE(image, 0x3C, pe, 4);
-  PutLE(image, pe + 6, 1, 2);
-  PutLE(image, pe + 20, magic == 0x20B ? 240 : 224, 2);
-  PutLE(image, pe + 24, magic, 2);
+  image.replace(PeAt, 4, std::string("PE\0\0", 4));
+  PutLE(image, 0x3C, PeAt, 4);
+  PutLE(image, PeAt + 6, 1, 2);
+  PutLE(image, PeAt + 20, magic == 0x20B ? 240 : 224, 2);
+  PutLE(image, Optional, magic, 2);
   PutLE(image, directories - 4, 16, 4);
   PutLE(image, directories + 32, tableOffset, 4);
   PutLE(image, directories + 36, tableSize, 4);
@@ -297,10 +301,9 @@ const uint32_t SectionAt = 0x180;
 // PE headers at the start of `image` whose one section's raw data ends at `end`.
 inline void PutImageEnd(std::string& image, uint32_t end) {
   PutPeHeaders(image, 0x10B, 0, 0);
-  const size_t optional = 0x40 + 24, section = optional + 224;
-  PutLE(image, optional + 60, SectionAt, 4);       // SizeOfHeaders
-  PutLE(image, section + 16, end - SectionAt, 4);  // SizeOfRawData
-  PutLE(image, section + 20, SectionAt, 4);        // PointerToRawData
+  PutLE(image, Optional + 60, SectionAt, 4);        // SizeOfHeaders
+  PutLE(image, Sections + 16, end - SectionAt, 4);  // SizeOfRawData
+  PutLE(image, Sections + 20, SectionAt, 4);        // PointerToRawData
 }
 
 // The integrity record the packer would write for `image` and its header at `headerAt`.
