@@ -263,8 +263,7 @@ inline void PutLE(std::string& image, size_t at, uint32_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) image[at + i] = char(value >> (8 * i));
 }
 
-// Where the PE headers written here begin, and their optional header, data directories
-// (of a PE32 image) and section table.
+// Where the PE32 headers written here, their optional header, directories and sections lie.
 const size_t PeAt = 0x40, Optional = PeAt + 24, Directories = Optional + 96,
              Sections = Optional + 224;
 

@@ -74,14 +74,6 @@ Given LockIn(std::string folder, Hold hold = Hold::None) {
   return {folder + "/" + Lock, 0x20 | HiddenAttribute, hold};
 }
 
-// A path the walk names, below Temp and '/'-separated.
-template <typename Char>
-std::string Below(const Char* path) {
-  std::string below;
-  for (path += Temp.size(); *path != 0; ++path) below += char(*path == '\\' ? '/' : *path);
-  return below;
-}
-
 // The file system compares names without regard to case.
 std::string Lower(std::string text) {
   for (char& c : text) c = c >= 'A' && c <= 'Z' ? char(c + 32) : c;
@@ -100,6 +92,12 @@ struct FakeDisk {
   std::string arrivesAtLockDeletion;  // a file another program makes just then
 
   static FakeDisk* Of(void* c) { return static_cast<FakeDisk*>(c); }
+  // A path the walk names, below Temp and '/'-separated.
+  static std::string Below(const Char* path) {
+    std::string below;
+    for (path += Temp.size(); *path != 0; ++path) below += char(*path == '\\' ? '/' : *path);
+    return below;
+  }
   static std::string Key(const Char* path) { return Lower(Below(path)); }
   Given* Find(const Char* path) {
     auto found = nodes.find(Key(path));
