@@ -7,7 +7,7 @@
 #include "base/paths.h"
 #include "tests/unit/payload_fake_platform.h"
 
-using payload_fake::FakePlatform;
+using namespace payload_fake;
 
 // The launcher's extraction refuses a stream too short for its length: it never ends
 // the process.
@@ -21,7 +21,7 @@ static void CheckInside(const std::string& path, const std::string& folder, Lead
       path.find_first_not_of(". ", folder.size()) == std::string::npos)
     abort();
   for (size_t i = folder.size(); i < path.size(); ++i) {
-    uint8_t b = static_cast<uint8_t>(path[i]);
+    uint8_t b = uint8_t(path[i]);
     if (lead(b) ? ++i == path.size() : b < 0x20 || b == '\\' || b == '/' || b == ':') abort();
   }
 }
@@ -45,23 +45,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     memcpy(&h, &image[headerAt], sizeof h);
     h.magic = PayloadMagic;
     if (layout & 2) {
-      const uint32_t fileSize = static_cast<uint32_t>(image.size());
-      h.entryCount = static_cast<int32_t>(static_cast<uint32_t>(h.entryCount) % 6);
-      h.extractCount = static_cast<int32_t>(uint32_t(h.extractCount) % (h.entryCount + 1));
+      const uint32_t fileSize = uint32_t(image.size());
+      h.entryCount = int32_t(uint32_t(h.entryCount) % 6);
+      h.extractCount = int32_t(uint32_t(h.extractCount) % (h.entryCount + 1));
       h.movieOffset &= 0x7FFFFFFF;
       for (PayloadEntry& e : h.entries) {
-        e.offset = static_cast<int32_t>(static_cast<uint32_t>(e.offset) % fileSize);
-        e.size = static_cast<int32_t>(static_cast<uint32_t>(e.size) % (fileSize - e.offset + 1));
-        e.name[static_cast<uint8_t>(e.name[0]) % sizeof e.name] = 0;
+        e.offset = int32_t(uint32_t(e.offset) % fileSize);
+        e.size = int32_t(uint32_t(e.size) % (fileSize - e.offset + 1));
+        e.name[uint8_t(e.name[0]) % sizeof e.name] = 0;
         e.extension[e.extension[0] & 3] = 0;
-        e.extractExtension[static_cast<uint8_t>(e.extractExtension[0]) % 7] = 0;
+        e.extractExtension[uint8_t(e.extractExtension[0]) % 7] = 0;
       }
     }
     memcpy(&image[headerAt], &h, sizeof h);
   }
   if (seal) {
     // Sealed, then cut at the end or one byte changed anywhere.
-    image = payload_fake::SealImage(image, headerAt);
+    image = SealImage(image, headerAt);
     if (harm & 0x80) image.resize(image.size() - std::min<size_t>(image.size(), harm & 0x7F));
     if (harm != 0 && !(harm & 0x80)) image[harm * 2654435761u % image.size()] ^= 0x5A;
   }
@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FakePlatform f, g;  // the launch, the exit pass
   f.files[exe] = g.files[exe] = image;
   f.errorMode = g.errorMode = 0x8001;
-  f.codePage = g.codePage = disk & 128 ? payload_fake::CodePage932 : SingleByteCodePage;
+  f.codePage = g.codePage = disk & 128 ? CodePage932 : SingleByteCodePage;
   f.workFolder = "C:\\" + std::string(folderLength, 'w') + "\\";
   if (faults & 1) f.largestAllocation = 4096u >> (faults >> 5);
   f.diskSpace = (disk & 63) * 1024;  // an entry announcing 4 GiB stops soon

@@ -38,36 +38,16 @@ std::string PeStub(uint32_t size) {
   return stub;
 }
 
-// What a subcommand printed, and its exit status.
-struct Said {
-  int status;
-  std::string out;
-};
-Said List(const std::string& path) {
-  std::ostringstream out;
-  const int status = ListProjector(path, out);
-  return {status, out.str()};
-}
-Said Verify(const std::string& path, const std::string& trusted = "") {
-  std::ostringstream out;
-  std::ostringstream progress;
-  const int status = VerifyProjector(path, out, progress, trusted);
-  return {status, out.str()};
-}
-void ExpectSaid(const Said& said, int status, const std::vector<std::string>& lines) {
-  EXPECT_EQ(said.status, status) << said.out;
-  for (const std::string& line : lines) {
-    EXPECT_NE(said.out.find(line), std::string::npos) << line << "\n" << said.out;
-  }
-}
+enum Subcommand { List, Verify };
 
 // A scratch folder with a stub, a movie and two files to pack; removed afterwards.
-struct Scratch {
+class Cinepack : public testing::Test {
+ protected:
   fs::path dir = fs::temp_directory_path() / ("cinepack_test_" + std::to_string(getpid()));
   // Not a multiple of 512: the header goes to 1024, or to 1536 after the record.
   std::string stub = PeStub(1000);
   BuildOptions options;
-  Scratch() {
+  Cinepack() {
     fs::create_directories(dir);
     std::string dll(70000, 'x');
     for (size_t i = 0; i < dll.size(); i += 3) dll[i] = char(i * 2654435761u >> 24);
@@ -77,15 +57,27 @@ struct Scratch {
     Write(options.movie = File("movie.dat"), "QMV1movie");
     options.output = File("OUT.EXE");
   }
-  ~Scratch() { fs::remove_all(dir); }
+  ~Cinepack() override { fs::remove_all(dir); }
   std::string File(const char* name) const { return (dir / name).string(); }
   std::string Build(const BuildOptions& o) const {
     std::ostringstream progress;
     return BuildProjector(o, progress);
   }
+  // That the subcommand exits with `status` on the output, each of `lines` in what it prints.
+  void ExpectSaid(Subcommand command, int status, const std::vector<std::string>& lines,
+                  const std::string& trusted = "") {
+    std::ostringstream out;
+    std::ostringstream progress;
+    const int said = command == List ? ListProjector(options.output, out)
+                                     : VerifyProjector(options.output, out, progress, trusted);
+    EXPECT_EQ(said, status) << out.str();
+    for (const std::string& line : lines) {
+      EXPECT_NE(out.str().find(line), std::string::npos) << line << "\n" << out.str();
+    }
+  }
 };
 
-TEST(Cinepack, FileNamesBecomeSlotNamesOrAClearRefusal) {
+TEST_F(Cinepack, FileNamesBecomeSlotNamesOrAClearRefusal) {
   struct Case {
     std::string file;
     bool compress;
@@ -124,19 +116,18 @@ TEST(Cinepack, FileNamesBecomeSlotNamesOrAClearRefusal) {
 // another packer may leave it, and given a certificate table after the zero bytes of
 // padding a signing tool adds, it is still read by the trailer rule; the table is no
 // signature osslsigncode can read, so verify fails on it and sign refuses to sign over it.
-TEST(Cinepack, WritesAProjectorThatListVerifyAndExtractReadBack) {
-  Scratch s;
-  s.options.leading = {"save.dat"};
-  s.options.extracts = {{s.File("cine.dll"), true}, {s.File("notes.txt"), false}};
-  s.options.option = true;
-  s.options.noSplash = true;
+TEST_F(Cinepack, WritesAProjectorThatListVerifyAndExtractReadBack) {
+  options.leading = {"save.dat"};
+  options.extracts = {{File("cine.dll"), true}, {File("notes.txt"), false}};
+  options.option = true;
+  options.noSplash = true;
   auto extracted = [&](const std::string& movie) {
-    const fs::path into = s.dir / "unpacked";
+    const fs::path into = dir / "unpacked";
     std::ostringstream out;
     std::ostringstream progress;
-    EXPECT_EQ(ExtractProjector(s.options.output, into.string(), out, progress), 0) << out.str();
-    EXPECT_TRUE(Read(into / "cine.dll") == Read(s.File("cine.dll")));
-    EXPECT_TRUE(Read(into / "notes.txt") == Read(s.File("notes.txt")));
+    EXPECT_EQ(ExtractProjector(options.output, into.string(), out, progress), 0) << out.str();
+    EXPECT_TRUE(Read(into / "cine.dll") == Read(File("cine.dll")));
+    EXPECT_TRUE(Read(into / "notes.txt") == Read(File("notes.txt")));
     EXPECT_EQ(Read(into / MovieFileName), movie);
     EXPECT_FALSE(fs::exists(into / "save.dat"));
   };
@@ -145,47 +136,42 @@ TEST(Cinepack, WritesAProjectorThatListVerifyAndExtractReadBack) {
       "writes cine.dll",  "70000 bytes expanded", "stored",           "writes notes.txt"};
   for (bool record : {true, false}) {
     SCOPED_TRACE(record ? "with the record" : "without the record");
-    s.options.integrityRecord = record;
-    ASSERT_EQ(s.Build(s.options), "");
-    const std::string image = Read(s.options.output);
+    options.integrityRecord = record;
+    ASSERT_EQ(Build(options), "");
+    const std::string image = Read(options.output);
     const uint32_t at = HeaderOffset(image);
     const uint32_t boundary = record ? 1536 : 1024;
     EXPECT_TRUE(at >= boundary && at < boundary + 8) << at;
     EXPECT_EQ(image.size() % 8, 0u) << "signing would pad it";
-    EXPECT_EQ(image.substr(0, 1000), s.stub);
+    EXPECT_EQ(image.substr(0, 1000), stub);
     if (record) {
       const IntegrityRecord sealed = payload_fake::RecordFor(image, at);
       EXPECT_EQ(image.substr(1000, 40), std::string(reinterpret_cast<const char*>(&sealed), 40));
     }
-    ExpectSaid(List(s.options.output), 0, entries);
-    ExpectSaid(Verify(s.options.output), 0, {": OK, 3 entries, 2 extracted (121000 bytes)"});
+    ExpectSaid(List, 0, entries);
+    ExpectSaid(Verify, 0, {": OK, 3 entries, 2 extracted (121000 bytes)"});
     extracted("QMV1movie");
   }
-  std::string image = Read(s.options.output);
-  image.insert(image.size() - 4, "MMMMM");
-  image.append(3, '\0');
-  payload_fake::PutPeHeaders(image, 0x10B, uint32_t(image.size()), 1480);
-  Write(s.options.output, image + std::string(1480, 'C'));
-  ExpectSaid(List(s.options.output), 0, {"signed        certificate table at", "after 3 bytes"});
-  ExpectSaid(Verify(s.options.output), 1, {": OK, 3", "osslsigncode cannot read the signature"});
-  extracted("QMV1movieMMMMM");
-  const std::string refusal = SignProjector("osslsigncode", s.options.output, s.File("S.EXE"),
-                                            s.File("cine.dll"), s.File("cine.dll"));
+  Write(options.output, payload_fake::Signed(Read(options.output), 3));
+  ExpectSaid(List, 0, {"signed        certificate table at", "after 3 bytes"});
+  ExpectSaid(Verify, 1, {": OK, 3", "osslsigncode cannot read the signature"});
+  extracted("QMV1movieVVVVV");
+  const std::string refusal = SignProjector("osslsigncode", options.output, File("S.EXE"),
+                                            File("cine.dll"), File("cine.dll"));
   EXPECT_NE(refusal.find("could not remove the old signature"), std::string::npos) << refusal;
-  EXPECT_FALSE(fs::exists(s.File("S.EXE")));
+  EXPECT_FALSE(fs::exists(File("S.EXE")));
 }
 
-TEST(Cinepack, RefusalsWriteNothingAndKeepAnExistingOutput) {
-  Scratch s;
-  BuildOptions packed = s.options;
-  packed.output = s.File("packed.exe");
-  ASSERT_EQ(s.Build(packed), "");
-  Write(s.options.output, "previous projector");
-  Write(s.dir / "CINE.DLL", "upper");
-  Write(s.dir / "overlaid.exe", s.stub + "overlay!");
-  Write(s.dir / "cut.exe", s.stub.substr(0, 999));
-  const std::string d = s.dir.string() + "/";
-  s.options.extracts = {{d + "cine.dll"}};
+TEST_F(Cinepack, RefusalsWriteNothingAndKeepAnExistingOutput) {
+  BuildOptions packed = options;
+  packed.output = File("packed.exe");
+  ASSERT_EQ(Build(packed), "");
+  Write(options.output, "previous projector");
+  Write(dir / "CINE.DLL", "upper");
+  Write(dir / "overlaid.exe", stub + "overlay!");
+  Write(dir / "cut.exe", stub.substr(0, 999));
+  const std::string d = dir.string() + "/";
+  options.extracts = {{d + "cine.dll"}};
   struct Case {
     std::function<void(BuildOptions&)> change;
     const char* message;
@@ -205,12 +191,12 @@ TEST(Cinepack, RefusalsWriteNothingAndKeepAnExistingOutput) {
       {[&](BuildOptions& o) { o.stub = d + "cut.exe"; }, "is cut short"},
   };
   for (const Case& c : cases) {
-    BuildOptions o = s.options;
+    BuildOptions o = options;
     c.change(o);
-    const std::string message = s.Build(o);
+    const std::string message = Build(o);
     EXPECT_NE(message.find(c.message), std::string::npos) << c.message << ": " << message;
-    EXPECT_EQ(Read(s.options.output), "previous projector") << c.message;
-    EXPECT_FALSE(fs::exists(s.options.output + ".cinepack-partial")) << c.message;
+    EXPECT_EQ(Read(options.output), "previous projector") << c.message;
+    EXPECT_FALSE(fs::exists(options.output + ".cinepack-partial")) << c.message;
   }
 }
 
@@ -218,66 +204,63 @@ TEST(Cinepack, RefusalsWriteNothingAndKeepAnExistingOutput) {
 // packed (and compressed); other files, and the user's own, stay as they are. verify says
 // which is which; sign re-signs. The same inputs give the same bytes, signed ones too
 // when SOURCE_DATE_EPOCH fixes the signing time.
-TEST(Cinepack, SignedBuildsSignThePeEntriesAndRepeat) {
-  Scratch s;
-  const std::string pem = s.File("maker.pem");
-  const std::string key = s.File("maker.key");
+TEST_F(Cinepack, SignedBuildsSignThePeEntriesAndRepeat) {
+  const std::string pem = File("maker.pem");
+  const std::string key = File("maker.key");
   const std::string command =
       "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=M -keyout " + key + " -out " +
       pem + " 2>/dev/null";
   ASSERT_EQ(system(command.c_str()), 0) << command;
   const std::string player = PeStub(5000);
-  Write(s.dir / "player.dll", player);
-  Write(s.dir / "runtime.bin", PeStub(3000));
-  Write(s.dir / "fake.dll", "MZ, no headers");
-  s.options.extracts = {
-      {s.File("player.dll"), true}, {s.File("runtime.bin")}, {s.File("fake.dll")}};
-  s.options.signCertificate = pem;
-  s.options.signKey = key;
+  Write(dir / "player.dll", player);
+  Write(dir / "runtime.bin", PeStub(3000));
+  Write(dir / "fake.dll", "MZ, no headers");
+  options.extracts = {{File("player.dll"), true}, {File("runtime.bin")}, {File("fake.dll")}};
+  options.signCertificate = pem;
+  options.signKey = key;
   setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
-  ASSERT_EQ(s.Build(s.options), "");
-  const std::string first = Read(s.options.output);
-  ASSERT_EQ(s.Build(s.options), "");
-  EXPECT_TRUE(Read(s.options.output) == first) << "two builds differ";
-  EXPECT_TRUE(Read(s.dir / "player.dll") == player) << "the input was changed";
+  ASSERT_EQ(Build(options), "");
+  const std::string first = Read(options.output);
+  ASSERT_EQ(Build(options), "");
+  EXPECT_TRUE(Read(options.output) == first) << "two builds differ";
+  EXPECT_TRUE(Read(dir / "player.dll") == player) << "the input was changed";
   const std::string trusted = "signed; the signature matches and its certificate is trusted\n";
-  ExpectSaid(Verify(s.options.output, pem), 0,
+  ExpectSaid(Verify, 0,
              {"slot 0 (player.dll): " + trusted, "slot 1 (runtime.bin): " + trusted,
-              "slot 2 (fake.dll): no PE image, nothing to sign"});
+              "slot 2 (fake.dll): no PE image, nothing to sign"},
+             pem);
   // Re-signed a second later, then at the same time: whatever the clock says, only the
   // epoch decides, and the old signature goes.
-  const std::string resigned = s.File("RESIGNED.EXE");
+  const std::string resigned = File("RESIGNED.EXE");
   for (const char* epoch : {"1700000001", "1700000000"}) {
     setenv("SOURCE_DATE_EPOCH", epoch, 1);
-    EXPECT_EQ(SignProjector("osslsigncode", s.options.output, resigned, pem, key), "");
+    EXPECT_EQ(SignProjector("osslsigncode", options.output, resigned, pem, key), "");
     EXPECT_EQ(Read(resigned) == first, epoch == std::string("1700000000"));
   }
   unsetenv("SOURCE_DATE_EPOCH");
-  EXPECT_NE(SignProjector("osslsigncode", pem, s.File("PEM.EXE"), pem, key).find("no projector"),
+  EXPECT_NE(SignProjector("osslsigncode", pem, File("PEM.EXE"), pem, key).find("no projector"),
             std::string::npos);
-  EXPECT_FALSE(fs::exists(s.File("PEM.EXE")));
+  EXPECT_FALSE(fs::exists(File("PEM.EXE")));
   // An entry changed after its maker signed it, packed unsigned: verify names it and fails.
-  ASSERT_EQ(SignFile("osslsigncode", s.File("runtime.bin"), s.File("changed.dll"), pem, key), "");
-  std::string changed = Read(s.File("changed.dll"));
+  ASSERT_EQ(SignFile("osslsigncode", File("runtime.bin"), File("changed.dll"), pem, key), "");
+  std::string changed = Read(File("changed.dll"));
   changed[2000] ^= 1;
-  Write(s.File("changed.dll"), changed);
-  s.options.extracts.push_back({s.File("changed.dll")});
-  s.options.signCertificate = s.options.signKey = "";
-  ASSERT_EQ(s.Build(s.options), "");
-  ExpectSaid(Verify(s.options.output, pem), 1,
-             {"slot 3 (changed.dll): signed, but changed after signing"});
+  Write(File("changed.dll"), changed);
+  options.extracts.push_back({File("changed.dll")});
+  options.signCertificate = options.signKey = "";
+  ASSERT_EQ(Build(options), "");
+  ExpectSaid(Verify, 1, {"slot 3 (changed.dll): signed, but changed after signing"}, pem);
 }
 
 // With the integrity record, damage anywhere but the movie is found and named; without
 // it, what the decoder and the offsets show.
-TEST(Cinepack, ListAndVerifySayWhatIsWrongWithADamagedProjector) {
-  Scratch s;
-  s.options.extracts = {{s.File("notes.txt"), true}, {s.File("cine.dll"), false}};
-  ASSERT_EQ(s.Build(s.options), "");
-  const std::string sealed = Read(s.options.output);
-  s.options.integrityRecord = false;
-  ASSERT_EQ(s.Build(s.options), "");
-  const std::string good = Read(s.options.output);
+TEST_F(Cinepack, ListAndVerifySayWhatIsWrongWithADamagedProjector) {
+  options.extracts = {{File("notes.txt"), true}, {File("cine.dll"), false}};
+  ASSERT_EQ(Build(options), "");
+  const std::string sealed = Read(options.output);
+  options.integrityRecord = false;
+  ASSERT_EQ(Build(options), "");
+  const std::string good = Read(options.output);
   const uint32_t goodAt = HeaderOffset(good);
   const uint32_t sealedAt = HeaderOffset(sealed);
   auto slot = [](int n, size_t field) { return 24 + 52 * n + field; };
@@ -295,28 +278,28 @@ TEST(Cinepack, ListAndVerifySayWhatIsWrongWithADamagedProjector) {
   memset(&unterminated[goodAt + slot(0, 8)], 'n', 33);
   struct Case {
     std::string image;
-    bool verify;  // else list
+    Subcommand command;
     const char* says;
   };
   const Case cases[] = {
-      {"ab", false, "too short for a trailer"},
-      {s.stub, true, "no payload"},
-      {patch(0, 0), false, "not \"10MC\""},
-      {s.stub + "\xF0\xFF\xFF\xFF", false, "2 GiB or more"},
-      {patch(16, 6), true, "outside the five-slot table"},
-      {unterminated, false, "no terminator"},
-      {patch(slot(0, 4), 3), true, "would call the file damaged"},
-      {patch(slot(0, 4), 100), true, "ends after"},
-      {patch(slot(1, 0), 0x7FFFFF00), true, "past the end of the file"},
-      {sealed.substr(0, sealed.size() - 100), false, "100 fewer"},
-      {flip(1000 + 8), true, "record at 0x3E8 fails its own check"},
-      {flip(sealedAt + 8), true, "payload header at 0x60"},
-      {flip(sealed.size() - 3), true, "does not name the header"},
-      {flip(sealed.size() - 1000), true, "slot 1 (cine.dll): damaged: its bytes come to CRC-32"},
+      {"ab", List, "too short for a trailer"},
+      {stub, Verify, "no payload"},
+      {patch(0, 0), List, "not \"10MC\""},
+      {stub + "\xF0\xFF\xFF\xFF", List, "2 GiB or more"},
+      {patch(16, 6), Verify, "outside the five-slot table"},
+      {unterminated, List, "no terminator"},
+      {patch(slot(0, 4), 3), Verify, "would call the file damaged"},
+      {patch(slot(0, 4), 100), Verify, "ends after"},
+      {patch(slot(1, 0), 0x7FFFFF00), Verify, "past the end of the file"},
+      {sealed.substr(0, sealed.size() - 100), List, "100 fewer"},
+      {flip(1000 + 8), Verify, "record at 0x3E8 fails its own check"},
+      {flip(sealedAt + 8), Verify, "payload header at 0x60"},
+      {flip(sealed.size() - 3), Verify, "does not name the header"},
+      {flip(sealed.size() - 1000), Verify, "slot 1 (cine.dll): damaged: its bytes come to CRC-32"},
   };
   for (const Case& c : cases) {
-    Write(s.options.output, c.image);
-    ExpectSaid(c.verify ? Verify(s.options.output) : List(s.options.output), 1, {c.says});
+    Write(options.output, c.image);
+    ExpectSaid(c.command, 1, {c.says});
   }
 }
 

@@ -12,8 +12,6 @@ namespace {
 
 using namespace payload_fake;
 
-const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
-
 // The check value, then every length around the lanes' stride (20 bytes) and a few long
 // ones, whole and carried on from a piece, against the bytes summed one at a time.
 TEST(Crc32, MatchesThePolynomialWholeOrCarriedOn) {
@@ -46,8 +44,6 @@ Harm Overwrite(int64_t at, const std::string& bytes) {
   return [=](std::string& s) { s.replace(at < 0 ? s.size() + at : at, bytes.size(), bytes); };
 }
 
-const size_t Optional = 0x40 + 24, Directories = Optional + 96, Sections = Optional + 224;
-
 // The certificate table that the security directory names.
 Harm Table(uint32_t offset, uint32_t size) {
   return Overwrite(Directories + 32, Le(offset) + Le(size));
@@ -78,12 +74,12 @@ TEST(PeHeaders, SayWhereTheImageAndTheCertificateTableBegin) {
        0x2200},
       {"no raw data: the headers", Overwrite(Sections + 16, Le(0) + Le(0x5000)), 9600, Headers},
       {"raw data past 4 GiB", Overwrite(Sections + 20, Le(0xFFFFFF00)), 9600, -1},
-      {"optional header without the security directory", Overwrite(0x40 + 20, Le(128, 2)), 10000,
+      {"optional header without the security directory", Overwrite(PeAt + 20, Le(128, 2)), 10000,
        Headers},
-      {"optional header of 60 bytes", Overwrite(0x40 + 20, Le(60, 2)), 10000, -1},
+      {"optional header of 60 bytes", Overwrite(PeAt + 20, Le(60, 2)), 10000, -1},
       {"unknown optional header", Overwrite(Optional, Le(0x107, 2)), 10000, -1},
       {"no MZ", Overwrite(0, "ZM"), 10000, -1},
-      {"no PE", Overwrite(0x40, "EP"), 10000, -1},
+      {"no PE", Overwrite(PeAt, "EP"), 10000, -1},
       {"section table cut by the read", {}, 9600, -1, int32_t(Sections) + 79},
       {"start read short", {}, 10000, -1, 200},
       {"start unreadable", {}, 10000, -1, -1},
@@ -91,7 +87,7 @@ TEST(PeHeaders, SayWhereTheImageAndTheCertificateTableBegin) {
   for (const Case& c : cases) {
     std::string start(PeHeadersSize, '\0');
     PutImageEnd(start, 0x1000);
-    PutLE(start, 0x40 + 6, 2, 2);
+    PutLE(start, PeAt + 6, 2, 2);
     Table(9600, 400)(start);
     if (c.change) c.change(start);
     EXPECT_EQ(FindCertificateTable(Bytes(start), c.probe, 10000), c.table) << c.what;
@@ -108,15 +104,6 @@ std::string Payload(uint32_t headerAt, size_t entrySize = 10) {
       MakeImage({Stored("cine", "dll", std::string(entrySize, 'V'))}, 1, 0, 0, headerAt);
   PutImageEnd(image, ImageEnd);
   return image;
-}
-
-// `image` signed after `padding` zero bytes, as a signing tool pads it: its movie first
-// made longer, so that the padding takes it to a multiple of 8.
-std::string Signed(std::string image, size_t padding) {
-  while ((image.size() + padding) % 8 != 0) image.insert(image.size() - 4, 1, 'V');
-  image.append(padding, '\0');
-  PutPeHeaders(image, 0x10B, uint32_t(image.size()), 1480);
-  return image + std::string(1480, 'C');
 }
 
 int ReadImageAt(void* context, int32_t offset, void* buffer, int32_t count) {

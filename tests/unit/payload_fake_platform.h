@@ -204,6 +204,10 @@ struct EntrySpec {
   std::string FileName() const { return name + "." + extractExtension; }
 };
 
+inline const uint8_t* Bytes(const std::string& s) {
+  return reinterpret_cast<const uint8_t*>(s.data());
+}
+
 // Noise with repeats, so that a stream holds literals and matches alike.
 inline std::string Sample(size_t n, uint32_t seed) {
   std::string s(n, 0);
@@ -219,8 +223,7 @@ inline EntrySpec Stored(const std::string& name, const std::string& ext, const s
 // Packed with the packer's encoder, under an extension ending in "_".
 inline EntrySpec Compressed(const std::string& name, const std::string& ext,
                             const std::string& text) {
-  const std::vector<uint8_t> packed =
-      LzariEncode(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  const std::vector<uint8_t> packed = LzariEncode(Bytes(text), text.size());
   return EntrySpec{name, ext.substr(0, 2) + "_", ext, {packed.begin(), packed.end()}, -1, text};
 }
 
@@ -260,21 +263,33 @@ inline void PutLE(std::string& image, size_t at, uint32_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) image[at + i] = char(value >> (8 * i));
 }
 
+// Where the PE32 headers written here, their optional header, directories and sections lie.
+const size_t PeAt = 0x40, Optional = PeAt + 24, Directories = Optional + 96,
+             Sections = Optional + 224;
+
 // PE headers at the start of `image`: one section, an optional header of `magic` with 16
 // directories, and the security directory naming a certificate table.
 inline void PutPeHeaders(std::string& image, uint32_t magic, uint32_t tableOffset,
                          uint32_t tableSize) {
-  const size_t pe = 0x40;
-  const size_t directories = pe + 24 + (magic == 0x20B ? 112 : 96);
+  const size_t directories = Directories + (magic == 0x20B ? 16 : 0);
   image.replace(0, 2, "MZ");
-  image.replace(pe, 4, std::string("PE\0\0", 4));
-  PutLE(image, 0x3C, pe, 4);
-  PutLE(image, pe + 6, 1, 2);
-  PutLE(image, pe + 20, magic == 0x20B ? 240 : 224, 2);
-  PutLE(image, pe + 24, magic, 2);
+  image.replace(PeAt, 4, std::string("PE\0\0", 4));
+  PutLE(image, 0x3C, PeAt, 4);
+  PutLE(image, PeAt + 6, 1, 2);
+  PutLE(image, PeAt + 20, magic == 0x20B ? 240 : 224, 2);
+  PutLE(image, Optional, magic, 2);
   PutLE(image, directories - 4, 16, 4);
   PutLE(image, directories + 32, tableOffset, 4);
   PutLE(image, directories + 36, tableSize, 4);
+}
+
+// `image` signed after `padding` zero bytes, as a signing tool pads it: its movie first
+// made longer, so that the padding takes it to a multiple of 8.
+inline std::string Signed(std::string image, size_t padding) {
+  while ((image.size() + padding) % 8 != 0) image.insert(image.size() - 4, 1, 'V');
+  image.append(padding, '\0');
+  PutPeHeaders(image, 0x10B, uint32_t(image.size()), 1480);
+  return image + std::string(1480, 'C');
 }
 
 // Where a sealed image's sections end, and so where its integrity record lies: after the
@@ -285,10 +300,9 @@ const uint32_t SectionAt = 0x180;
 // PE headers at the start of `image` whose one section's raw data ends at `end`.
 inline void PutImageEnd(std::string& image, uint32_t end) {
   PutPeHeaders(image, 0x10B, 0, 0);
-  const size_t optional = 0x40 + 24, section = optional + 224;
-  PutLE(image, optional + 60, SectionAt, 4);       // SizeOfHeaders
-  PutLE(image, section + 16, end - SectionAt, 4);  // SizeOfRawData
-  PutLE(image, section + 20, SectionAt, 4);        // PointerToRawData
+  PutLE(image, Optional + 60, SectionAt, 4);        // SizeOfHeaders
+  PutLE(image, Sections + 16, end - SectionAt, 4);  // SizeOfRawData
+  PutLE(image, Sections + 20, SectionAt, 4);        // PointerToRawData
 }
 
 // The integrity record the packer would write for `image` and its header at `headerAt`.
@@ -302,8 +316,7 @@ inline IntegrityRecord RecordFor(const std::string& image, uint32_t headerAt) {
     const PayloadEntry& e = h.entries[i];
     size_t at = e.offset < 0 ? image.size() : std::min<size_t>(size_t(e.offset), image.size());
     const std::string data = image.substr(at, e.size < 0 ? 0 : size_t(e.size));
-    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(data.data());
-    r.entryCrc[i] = UpdateCrc32(0, bytes, uint32_t(data.size()));
+    r.entryCrc[i] = UpdateCrc32(0, Bytes(data), uint32_t(data.size()));
   }
   SealIntegrityRecord(&r, &h, headerAt);
   return r;

@@ -10,12 +10,12 @@
 #include "splash/splash_geometry.h"
 #include "splash/splash_palette.h"
 #include "splash/splash_source.h"
+#include "tests/unit/payload_fake_platform.h"
 
 namespace {
 
-void Put(std::string& s, size_t at, uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) s[at + i] = char(value >> (8 * i));
-}
+using payload_fake::Bytes;
+using payload_fake::PutLE;
 
 // A bitmap file as a typed record: what its headers say, and how much follows them.
 struct Bitmap {
@@ -40,21 +40,21 @@ uint32_t TableBytes(const Bitmap& b) {
 std::string Make(const Bitmap& b) {
   std::string s = "BM" + std::string(12 + b.infoSize + TableBytes(b), '\0');
   uint32_t offset = b.pixelOffset != 0 ? b.pixelOffset : uint32_t(s.size());
-  Put(s, 10, offset, 4);
-  Put(s, 14, b.infoSize, 4);
+  PutLE(s, 10, offset, 4);
+  PutLE(s, 14, b.infoSize, 4);
   if (b.infoSize == 12) {
-    Put(s, 18, uint32_t(b.width), 2);
-    Put(s, 20, uint32_t(b.height), 2);
-    Put(s, 22, b.planes, 2);
-    Put(s, 24, b.bitCount, 2);
+    PutLE(s, 18, uint32_t(b.width), 2);
+    PutLE(s, 20, uint32_t(b.height), 2);
+    PutLE(s, 22, b.planes, 2);
+    PutLE(s, 24, b.bitCount, 2);
   } else {
-    Put(s, 18, uint32_t(b.width), 4);
-    Put(s, 22, uint32_t(b.height), 4);
-    Put(s, 26, b.planes, 2);
-    Put(s, 28, b.bitCount, 2);
-    Put(s, 30, b.compression, 4);
-    Put(s, 34, b.imageSize, 4);
-    Put(s, 46, b.coloursUsed, 4);
+    PutLE(s, 18, uint32_t(b.width), 4);
+    PutLE(s, 22, uint32_t(b.height), 4);
+    PutLE(s, 26, b.planes, 2);
+    PutLE(s, 28, b.bitCount, 2);
+    PutLE(s, 30, b.compression, 4);
+    PutLE(s, 34, b.imageSize, 4);
+    PutLE(s, 46, b.coloursUsed, 4);
   }
   int64_t rows = b.height < 0 ? -int64_t(b.height) : b.height;
   int64_t need = (int64_t(b.width) * b.bitCount + 31) / 32 * 4 * rows;
@@ -96,15 +96,14 @@ TEST(SplashBitmap, OnlyHeadersThatFitTheFileReachTheLoader) {
   };
   for (const Case& c : cases) {
     const std::string file = Make(c.bitmap);
-    const uint8_t* start = reinterpret_cast<const uint8_t*>(file.data());
     uint32_t length = uint32_t(std::min<size_t>(file.size(), BitmapHeadersSize));
-    EXPECT_EQ(BitmapFitsItsFile(start, length, uint32_t(file.size())) != 0, c.fits) << c.what;
+    EXPECT_EQ(BitmapFitsItsFile(Bytes(file), length, uint32_t(file.size())) != 0, c.fits) << c.what;
   }
   // Not a bitmap, or only the start of its headers.
   for (const std::string& file :
        {std::string("BM not a bitmap"), std::string("PK\3\4"), Make(Bitmap()).substr(0, 30)}) {
-    const uint8_t* start = reinterpret_cast<const uint8_t*>(file.data());
-    EXPECT_EQ(BitmapFitsItsFile(start, uint32_t(file.size()), uint32_t(file.size())), 0) << file;
+    const uint32_t size = uint32_t(file.size());
+    EXPECT_EQ(BitmapFitsItsFile(Bytes(file), size, size), 0) << file;
   }
 }
 

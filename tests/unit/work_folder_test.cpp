@@ -74,45 +74,39 @@ Given LockIn(std::string folder, Hold hold = Hold::None) {
   return {folder + "/" + Lock, 0x20 | HiddenAttribute, hold};
 }
 
-// A path the walk names, below Temp and '/'-separated.
-template <typename Char>
-std::string Below(const Char* path) {
-  std::string below;
-  for (path += Temp.size(); *path != 0; ++path) below += char(*path == '\\' ? '/' : *path);
-  return below;
-}
-
 // The file system compares names without regard to case.
 std::string Lower(std::string text) {
   for (char& c : text) c = c >= 'A' && c <= 'Z' ? char(c + 32) : c;
   return text;
 }
 
-struct Node {
-  Given given;
-  bool deletePending = false;  // deleted while held with delete sharing: still listed
-};
-
-// A disk of nodes keyed by their path in lower case. A lock file deleted while its folder
-// holds anything else is noted as a fault. (Links are left to the end-to-end tests, which
+// A disk of what lies under Temp, keyed by the path in lower case. A lock file deleted while its
+// folder holds anything else is noted as a fault. (Links are left to the end-to-end tests, which
 // see how the system lists them.)
+template <typename Char>
 struct FakeDisk {
-  std::map<std::string, Node> nodes;
+  std::map<std::string, Given> nodes;
   std::vector<std::vector<Given>> searches;  // what each search lists, in order
   std::vector<size_t> nextEntry;             // SIZE_MAX: closed
   std::vector<std::string> faults;
   std::string arrivesAtLockDeletion;  // a file another program makes just then
 
   static FakeDisk* Of(void* c) { return static_cast<FakeDisk*>(c); }
-  template <typename Char>
-  Node* Find(const Char* path) {
-    auto found = nodes.find(Lower(Below(path)));
+  // A path the walk names, below Temp and '/'-separated.
+  static std::string Below(const Char* path) {
+    std::string below;
+    for (path += Temp.size(); *path != 0; ++path) below += char(*path == '\\' ? '/' : *path);
+    return below;
+  }
+  static std::string Key(const Char* path) { return Lower(Below(path)); }
+  Given* Find(const Char* path) {
+    auto found = nodes.find(Key(path));
     return found == nodes.end() ? nullptr : &found->second;
   }
   void Add(const Given& given) {
     const std::string folder = given.path.substr(0, given.path.rfind('/'));
     if (folder != given.path && !nodes.count(Lower(folder))) Add(Folder(folder));
-    nodes[Lower(given.path)] = {given};
+    nodes[Lower(given.path)] = given;
   }
   bool HasChildren(const std::string& key) {
     auto next = nodes.upper_bound(key + "/");
@@ -122,15 +116,14 @@ struct FakeDisk {
   std::set<std::string> Leaves() {
     std::set<std::string> leaves;
     for (const auto& node : nodes) {
-      if (!HasChildren(node.first)) leaves.insert(node.second.given.path);
+      if (!HasChildren(node.first)) leaves.insert(node.second.path);
     }
     return leaves;
   }
 
   // "folder\*.*" lists everything with its dots, "folder\TempFolder.*" names starting so.
-  template <typename Char>
   static WalkSearch FindFirst(void* c, const Char* pattern, WalkEntry<Char>* entry) {
-    const std::string key = Lower(Below(pattern));
+    const std::string key = Key(pattern);
     const std::string folder = key.substr(0, key.rfind('/') + 1);  // with its '/'
     const std::string mask = key.substr(folder.size());
     const std::string prefix = folder + mask.substr(0, mask.find('*'));
@@ -139,7 +132,7 @@ struct FakeDisk {
     for (const auto& n : Of(c)->nodes) {
       if (n.first.compare(0, prefix.size(), prefix) == 0 &&
           n.first.find('/', folder.size()) == std::string::npos) {
-        listed.push_back(n.second.given);
+        listed.push_back(n.second);
         listed.back().path.erase(0, folder.size());
       }
     }
@@ -150,7 +143,6 @@ struct FakeDisk {
     FindNext(c, search, entry);
     return search;
   }
-  template <typename Char>
   static int FindNext(void* c, WalkSearch search, WalkEntry<Char>* entry) {
     const size_t at = reinterpret_cast<size_t>(search) - 1;
     if (Of(c)->nextEntry[at] >= Of(c)->searches[at].size()) return 0;
@@ -162,87 +154,58 @@ struct FakeDisk {
   static void FindClose(void* c, WalkSearch search) {
     Of(c)->nextEntry[reinterpret_cast<size_t>(search) - 1] = SIZE_MAX;
   }
-  template <typename Char>
   static int IsLockFree(void* c, const Char* path) {
-    Node* lock = Of(c)->Find(path);
-    return lock && lock->given.hold == Hold::None;
+    Given* lock = Of(c)->Find(path);
+    return lock && lock->hold == Hold::None;
   }
-  // Deletes a file, the lock file too: one held with delete sharing is only marked.
-  template <typename Char>
+  // Deletes a file, the lock file too: one held with delete sharing is only marked for
+  // deletion, and so still listed.
   static int DeleteFile(void* c, const Char* path) {
-    Node* file = Of(c)->Find(path);
-    if (!file || (file->given.attributes & (FolderAttribute | ReadOnlyAttribute)) ||
-        file->given.hold == Hold::Alone) {
+    Given* file = Of(c)->Find(path);
+    if (!file || (file->attributes & (FolderAttribute | ReadOnlyAttribute)) ||
+        file->hold == Hold::Alone) {
       return 0;
     }
-    file->deletePending = file->given.hold == Hold::SharingDelete;
-    const std::string key = Lower(Below(path));
-    if (!file->deletePending) Of(c)->nodes.erase(key);
+    const std::string key = Key(path);
+    if (file->hold != Hold::SharingDelete) Of(c)->nodes.erase(key);
     const std::string folder = key.substr(0, key.rfind('/'));
     if (key != folder + "/" + Lower(Lock) || folder.find('/') != std::string::npos) return 1;
     if (Of(c)->HasChildren(folder)) Of(c)->faults.push_back("lock deleted beside content");
     if (!Of(c)->arrivesAtLockDeletion.empty()) Of(c)->Add(File(Of(c)->arrivesAtLockDeletion));
     return 1;
   }
-  template <typename Char>
   static int CreateLock(void* c, const Char* path) {
     Of(c)->Add(File(Below(path), HiddenAttribute));
     return 1;
   }
-  template <typename Char>
   static int RemoveFolder(void* c, const Char* path) {
-    Node* folder = Of(c)->Find(path);
+    Given* folder = Of(c)->Find(path);
     const uint32_t kind = FolderAttribute | ReadOnlyAttribute;
-    if (!folder || (folder->given.attributes & kind) != FolderAttribute ||
-        Of(c)->HasChildren(Lower(Below(path)))) {
+    if (!folder || (folder->attributes & kind) != FolderAttribute ||
+        Of(c)->HasChildren(Key(path))) {
       return 0;
     }
-    Of(c)->nodes.erase(Lower(Below(path)));
+    Of(c)->nodes.erase(Key(path));
     return 1;
   }
-  template <typename Char>
   static int SetAttributes(void* c, const Char* path, uint32_t attributes) {
-    Node* node = Of(c)->Find(path);
+    Given* node = Of(c)->Find(path);
     if (!node) return 0;
-    const uint32_t kept = node->given.attributes & FolderAttribute;
-    node->given.attributes = kept | (attributes == NormalAttribute ? 0 : attributes);
+    const uint32_t kept = node->attributes & FolderAttribute;
+    node->attributes = kept | (attributes == NormalAttribute ? 0 : attributes);
     return 1;
-  }
-
-  // One cleanup with a path buffer of `capacity` characters; its result.
-  template <typename Char>
-  int Clean(uint32_t capacity) {
-    const WalkCalls<Char> calls = {this,
-                                   FindFirst<Char>,
-                                   FindNext<Char>,
-                                   FindClose,
-                                   IsLockFree<Char>,
-                                   DeleteFile<Char>,
-                                   CreateLock<Char>,
-                                   DeleteFile<Char>,
-                                   RemoveFolder<Char>,
-                                   SetAttributes<Char>};
-    std::vector<Char> path(capacity);
-    std::copy(Temp.begin(), Temp.end(), path.begin());
-    std::vector<WalkLevel> levels(capacity / 2 + 1);
-    WalkBuffers<Char> buffers = {path.data(), capacity, levels.data(), uint32_t(levels.size())};
-    int removed = RemoveUnheldWorkFolders(&calls, &buffers);
-    for (size_t next : nextEntry) EXPECT_EQ(next, SIZE_MAX) << "a search left open";
-    return removed;
   }
 };
-
-enum class Widths { Both, AnsiOnly, WideOnly };
 
 struct WalkRow {
   const char* name;
   std::vector<Given> disk;
   int removed;                      // the cleanup's result
   std::set<std::string> left = {};  // the files it leaves, and the empty folders
-  Widths widths = Widths::Both;
+  bool ansi = true;                 // walked with ANSI paths, and with wide ones
+  bool wide = true;
   std::string arrivesAtLockDeletion = {};
 };
-void PrintTo(const WalkRow& row, std::ostream* out) { *out << row.name; }
 
 const std::string D100(100, 'd');
 const std::string Deep = "TempFolder.abc/" + D100 + "/" + D100 + "/" + D100;
@@ -284,12 +247,12 @@ const WalkRow Rows[] = {
     {.name = "a_tree_deeper_than_260_goes_with_wide_paths",
      .disk = {LockIn("TempFolder.abc"), File(Deep + "/deep.dat")},
      .removed = 1,
-     .widths = Widths::WideOnly},
+     .ansi = false},
     {.name = "a_tree_deeper_than_260_keeps_the_lock_with_ansi_paths",
      .disk = {LockIn("TempFolder.abc"), File(Deep + "/deep.dat")},
      .removed = 0,
      .left = {Deep + "/deep.dat", "TempFolder.abc/Quorvantix.lok"},
-     .widths = Widths::AnsiOnly},
+     .wide = false},
     {.name = "what_arrives_after_the_last_look_gets_the_lock_back",
      .disk = {LockIn("TempFolder.abc"), File("TempFolder.abc/a.dat")},
      .removed = 0,
@@ -297,34 +260,42 @@ const WalkRow Rows[] = {
      .arrivesAtLockDeletion = "TempFolder.abc/late.tmp"},
 };
 
+// One cleanup of the row's disk, with the path buffer of its width: what it says and leaves.
 template <typename Char>
-void Check(const WalkRow& row, uint32_t capacity) {
-  FakeDisk disk;
+void Check(const WalkRow& row) {
+  SCOPED_TRACE(sizeof(Char) == 1 ? "ANSI" : "wide");
+  using Disk = FakeDisk<Char>;
+  Disk disk;
   for (const Given& given : row.disk) disk.Add(given);
   disk.arrivesAtLockDeletion = row.arrivesAtLockDeletion;
-  EXPECT_EQ(disk.Clean<Char>(capacity), row.removed);
+  const WalkCalls<Char> calls = {&disk,
+                                 Disk::FindFirst,
+                                 Disk::FindNext,
+                                 Disk::FindClose,
+                                 Disk::IsLockFree,
+                                 Disk::DeleteFile,
+                                 Disk::CreateLock,
+                                 Disk::DeleteFile,
+                                 Disk::RemoveFolder,
+                                 Disk::SetAttributes};
+  const uint32_t capacity = sizeof(Char) == 1 ? 260 : 32768;
+  std::vector<Char> path(capacity);
+  std::copy(Temp.begin(), Temp.end(), path.begin());
+  std::vector<WalkLevel> levels(capacity / 2 + 1);
+  WalkBuffers<Char> buffers = {path.data(), capacity, levels.data(), uint32_t(levels.size())};
+  EXPECT_EQ(RemoveUnheldWorkFolders(&calls, &buffers), row.removed);
+  for (size_t next : disk.nextEntry) EXPECT_EQ(next, SIZE_MAX) << "a search left open";
   EXPECT_EQ(disk.Leaves(), row.left);
   EXPECT_EQ(disk.faults, std::vector<std::string>());
 }
 
-class CleanupWalk : public testing::TestWithParam<WalkRow> {};
-
-TEST_P(CleanupWalk, LeavesOnlyWhatItMust) {
-  const WalkRow& row = GetParam();
-  if (row.widths != Widths::WideOnly) {
-    SCOPED_TRACE("ANSI");
-    Check<char>(row, 260);
-  }
-  if (row.widths != Widths::AnsiOnly) {
-    SCOPED_TRACE("wide");
-    Check<WideChar>(row, 32768);
+TEST(CleanupWalk, LeavesOnlyWhatItMust) {
+  for (const WalkRow& row : Rows) {
+    SCOPED_TRACE(row.name);
+    if (row.ansi) Check<char>(row);
+    if (row.wide) Check<WideChar>(row);
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(Table, CleanupWalk, testing::ValuesIn(Rows),
-                         [](const testing::TestParamInfo<WalkRow>& info) {
-                           return info.param.name;
-                         });
 
 TEST(ExtendedFolderPath, TakesDrivesAndSharesToAnyLengthOrFails) {
   struct Case {
