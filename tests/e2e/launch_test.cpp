@@ -192,7 +192,7 @@ const Scenario Scenarios[] = {
      .start = {.locale = "fr_CA.UTF-8", .htm = Registered("%1")},
      .expect = {.box = PlayerMissingText, .browser = StartedWith(FrenchCanadian)}},
     {.name = "download_cancelled",
-     .start = {.cancel = true, .htm = Registered("")},
+     .start = {.answer = Answer::Cancel, .htm = Registered("")},
      .expect = {.box = PlayerMissingText, .browser = NotStarted()}},
     {.name = "download_no_command",
      .start = {.htm = Unregistered()},
@@ -203,7 +203,7 @@ INSTANTIATE_TEST_SUITE_P(Launch, Launches, testing::ValuesIn(Scenarios), Scenari
 
 std::string TryOpen(const std::string& path) {
   std::string out =
-      RunWine({ToWindowsPath(WinDir() + "/tests/probe.exe"), "open", ToWindowsPath(path)}).output;
+      RunWine({ToWindowsPath(WinDir() + "/tests/probe.exe"), "open", ToWindowsPath(path)});
   return out.substr(0, out.find_first_of("\r\n"));
 }
 
@@ -213,15 +213,16 @@ TEST(WorkFolder, LiveRunKeepsItsFolderAndADeadOnesGoesAtTheNextExit) {
   Sandbox box = MakeSandbox("wf_two_runs");
   WriteFile(box.root + "/movie.dat", "QMV1movie");
   ASSERT_EQ(RunCinepack("build --stub " + Launcher() + " --movie " + box.root + "/movie.dat -o " +
-                        box.app + "/MOVIE.EXE --extract " + TestRuntime()),
+                        box.exe + " --extract " + LibraryPath(Lib::Test)),
             0);
-  LaunchSpec first = SandboxSpec(box);  // dies in the runtime once the second run is done
-  first.env = {"CINE_REPORT=" + ToWindowsPath(box.root + "/first.txt"), "CINE_RESULT=exit"};
+  // The first dies in the runtime once the second run is done.
+  Start first = {
+      .env = {"CINE_REPORT=" + ToWindowsPath(box.root + "/first.txt"), "CINE_RESULT=exit"}};
   std::string lock = box.tmp + "/TempFolder.aaa/Quorvantix.lok";
   LaunchResult died = Launch(box, first, [&] {
     EXPECT_EQ(TryOpen(lock), "denied 32")
         << "an open that shares everything got at a live run's lock";
-    LaunchResult second = Launch(box, SandboxSpec(box));
+    LaunchResult second = Launch(box, {});
     EXPECT_EQ(second.report["workFolder"], ToWindowsPath(box.tmp) + "\\TempFolder.aab\\");
     EXPECT_EQ(ListDir(box.tmp), std::vector<std::string>{"TempFolder.aaa"})
         << "only the live run's folder stays";
@@ -229,8 +230,7 @@ TEST(WorkFolder, LiveRunKeepsItsFolderAndADeadOnesGoesAtTheNextExit) {
   });
   EXPECT_EQ(died.probe["exit"], "9");
   EXPECT_EQ(TryOpen(lock), "open");
-  EXPECT_EQ(Launch(box, SandboxSpec(box)).report["workFolder"],
-            ToWindowsPath(box.tmp) + "\\TempFolder.aab\\");
+  EXPECT_EQ(Launch(box, {}).report["workFolder"], ToWindowsPath(box.tmp) + "\\TempFolder.aab\\");
   EXPECT_TRUE(ListDir(box.tmp).empty()) << "the dead run's folder outlived the next exit";
 }
 

@@ -1,26 +1,65 @@
-// A launch scenario as typed records: the projector, what lies around it, how it is started,
-// and the outcome expected. RunScenario sets it up in a sandbox, launches and checks; each
-// table of scenarios instantiates Launches over its rows.
+// Runs the shipped PE32 build under 32-bit Wine for the end-to-end tests. A launch is a
+// scenario of typed records: the projector, what lies around it, how it is started, and the
+// outcome expected. RunScenario sets it up in a sandbox inside the Wine prefix, launches it
+// through the probe and checks it; each table of scenarios instantiates Launches over its rows.
 #pragma once
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "tests/e2e/harness.h"
-
 namespace e2e {
+
+std::string SourceDir();
+std::string WinDir();  // build/win32: the shipped launcher and the test helpers
+std::string Launcher();
+std::string ToWindowsPath(const std::string& unixPath);  // C:\... inside drive_c, else Z:\...
+
+// A fresh folder for one test, drive_c/t/<name>, with tmp/ (the child's TMP) and app/; the
+// projector app/MOVIE.EXE, started in the root. Unix paths.
+struct Sandbox {
+  std::string root, tmp, app, exe, cwd;
+};
+Sandbox MakeSandbox(const std::string& name);
+
+// Runs Wine with `args` (a Windows program and its arguments): its stdout, and its exit
+// status if asked.
+std::string RunWine(const std::vector<std::string>& args, int* status = nullptr);
+
+void CopyFile(const std::string& from, const std::string& to);
+void WriteFile(const std::string& path, const std::string& content);
+std::string ReadFile(const std::string& path);
+std::vector<std::string> ListDir(const std::string& path);  // names, sorted
+std::string ToLower(std::string text);
+std::map<std::string, std::string> ParseKeyValues(const std::string& text);  // last value wins
+// A host command line through the shell, its exit status; its output, errors too.
+int RunHost(const std::string& commandLine, std::string* output = nullptr);
+int RunCinepack(const std::string& args, std::string* output = nullptr);  // build/host/cinepack
+
+inline const char CannotRunText[] = "This application cannot run.";
+inline const char CannotCreateText[] =
+    "This application cannot start as it cannot create needed files. There may not be enough "
+    "free disk space.";
+inline const char MsvcrtMissingText[] =
+    "This application cannot run, as it could not find the shared library MSVCRT.DLL.";
+inline const char PlayerMissingText[] =
+    "This application requires Lumenreel Player 10, which is not installed. Click OK to "
+    "download it.";
+inline const char DamagedText[] =
+    "This application cannot start as its file is damaged. Please download it or copy it again.";
 
 inline const char Lock[] = "Quorvantix.lok";  // a work folder's lock file
 inline const bool WithoutRecord = false;      // Projector::record
 
 // The libraries the tests build, copied where a row puts them.
 enum class Lib { Test, Cdecl, NoExport, Crt };
+std::string LibraryPath(Lib which);
 
 // What a placed file (or folder) is: it makes itself at a path in the sandbox.
 using Content = std::function<void(const Sandbox& box, const std::string& path)>;
@@ -92,13 +131,14 @@ struct Disk {
   size_t inodes = 0;  // 0: as many as the size gives
 };
 
+enum class Answer { Ok, Cancel, None };
 struct Start {
   std::vector<std::string> env;         // NAME=VALUE, for the test runtime
   std::string locale;                   // LC_ALL for Wine: the system's language
   std::string windows;                  // the version Wine reports to this program ("win98")
-  std::optional<std::string> afterExe;  // the whole command line: the quoted program, then this
+  std::optional<std::string> afterExe;  // the command line: the quoted program, a space, this
   int show = -1;                        // wShowWindow, or none
-  bool cancel = false;                  // Cancel the message box, not OK
+  Answer answer = Answer::Ok;           // the message box's button the probe presses
   // The current directory: the sandbox, or folders named with this text repeated, the
   // whole path this many characters long as Windows spells it (0: one such folder).
   std::string currentDirectory;
@@ -165,6 +205,20 @@ struct Scenario {
   std::optional<Outcome> later;  // a later run of the same projector, without env or holder
 };
 inline void PrintTo(const Scenario& s, std::ostream* out) { *out << s.name; }
+
+// The probe's key=value lines: pid, exit (or timeout), and box.caption, box.text and
+// box.buttons ("1,2": IDOK, IDCANCEL) of a message box; the test runtime's report (to
+// <root>/report.txt unless the start's env names another CINE_REPORT); Wine's relay trace.
+struct LaunchResult {
+  std::string probeOutput;
+  std::map<std::string, std::string> probe, report;
+  std::string trace;
+};
+// Launches the sandbox's projector through the probe and waits for the end. With
+// `meanwhile`, it is called while the launch runs: once the runtime has reported, which then
+// waits for it to return, or, when `runtimeWaits` is false, at once.
+LaunchResult Launch(const Sandbox& box, const Start& start,
+                    const std::function<void()>& meanwhile = {}, bool runtimeWaits = true);
 
 void RunScenario(const Scenario& s);
 

@@ -11,24 +11,25 @@ namespace {
 using Seen = std::map<std::string, std::string>;
 Seen Inspect(std::vector<std::string> args) {
   args.insert(args.begin(), ToWindowsPath(WinDir() + "/tests/splash_inspect.exe"));
-  return ParseKeyValues(RunWine(args).output);
+  return ParseKeyValues(RunWine(args));
 }
 
-// app/MOVIE.EXE with the test runtime beside it and a MOVIE.BMP of that size.
-LaunchSpec Prepare(const Sandbox& box, uint32_t width = 40, uint32_t height = 30) {
-  CopyFile(Launcher(), box.app + "/MOVIE.EXE");
-  CopyFile(TestRuntime(), box.app + "/cine.dll");
+// A sandbox's app/MOVIE.EXE with the test runtime beside it and a MOVIE.BMP of that size.
+Sandbox Prepare(const std::string& name, uint32_t width = 40, uint32_t height = 30) {
+  Sandbox box = MakeSandbox(name);
+  CopyFile(Launcher(), box.exe);
+  CopyFile(LibraryPath(Lib::Test), box.app + "/cine.dll");
   Bitmap(width, height)(box, box.app + "/MOVIE.BMP");
-  return SandboxSpec(box);
+  return box;
 }
 
 // Centred on the 1024x768 desktop, the bitmap in a one-pixel border, covered by a foreground
 // window, clicked, sent palette news and a stray WM_USER while the runtime runs; no taskbar
 // button; on screen the bitmap's very pixels, also where a part was repainted alone.
 TEST(SplashWindow, ShowsTheBitmapCentredAboveOtherWindowsAndIgnoresInput) {
-  Sandbox box = MakeSandbox("splash_shown");
+  Sandbox box = Prepare("splash_shown", 400, 300);
   Seen seen;
-  LaunchResult r = Launch(box, Prepare(box, 400, 300), [&] {
+  LaunchResult r = Launch(box, {}, [&] {
     seen = Inspect({"find", "10000", ToWindowsPath(box.app + "/MOVIE.BMP")});
   });
   EXPECT_EQ(seen["rect"], "311,233,713,535");
@@ -55,12 +56,12 @@ TEST(SplashWindow, RealisesItsPaletteInTheBackgroundAndCleansUpWhenClosed) {
 // The runtime's close request, racing the splash thread's start run after run, takes the
 // splash down; the thread ends, and a second request fails.
 TEST(SplashWindow, GoesWhenTheRuntimeClosesIt) {
-  Sandbox box = MakeSandbox("splash_closed");
-  LaunchSpec spec = Prepare(box);
-  spec.env = {"CINE_CLOSE_SPLASH=1"};
+  Sandbox box = Prepare("splash_closed");
   for (int run = 0; run < 8; ++run) {
     Seen seen;
-    LaunchResult r = Launch(box, spec, [&] { seen = Inspect({"gone", "1500"}); });
+    LaunchResult r = Launch(box, {.env = {"CINE_CLOSE_SPLASH=1"}}, [&] {
+      seen = Inspect({"gone", "1500"});
+    });
     EXPECT_EQ(seen["gone"], "1") << run;
     EXPECT_EQ(r.report["close1"] + r.report["splash_thread_ended"] + r.report["close2"], "110")
         << run;
@@ -68,13 +69,12 @@ TEST(SplashWindow, GoesWhenTheRuntimeClosesIt) {
 }
 
 TEST(SplashFailure, StaysOnScreenUnderTheFailureMessageUntilTheProcessEnds) {
-  Sandbox box = MakeSandbox("splash_failure");
-  LaunchSpec spec = Prepare(box);
+  Sandbox box = Prepare("splash_failure");
   std::filesystem::remove(box.app + "/cine.dll");
-  spec.answer = "none";  // the inspector answers, once it has looked
   Seen seen;
   auto inspect = [&] { seen = Inspect({"box", "15000"}); };
-  LaunchResult r = Launch(box, spec, inspect, false);
+  // The inspector answers, once it has looked.
+  LaunchResult r = Launch(box, {.answer = Answer::None}, inspect, false);
   ASSERT_EQ(seen["box_found"], "1") << r.probeOutput;
   EXPECT_EQ(seen["splash_visible"], "1");
   EXPECT_EQ(seen["box_above"], "1");

@@ -7,7 +7,7 @@
 #include <set>
 #include <sstream>
 
-#include "tests/e2e/harness.h"
+#include "tests/e2e/scenario.h"
 
 namespace e2e {
 namespace {

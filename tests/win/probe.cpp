@@ -1,8 +1,8 @@
 // The end-to-end tests' hands inside Wine. "probe run [options] EXE" starts EXE with the
 // wide calls (any Unicode in paths and values), answers its message box and prints "pid=N",
-// the box seen and "exit=N"; options: --args TEXT (after the quoted EXE), --raw TEXT (the
-// whole command line), --tmp DIR, --env K=V (K= removes), --cwd DIR, --show N,
-// --answer ok|cancel|none, --timeout MS, --drop PRIVILEGE (a token without it).
+// the box seen and "exit=N"; options: --args TEXT (after the quoted EXE and a space),
+// --tmp DIR, --env K=V (K= removes), --cwd DIR, --show N, --answer ok|cancel|none,
+// --timeout MS, --drop PRIVILEGE (a token without it).
 // "probe open PATH [HELD RELEASE]" opens PATH sharing everything, deletion included, as a
 // virus scanner does: "open" or "denied N"; then makes HELD and holds PATH until RELEASE
 // exists: "released". Run by any other name (as a browser), it appends "cmdline=" and
@@ -56,7 +56,6 @@ int Run() {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   std::wstring commandLine, answer = L"ok", exe, cwd;
-  bool raw = false;
   int show = -1;
   DWORD timeout = 60000;
   HANDLE token = nullptr;
@@ -69,8 +68,6 @@ int Run() {
     std::wstring value = i + 1 < argc ? argv[++i] : L"";
     size_t eq = value.find(L'=');
     if (option == L"--args") commandLine = L" " + value;
-    if (option == L"--raw") commandLine = value;
-    raw = raw || option == L"--raw";
     if (option == L"--tmp") {
       SetEnvironmentVariableW(L"TMP", value.c_str());
       SetEnvironmentVariableW(L"TEMP", value.c_str());
@@ -95,7 +92,7 @@ int Run() {
       }
     }
   }
-  if (!raw) commandLine = L"\"" + exe + L"\"" + commandLine;
+  commandLine = L"\"" + exe + L"\"" + commandLine;
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = show >= 0 ? STARTF_USESHOWWINDOW : 0;

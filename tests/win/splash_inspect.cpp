@@ -31,11 +31,13 @@ UINT WINAPI RecordRealizePalette(HDC dc) {
 
 namespace {
 
-HWND WaitFor(DWORD waitMs, bool present) {
-  HWND w = FindWindowA(SplashClassName, SplashTitle);
+// The splash window, or another by class and title, once there (or gone) or at the bound.
+HWND WaitFor(DWORD waitMs, bool present, const char* cls = SplashClassName,
+             const char* title = SplashTitle) {
+  HWND w = FindWindowA(cls, title);
   for (DWORD t = 0; (w != nullptr) != present && t < waitMs; t += 20) {
     Sleep(20);
-    w = FindWindowA(SplashClassName, SplashTitle);
+    w = FindWindowA(cls, title);
   }
   return w;
 }
@@ -121,11 +123,7 @@ int Find(DWORD waitMs, const char* bitmapFile) {
 }
 
 int Box(DWORD waitMs) {
-  HWND splash = WaitFor(waitMs, true), box = nullptr;
-  for (DWORD waited = 0; !box && waited < waitMs; waited += 20) {
-    Sleep(20);
-    box = FindWindowA("#32770", "Application Error");
-  }
+  HWND splash = WaitFor(waitMs, true), box = WaitFor(waitMs, true, "#32770", "Application Error");
   Sleep(300);  // let both settle in their final order
   printf("box_found=%d\nsplash_visible=%d\nbox_above=%d\n", box != nullptr,
          splash && IsWindowVisible(splash), ZOrder(box) < ZOrder(splash));
