@@ -61,13 +61,14 @@ void Narrow(BitCoder* c, uint32_t lowCum, uint32_t highCum, uint32_t total) {
   }
 }
 
-// Two more bits pick a value inside the last interval whatever follows. Padding with
-// ones and dropping trailing 0xFF bytes is safe: the decoder reads missing bits as 1.
-void FinishCoder(BitCoder* c, size_t headerSize) {
+// Two more bits pick a value inside the last interval whatever follows; ones pad the
+// last byte. Trailing 0xFF bytes stay, although a decoder reads missing bits as 1: the
+// launcher takes a stream read more than a few bytes past its end for a damaged one, and
+// without them ours could be.
+void FinishCoder(BitCoder* c) {
   ++c->pending;
   EmitBit(c, c->low < FirstQuarter ? 0 : 1);
   while (c->bitCount != 0) PutBit(c, 1);
-  while (c->out->size() > headerSize && c->out->back() == 0xFF) c->out->pop_back();
 }
 
 void EncodeCode(BitCoder* c, LzariDecoder* m, int code) {
@@ -235,6 +236,6 @@ std::vector<uint8_t> LzariEncode(const uint8_t* data, size_t size) {
       pos += s->length;
     }
   }
-  FinishCoder(&coder, 4);
+  FinishCoder(&coder);
   return out;
 }
