@@ -64,16 +64,30 @@ int IsRecognisedHeader(const PayloadHeader* header, int32_t offset, int32_t end,
   return header->movieOffset >= 0 && header->movieOffset <= trailer;
 }
 
+// Where the security directory's entry lies from the file's start; 0 when the optional
+// header, or the bytes read, hold no such entry.
+uint32_t SecurityEntry(const uint8_t* start, const PeHeaders& h) {
+  uint32_t entry = h.directories + 8 * SecurityDirectory;
+  if (h.optionalSize < entry + 8 || h.available - h.optional < entry + 8) return 0;
+  if (Dword(start + h.optional + h.directories - 4) <= SecurityDirectory) return 0;
+  return h.optional + entry;
+}
+
 }  // namespace
+
+int32_t FindSecurityEntry(const uint8_t* start, int32_t length) {
+  PeHeaders h;
+  uint32_t entry = LocatePeHeaders(start, length, &h) ? SecurityEntry(start, h) : 0;
+  return entry == 0 ? Nowhere : static_cast<int32_t>(entry);
+}
 
 int32_t FindCertificateTable(const uint8_t* start, int32_t length, int32_t fileSize) {
   PeHeaders h;
   if (fileSize < 0 || !LocatePeHeaders(start, length, &h)) return fileSize;
-  uint32_t entry = h.directories + 8 * SecurityDirectory;
-  if (h.optionalSize < entry + 8 || h.available - h.optional < entry + 8) return fileSize;
-  if (Dword(start + h.optional + h.directories - 4) <= SecurityDirectory) return fileSize;
-  uint32_t tableOffset = Dword(start + h.optional + entry);
-  uint32_t tableSize = Dword(start + h.optional + entry + 4);
+  uint32_t entry = SecurityEntry(start, h);
+  if (entry == 0) return fileSize;
+  uint32_t tableOffset = Dword(start + entry);
+  uint32_t tableSize = Dword(start + entry + 4);
   uint32_t size = static_cast<uint32_t>(fileSize);
   // Both numbers are untrusted: compared without sums, so no value wraps around.
   if (tableSize == 0 || tableOffset > size || tableSize != size - tableOffset) return fileSize;

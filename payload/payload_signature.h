@@ -17,6 +17,10 @@ const int32_t PeHeadersSize = 1024;
 // `fileSize` (an unsigned file, or a directory that cannot be trusted).
 int32_t FindCertificateTable(const uint8_t* start, int32_t length, int32_t fileSize);
 
+// Where the security directory's entry (the table's offset and size, 8 bytes) lies in the
+// file whose first `length` bytes are `start`; -1 when its headers have none.
+int32_t FindSecurityEntry(const uint8_t* start, int32_t length);
+
 // The file the rules read beyond its start: `count` bytes at `offset` into `buffer`,
 // nonzero when all of them were read.
 struct FileBytes {

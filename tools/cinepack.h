@@ -55,6 +55,7 @@ struct ProjectorInfo {
   std::string tableProblem;       // why the launcher would refuse to extract, or ""
   uint64_t payloadEnd = 0;        // where the trailer ends: the file's end, or before a signature
   uint64_t certificateTable = 0;  // where a certificate table that ends the file starts; 0: none
+  uint64_t securityEntry = 0;     // with one, where the security directory names it
   uint64_t recordOffset = 0;      // where the integrity record lies, after the image; 0: none
   IntegrityRecord record = {};    // the record, when there is one
   std::string damage;             // what the record shows to be damaged, or ""
@@ -82,7 +83,8 @@ bool FindProgram(const std::string& name, std::string* path);
 std::string SignFile(const std::string& tool, const std::string& in, const std::string& out,
                      const std::string& certificate, const std::string& key);
 // Signs the projector `in` into `out` (written whole or not at all), removing the
-// signature it has first; "" or what went wrong.
+// signature it has first (and the padding before it): `tool` signs the projector as it was
+// before it was signed. "" or what went wrong.
 std::string SignProjector(const std::string& tool, const std::string& in, const std::string& out,
                           const std::string& certificate, const std::string& key);
 // Whether `in`, from its start, holds a PE image: "MZ", and "PE\0\0" where e_lfanew says.

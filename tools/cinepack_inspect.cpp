@@ -306,7 +306,10 @@ ProjectorInfo InspectProjector(const std::string& path) {
     int32_t length = static_cast<int32_t>(start.size());
     int32_t size = static_cast<int32_t>(info.fileSize);
     int32_t table = FindCertificateTable(bytes, length, size);
-    if (table != size) info.certificateTable = static_cast<uint64_t>(table);
+    if (table != size) {
+      info.certificateTable = static_cast<uint64_t>(table);
+      info.securityEntry = static_cast<uint64_t>(FindSecurityEntry(bytes, length));
+    }
     FileBytes file = {&in, ReadFileAt};
     end = static_cast<uint64_t>(FindTrailerEnd(bytes, length, size, file, SingleByteCodePage));
   }

@@ -1,9 +1,11 @@
 // Authenticode signing of projectors and the check of their signatures, both through
 // osslsigncode, which cinepack runs as a separate program.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <istream>
 #include <sstream>
 #include <vector>
@@ -106,6 +108,27 @@ std::string LastLine(const std::string& output) {
   return last;
 }
 
+// `in` as it was before it was signed: its bytes up to the trailer's end, so the padding
+// the signing tool added goes too, with the security directory emptied. Done here, not by
+// osslsigncode's remove-signature, which refuses a table it cannot read in some versions.
+std::string WriteUnsigned(const std::string& in, const ProjectorInfo& info,
+                          const std::string& out) {
+  std::ifstream source(in, std::ios::binary);
+  std::ofstream target(out, std::ios::binary | std::ios::trunc);
+  std::vector<char> buffer(1 << 20);
+  uint64_t left = info.payloadEnd;
+  while (left > 0) {
+    auto n = static_cast<std::streamsize>(std::min<uint64_t>(left, buffer.size()));
+    if (!source.read(buffer.data(), n) || !target.write(buffer.data(), n)) break;
+    left -= static_cast<uint64_t>(n);
+  }
+  const char empty[8] = {};
+  target.seekp(static_cast<std::streamoff>(info.securityEntry));
+  target.write(empty, sizeof empty).flush();
+  if (left == 0 && target) return "";
+  return "cannot write '" + out + "' without the old signature";
+}
+
 }  // namespace
 
 std::string SigningToolName() {
@@ -176,10 +199,7 @@ std::string SignProjector(const std::string& tool, const std::string& in, const 
   std::string failure;
   std::string source = in;
   if (info.certificateTable != 0) {
-    ProgramRun run = RunProgram({program, "remove-signature", "-in", in, "-out", unsigned_});
-    if (run.status != 0) {
-      failure = "osslsigncode could not remove the old signature: " + LastLine(run.output);
-    }
+    failure = WriteUnsigned(in, info, unsigned_);
     source = unsigned_;
   }
   if (failure.empty()) failure = SignFile(program, source, signed_, certificate, key);

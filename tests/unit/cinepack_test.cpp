@@ -115,7 +115,7 @@ TEST_F(Cinepack, FileNamesBecomeSlotNamesOrAClearRefusal) {
 // list, verify and extract read it back, and the end-to-end tests run it. Made longer, as
 // another packer may leave it, and given a certificate table after the zero bytes of
 // padding a signing tool adds, it is still read by the trailer rule; the table is no
-// signature osslsigncode can read, so verify fails on it and sign refuses to sign over it.
+// signature osslsigncode can read, so verify fails on it; sign removes it.
 TEST_F(Cinepack, WritesAProjectorThatListVerifyAndExtractReadBack) {
   options.leading = {"save.dat"};
   options.extracts = {{File("cine.dll"), true}, {File("notes.txt"), false}};
@@ -156,12 +156,22 @@ TEST_F(Cinepack, WritesAProjectorThatListVerifyAndExtractReadBack) {
   ExpectSaid(List, 0, {"signed        certificate table at", "after 3 bytes"});
   ExpectSaid(Verify, 1, {": OK, 3", "osslsigncode cannot read the signature"});
   extracted("QMV1movieVVVVV");
-  // Re-signing it (with a key that is no key) is refused, and writes nothing: osslsigncode
-  // 2.9 refuses to remove that table, 2.5 removes it and then refuses to sign.
-  const std::string refusal = SignProjector("osslsigncode", options.output, File("S.EXE"),
+  // Re-signing hands the signing tool the projector as it was before: without the table and
+  // the padding, its security directory empty. The tool here keeps what it got and refuses,
+  // and the refusal writes nothing.
+  std::string before = Read(options.output);
+  before.resize(before.size() - 1480 - 3);
+  payload_fake::PutLE(before, payload_fake::Directories + 32, 0, 4);
+  payload_fake::PutLE(before, payload_fake::Directories + 36, 0, 4);
+  const std::string refuses =
+      "while [ \"$1\" != -in ]; do shift; done; cp \"$2\" \"$0.in\"; exit 1";
+  Write(dir / "signer", "#!/bin/sh\n" + refuses + "\n");
+  fs::permissions(dir / "signer", fs::perms::owner_all);
+  const std::string refusal = SignProjector(File("signer"), options.output, File("S.EXE"),
                                             File("cine.dll"), File("cine.dll"));
-  EXPECT_EQ(refusal.rfind("osslsigncode could not ", 0), 0u) << refusal;
+  EXPECT_EQ(refusal.rfind("osslsigncode could not sign", 0), 0u) << refusal;
   EXPECT_FALSE(fs::exists(File("S.EXE")));
+  EXPECT_TRUE(Read(File("signer.in")) == before);
 }
 
 TEST_F(Cinepack, RefusalsWriteNothingAndKeepAnExistingOutput) {
