@@ -2,6 +2,7 @@
 // and extract the payload of one. Ordinary C++, for the host and Windows tool builds.
 #pragma once
 #include <cstdint>
+#include <filesystem>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -31,6 +32,9 @@ struct BuildOptions {
   std::string signCertificate;
   std::string signKey;
   std::string signTool = "osslsigncode";
+  // The ANSI code page of the machines the projector is for, in which names outside ASCII
+  // are written; 0: every name must be ASCII, which every code page reads alike.
+  uint32_t codePage = 0;
 };
 
 // Entries at or above this size report their progress on `progress`.
@@ -41,9 +45,32 @@ const uint64_t ProgressThreshold = 4u << 20;
 // otherwise a message saying what was refused and why.
 std::string BuildProjector(const BuildOptions& options, std::ostream& progress);
 
-// The slot fields an extracted file yields, or a message when the format cannot hold
-// its name (over 32 characters, an extension over 3, or one the launcher refuses).
-std::string MakeEntryNames(const std::string& fileName, bool compress, PayloadEntry* entry);
+// The slot fields an extracted file yields, its name written in `codePage` (0: ASCII
+// only), or a message when the format cannot hold it (over 32 bytes, an extension over
+// 3, or one the launcher refuses under that code page).
+std::string MakeEntryNames(const std::string& fileName, bool compress, uint32_t codePage,
+                           PayloadEntry* entry);
+
+// Names in the code page of the launcher's machines (tools/cinepack_code_page.cpp).
+// Whether Windows uses `codePage` as a system's ANSI code page.
+bool IsAnsiCodePage(uint32_t codePage);
+const char AnsiCodePages[] = "874, 932, 936, 949, 950 and 1250 to 1258";
+// The double-byte rule by which the launcher reads names under `codePage` (0: a single-byte
+// one). Names outside ASCII read differently under other code pages, and may even make the
+// payload read as damaged there: "表" (95 5C in 932) is a path under a single-byte code page.
+LeadByteRule LeadByteRuleOf(uint32_t codePage);
+// Whether the launcher accepts the slot's names under some code page.
+bool HasNamesSomeCodePageAccepts(const PayloadEntry* entry);
+// A path the tool holds as text, as the file system takes it: the Windows build's text is
+// in the system's code page, which std::filesystem there does not read in narrow strings.
+std::filesystem::path FilePath(const std::string& path);
+// And back: on Windows "" where the system's code page cannot spell it.
+std::string PathText(const std::filesystem::path& path);
+// The last part of `path`, after its last separator ('/' or '\\').
+std::string FileNameOf(const std::string& path);
+// `name` as `codePage` spells it (an ASCII name as it is, whatever the code page): "" or
+// why it cannot be.
+std::string SpellName(const std::string& name, uint32_t codePage, std::string* spelled);
 
 // What a file holds at its end, read the way the launcher reads it.
 struct ProjectorInfo {

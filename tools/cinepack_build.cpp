@@ -21,11 +21,6 @@ const uint64_t HeaderAlignment = 512;
 const uint64_t SignatureAlignment = 8;      // where signing starts the certificate table
 const uint64_t LargestOffset = 0x7FFFFFFF;  // offsets are signed 32-bit file positions
 
-std::string BaseName(const std::string& path) {
-  size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string Lower(std::string text) {
   for (char& c : text) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -44,8 +39,8 @@ bool ReadWholeFile(const std::string& path, std::string* content) {
 
 bool FileSize(const std::string& path, uint64_t* size) {
   std::error_code error;
-  if (!fs::is_regular_file(path, error)) return false;
-  *size = fs::file_size(path, error);
+  if (!fs::is_regular_file(FilePath(path), error)) return false;
+  *size = fs::file_size(FilePath(path), error);
   return !error;
 }
 
@@ -129,7 +124,7 @@ struct EntrySigning {
   std::string folder;
   ~EntrySigning() {
     std::error_code error;
-    if (!folder.empty()) fs::remove_all(folder, error);
+    if (!folder.empty()) fs::remove_all(FilePath(folder), error);
   }
 };
 
@@ -153,7 +148,7 @@ std::string SignEntry(EntrySigning* signing, const std::string& path, std::ostre
                       std::string* problem) {
   std::ifstream in(path, std::ios::binary);
   if (signing->tool.empty() || !in || !IsPeImage(in)) return path;
-  std::string name = BaseName(path);
+  std::string name = FileNameOf(path);
   // A signature already there is its maker's, which Windows may trust where it would not
   // trust ours: it is kept, not replaced.
   if (CarriesSignature(path)) {
@@ -161,8 +156,8 @@ std::string SignEntry(EntrySigning* signing, const std::string& path, std::ostre
     return path;
   }
   std::error_code error;
-  fs::create_directories(signing->folder, error);
-  std::string copy = (fs::path(signing->folder) / name).string();
+  fs::create_directories(FilePath(signing->folder), error);
+  std::string copy = signing->folder + "/" + name;
   *problem = SignFile(signing->tool, path, copy, signing->certificate, signing->key);
   return copy;
 }
@@ -177,25 +172,30 @@ struct PlannedEntry {
 
 }  // namespace
 
-std::string MakeEntryNames(const std::string& fileName, bool compress, PayloadEntry* entry) {
-  size_t dot = fileName.rfind('.');
-  std::string name = dot == std::string::npos ? fileName : fileName.substr(0, dot);
-  std::string extension = dot == std::string::npos ? "" : fileName.substr(dot + 1);
+std::string MakeEntryNames(const std::string& fileName, bool compress, uint32_t codePage,
+                           PayloadEntry* entry) {
+  std::string spelled;
+  std::string problem = SpellName(fileName, codePage, &spelled);
+  if (!problem.empty()) return "'" + fileName + "': " + problem;
+  // A dot is never the second byte of a double-byte character.
+  size_t dot = spelled.rfind('.');
+  std::string name = dot == std::string::npos ? spelled : spelled.substr(0, dot);
+  std::string extension = dot == std::string::npos ? "" : spelled.substr(dot + 1);
+  // Widths are in bytes: a double-byte character takes two.
   if (name.size() > PayloadNameWidth - 1) {
-    return "'" + fileName + "': the name '" + name + "' is longer than 32 characters";
+    return "'" + fileName + "': the name is longer than 32 bytes";
   }
   size_t longest = compress ? PayloadExtractExtensionWidth - 1 : PayloadExtensionWidth - 1;
   if (extension.size() > longest) {
-    return "'" + fileName + "': the extension '" + extension + "' is longer than " +
-           std::to_string(longest) + " characters" +
-           (compress ? "" : " (a compressed entry's may have up to 6)");
+    return "'" + fileName + "': the extension is longer than " + std::to_string(longest) +
+           " bytes" + (compress ? "" : " (a compressed entry's may have up to 6)");
   }
   memset(entry, 0, sizeof *entry);
   PutField(entry->name, sizeof entry->name, name);
   PutField(entry->extractExtension, sizeof entry->extractExtension, extension);
   PutField(entry->extension, sizeof entry->extension,
            compress ? PackedExtension(extension) : extension);
-  if (!HasValidEntryNames(entry, SingleByteCodePage)) {
+  if (!HasValidEntryNames(entry, LeadByteRuleOf(codePage))) {
     return "'" + fileName +
            "' is not a name the launcher accepts: no path separators, colons, wildcards, "
            "control characters, device names, or names of only dots and spaces";
@@ -207,6 +207,10 @@ std::string BuildProjector(const BuildOptions& options, std::ostream& progress) 
   if (options.stub.empty()) return "no stub given (--stub launcher.exe)";
   if (options.movie.empty()) return "no movie given (--movie FILE)";
   if (options.output.empty()) return "no output given (-o OUT.exe)";
+  if (options.codePage != 0 && !IsAnsiCodePage(options.codePage)) {
+    return "code page " + std::to_string(options.codePage) +
+           " is no system's ANSI code page; those are " + AnsiCodePages;
+  }
   size_t slotCount = options.leading.size() + options.extracts.size();
   if (slotCount > static_cast<size_t>(PayloadSlotCount)) {
     return "a payload holds at most 5 entries, leading and extracted together; " +
@@ -251,15 +255,15 @@ std::string BuildProjector(const BuildOptions& options, std::ostream& progress) 
   std::vector<PlannedEntry> plan;
   for (const std::string& lead : options.leading) {
     PlannedEntry p;
-    std::string problem = MakeEntryNames(lead, false, &p.entry);
+    std::string problem = MakeEntryNames(lead, false, options.codePage, &p.entry);
     if (!problem.empty()) return "leading entry " + problem;
     plan.push_back(p);
   }
   std::vector<std::string> targets;
   for (const ExtractSource& source : options.extracts) {
     PlannedEntry p;
-    std::string fileName = BaseName(source.path);
-    std::string problem = MakeEntryNames(fileName, source.compress, &p.entry);
+    std::string fileName = FileNameOf(source.path);
+    std::string problem = MakeEntryNames(fileName, source.compress, options.codePage, &p.entry);
     if (!problem.empty()) return problem;
     std::string target = Lower(std::string(p.entry.name) + "." + p.entry.extractExtension);
     for (const std::string& other : targets) {
@@ -346,8 +350,8 @@ std::string BuildProjector(const BuildOptions& options, std::ostream& progress) 
         out.write(p.packed.data(), static_cast<std::streamsize>(p.packed.size()));
         *crc = UpdateCrc32(0, reinterpret_cast<const uint8_t*>(p.packed.data()),
                            static_cast<uint32_t>(p.packed.size()));
-      } else if (p.size > 0 && !CopyFileInto(out, p.source, p.size, "copying " + BaseName(p.source),
-                                             progress, crc)) {
+      } else if (p.size > 0 && !CopyFileInto(out, p.source, p.size,
+                                             "copying " + FileNameOf(p.source), progress, crc)) {
         failure = "cannot read '" + p.source + "' whole";
         break;
       }
@@ -377,16 +381,16 @@ std::string BuildProjector(const BuildOptions& options, std::ostream& progress) 
     if (failure.empty() && (!signedInfo.hasPayload || signedInfo.certificateTable == 0)) {
       failure = "after signing, the payload is no longer found before the certificate table";
     }
-    fs::remove(temporary, error);
+    fs::remove(FilePath(temporary), error);
   }
   if (failure.empty()) {
-    fs::rename(finished, options.output, error);
+    fs::rename(FilePath(finished), FilePath(options.output), error);
     if (error)
       failure = "cannot move the projector to '" + options.output + "': " + error.message();
   }
   if (!failure.empty()) {
-    fs::remove(temporary, error);
-    fs::remove(finished, error);
+    fs::remove(FilePath(temporary), error);
+    fs::remove(FilePath(finished), error);
   }
   return failure;
 }

@@ -59,10 +59,10 @@ std::string FindTableProblem(const PayloadHeader& h) {
     if (!HasTerminator(e.extractExtension, sizeof e.extractExtension)) {
       return slot + "the extract extension has no terminator in its 7 bytes";
     }
-    if (!HasValidEntryNames(&e, SingleByteCodePage)) {
+    if (!HasNamesSomeCodePageAccepts(&e)) {
       return slot + "'" + LeadingName(e) + "' / '" + TargetName(e) +
-             "' would leave its folder or name a device (separator, colon, only dots, wildcard, "
-             "control character or device name)";
+             "' would leave its folder or name a device under every code page (separator, "
+             "colon, only dots, wildcard, control character or device name)";
     }
   }
   return "";
@@ -491,7 +491,7 @@ int VerifyPayload(const std::string& path, const ProjectorInfo& info, std::ostre
   return 0;
 }
 
-// A file of its own in the temporary folder for `name`, which no other run picks.
+// A file of its own in the temporary folder for `name` (ASCII), which no other run picks.
 fs::path TemporaryFile(const std::string& name) {
   std::random_device random;
   return fs::temp_directory_path() / ("cinepack-" + Hex(random()).substr(2) + "-" + name);
@@ -526,10 +526,10 @@ int VerifyEntrySignatures(const std::string& path, const ProjectorInfo& info, st
                size) {
       out << "a PE image, not signed\n";
     } else {
-      fs::path copy = TemporaryFile(TargetName(e));
+      fs::path copy = TemporaryFile("slot" + std::to_string(i));
       std::ofstream(copy, std::ios::binary)
           .write(data.data(), static_cast<std::streamsize>(data.size()));
-      SignatureCheck check = CheckSignature(SigningToolName(), copy.string(), trustedCertificates);
+      SignatureCheck check = CheckSignature(SigningToolName(), PathText(copy), trustedCertificates);
       std::error_code error;
       fs::remove(copy, error);
       out << check.summary << "\n";
@@ -576,8 +576,8 @@ int ExtractProjector(const std::string& path, const std::string& folder, std::os
     return 1;
   }
   std::error_code error;
-  fs::create_directories(folder, error);
-  if (!fs::is_directory(folder)) {
+  fs::create_directories(FilePath(folder), error);
+  if (!fs::is_directory(FilePath(folder), error)) {
     out << "cannot make the folder '" << folder << "'\n";
     return 1;
   }
@@ -596,7 +596,7 @@ int ExtractProjector(const std::string& path, const std::string& folder, std::os
       status = 1;
       continue;
     }
-    fs::path target = fs::path(folder) / name;
+    fs::path target = FilePath(folder) / FilePath(name);
     std::ofstream file(target, std::ios::binary | std::ios::trunc);
     if (IsStoredEntry(&e)) {
       file.write(data.data(), static_cast<std::streamsize>(data.size()));
@@ -609,12 +609,12 @@ int ExtractProjector(const std::string& path, const std::string& folder, std::os
     }
     file.close();
     if (!file) {
-      out << name << ": cannot write '" << target.string() << "'\n";
+      out << name << ": cannot write '" << PathText(target) << "'\n";
       status = 1;
       continue;
     }
     written.push_back(Lower(name));
-    out << "wrote " << target.string() << "\n";
+    out << "wrote " << PathText(target) << "\n";
   }
   // The movie under a name no entry took.
   std::string movieName = MovieFileName;
@@ -625,16 +625,16 @@ int ExtractProjector(const std::string& path, const std::string& folder, std::os
   uint64_t movieStart = static_cast<uint64_t>(h.movieOffset);
   uint64_t movieEnd = MovieEnd(info);
   std::string movie;
-  fs::path movieTarget = fs::path(folder) / movieName;
+  fs::path movieTarget = FilePath(folder) / movieName;
   std::ofstream movieFile(movieTarget, std::ios::binary | std::ios::trunc);
   if (ReadRange(in, movieStart, movieEnd - movieStart, &movie)) {
     movieFile.write(movie.data(), static_cast<std::streamsize>(movie.size()));
   }
   movieFile.close();
   if (!movieFile) {
-    out << "cannot write '" << movieTarget.string() << "'\n";
+    out << "cannot write '" << PathText(movieTarget) << "'\n";
     return 1;
   }
-  out << "wrote " << movieTarget.string() << " (the movie, " << movie.size() << " bytes)\n";
+  out << "wrote " << PathText(movieTarget) << " (the movie, " << movie.size() << " bytes)\n";
   return status;
 }

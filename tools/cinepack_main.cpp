@@ -23,7 +23,7 @@ const char MainHelp[] =
 const char BuildHelp[] =
     "usage: cinepack build --stub launcher.exe --movie FILE [--extract FILE[:compress]]...\n"
     "                      [--leading NAME.EXT]... [--option] [--no-splash]\n"
-    "                      [--big-endian-content] [--sign CERT KEY]\n"
+    "                      [--big-endian-content] [--sign CERT KEY] [--code-page N]\n"
     "                      [--no-integrity-record] -o OUT.exe\n"
     "\n"
     "Writes the stub, the integrity record, zero bytes up to a 512-byte boundary and on\n"
@@ -54,9 +54,16 @@ const char BuildHelp[] =
     "                     of its header and entries) by which the launcher tells a\n"
     "                     damaged file; the layout is then that of older projectors\n"
     "                     built with --signable\n"
+    "  --code-page N      the ANSI code page of the machines the projector is for\n"
+    "                     (932 Japanese, 936 Simplified and 950 Traditional Chinese,\n"
+    "                     949 Korean, 1251 Cyrillic, 1252 Western, ...): names outside\n"
+    "                     ASCII are written in it, since the launcher reads a name's\n"
+    "                     bytes in its machine's code page (machines of another code\n"
+    "                     page read another name); without it they are refused\n"
     "  -o OUT.exe         the projector; written whole or not at all\n"
     "\n"
-    "Names are at most 32 characters and extensions at most 3 (6 for compressed files).\n";
+    "Names are at most 32 bytes and extensions at most 3 (6 for compressed files); a\n"
+    "double-byte character takes two.\n";
 
 const char ListHelp[] =
     "usage: cinepack list EXE\n"
@@ -146,6 +153,12 @@ int Build(int argc, char** argv) {
       // Every projector is signable now.
     } else if (a == "--no-integrity-record") {
       options.integrityRecord = false;
+    } else if (a == "--code-page") {
+      if (!value(&v) || v.empty() || v.size() > 5 ||
+          v.find_first_not_of("0123456789") != std::string::npos) {
+        return Usage(BuildHelp, "--code-page needs a number (932, 1251, ...)");
+      }
+      options.codePage = static_cast<uint32_t>(std::stoul(v));
     } else if (a == "--sign") {
       if (!value(&options.signCertificate) || !value(&options.signKey)) {
         return Usage(BuildHelp, "--sign needs a certificate and a key");

@@ -27,7 +27,7 @@ const char ProgramSuffix[] = ".exe";
 std::string Quote(const std::string& text) { return "\"" + text + "\""; }
 bool IsProgram(const std::string& path) {
   std::error_code error;
-  return fs::is_regular_file(path, error);
+  return fs::is_regular_file(FilePath(path), error);
 }
 #else
 const char PathSeparator = ':';
@@ -39,7 +39,7 @@ std::string Quote(const std::string& text) {
 }
 bool IsProgram(const std::string& path) {
   std::error_code error;
-  return fs::is_regular_file(path, error) && access(path.c_str(), X_OK) == 0;
+  return fs::is_regular_file(FilePath(path), error) && access(path.c_str(), X_OK) == 0;
 }
 #endif
 
@@ -151,7 +151,7 @@ bool FindProgram(const std::string& name, std::string* path) {
     std::string folder = folders.substr(at, end - at);
     at = end + 1;
     if (folder.empty()) continue;
-    std::string candidate = (fs::path(folder) / (name + ProgramSuffix)).string();
+    std::string candidate = PathText(FilePath(folder) / (name + ProgramSuffix));
     if (IsProgram(candidate)) {
       *path = candidate;
       return true;
@@ -174,7 +174,7 @@ std::string SignFile(const std::string& tool, const std::string& in, const std::
   }
   // osslsigncode refuses to overwrite a file: one left by a build that was killed goes.
   std::error_code error;
-  fs::remove(out, error);
+  fs::remove(FilePath(out), error);
   ProgramRun run = RunProgram(args);
   if (run.status == 0) return "";
   // osslsigncode names the file it could not use on a line of its own.
@@ -212,11 +212,11 @@ std::string SignProjector(const std::string& tool, const std::string& in, const 
   }
   std::error_code error;
   if (failure.empty()) {
-    fs::rename(signed_, out, error);
+    fs::rename(FilePath(signed_), FilePath(out), error);
     if (error) failure = "cannot move the projector to '" + out + "': " + error.message();
   }
-  fs::remove(unsigned_, error);
-  fs::remove(signed_, error);
+  fs::remove(FilePath(unsigned_), error);
+  fs::remove(FilePath(signed_), error);
   return failure;
 }
 

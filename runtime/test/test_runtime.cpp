@@ -42,24 +42,30 @@ void WaitForFile(const char* path) {
   for (int i = 0; i < 6000 && GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(10);
 }
 
-// One "workfile.NAME=SIZE ATTRIBUTES" line per entry, copied to CINE_SNAPSHOT if asked.
+// One "workfile.NAME=SIZE ATTRIBUTES" line per entry, its name in UTF-8 whatever the code
+// page, copied to CINE_SNAPSHOT if asked.
 void ReportWorkFolder(const char* folder) {
-  char pattern[MAX_PATH + 8], snapshot[MAX_PATH], from[MAX_PATH * 2], to[MAX_PATH * 2];
+  char snapshot[MAX_PATH], key[MAX_PATH * 3], value[32];
+  WCHAR pattern[MAX_PATH + 8], from[MAX_PATH * 2], to[MAX_PATH * 2], wideSnapshot[MAX_PATH];
   int copying = ReadVariable("CINE_SNAPSHOT", snapshot);
   if (copying) CreateDirectoryA(snapshot, 0);
-  wsprintfA(pattern, "%s*", folder);
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(pattern, &found);
+  MultiByteToWideChar(CP_ACP, 0, snapshot, -1, wideSnapshot, MAX_PATH);
+  MultiByteToWideChar(CP_ACP, 0, folder, -1, pattern, MAX_PATH);
+  lstrcatW(pattern, L"*");
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(pattern, &found);
   if (search == INVALID_HANDLE_VALUE) return;
   do {
     if (found.cFileName[0] == '.') continue;
-    wsprintfA(from, "workfile.%s", found.cFileName);
-    wsprintfA(to, "%lu %lx", found.nFileSizeLow, found.dwFileAttributes);
-    WriteLine(from, to);
-    wsprintfA(from, "%s%s", folder, found.cFileName);
-    wsprintfA(to, "%s\\%s", snapshot, found.cFileName);
-    if (copying) CopyFileA(from, to, FALSE);
-  } while (FindNextFileA(search, &found));
+    lstrcpyA(key, "workfile.");
+    WideCharToMultiByte(CP_UTF8, 0, found.cFileName, -1, key + 9, sizeof key - 9, 0, 0);
+    wsprintfA(value, "%lu %lx", found.nFileSizeLow, found.dwFileAttributes);
+    WriteLine(key, value);
+    lstrcpyW(from, pattern);
+    lstrcpyW(from + lstrlenW(from) - 1, found.cFileName);
+    wsprintfW(to, L"%s\\%s", wideSnapshot, found.cFileName);
+    if (copying) CopyFileW(from, to, FALSE);
+  } while (FindNextFileW(search, &found));
   FindClose(search);
 }
 

@@ -26,6 +26,13 @@ const Scenario CodePages[] = {
      .expect = {.received = {Got("runtimeLocation", "2")},
                 .exists = {"app/表README.TXT"},
                 .gone = {"app/README.TXT"}}},
+    // Entries named in Japanese, packed for code page 932, arrive under their names.
+    {.name = "entries_named_in_japanese",
+     .projector = {.extract = {Stored("cine.dll", Library(Lib::Test)), Stored("表.dat", Text(10)),
+                               Compressed("字幕.txt", Text(3000))},
+                   .codePage = 932},
+     .start = {.locale = Japanese},
+     .expect = {.received = {Got("runtimeLocation", "2")}}},
     {.name = "runtime_beside_so",
      .projector = {.exe = "ソ.EXE"},
      .given = {Runtime("app/cine.dll"), Put("app/ソcine.dll", Library(Lib::NoExport))},
@@ -63,6 +70,30 @@ const Scenario CodePages[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(CodePage, Launches, testing::ValuesIn(CodePages), ScenarioName);
+
+// The Windows build of cinepack, its arguments in code page 932: "表" (95 5C) must not
+// split a path at its second byte, nor std::filesystem miss a folder named in Japanese.
+TEST(WindowsCinepack, PacksVerifiesAndExtractsInJapanese) {
+  const std::string folder = MakeSandbox("cinepack_932").root + "/ムービー";
+  const std::string w = ToWindowsPath(folder);
+  CopyFile(Launcher(), folder + "/launcher.exe");
+  WriteFile(folder + "/m.dat", "QMV1movie");
+  WriteFile(folder + "/表.dat", "hyo");
+  WriteFile(folder + "/字幕.txt", "subtitles");
+  auto cinepack = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), ToWindowsPath(WinDir() + "/cinepack.exe"));
+    int status = -1;
+    std::string said = RunWine(args, &status, Japanese);
+    EXPECT_EQ(status, 0) << args[1] << ": " << said;
+  };
+  cinepack({"build", "--stub", w + "\\launcher.exe", "--movie", w + "\\m.dat", "--extract",
+            w + "\\表.dat:compress", "--extract", w + "\\字幕.txt", "--code-page", "932", "-o",
+            w + "\\映画.EXE"});
+  cinepack({"verify", w + "\\映画.EXE"});
+  cinepack({"extract", w + "\\映画.EXE", w + "\\出力"});
+  EXPECT_EQ(ReadFile(folder + "/出力/表.dat"), "hyo");
+  EXPECT_EQ(ReadFile(folder + "/出力/字幕.txt"), "subtitles");
+}
 
 }  // namespace
 }  // namespace e2e

@@ -177,9 +177,9 @@ Sandbox MakeSandbox(const std::string& name) {
   return box;
 }
 
-std::string RunWine(const std::vector<std::string>& args, int* status) {
+std::string RunWine(const std::vector<std::string>& args, int* status, const std::string& locale) {
   std::string outputFile = fs::temp_directory_path() / ("e2e-" + std::to_string(getpid()) + ".out");
-  int exited = FinishWine(StartWine(args, outputFile));
+  int exited = FinishWine(StartWine(args, outputFile, LocaleEnv(locale)));
   if (status) *status = exited;
   std::string output = ReadFile(outputFile);
   fs::remove(outputFile);
@@ -377,6 +377,7 @@ void PackProjector(const Sandbox& box, const Projector& projector) {
   if (projector.option) args += " --option";
   if (projector.noSplash) args += " --no-splash";
   if (!projector.record) args += " --no-integrity-record";
+  if (projector.codePage) args += " --code-page " + std::to_string(projector.codePage);
   if (projector.signer == Signer::Cinepack) {
     args += " --sign " + Maker().pem + " " + Maker().key;
   }

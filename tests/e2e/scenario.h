@@ -28,9 +28,10 @@ struct Sandbox {
 };
 Sandbox MakeSandbox(const std::string& name);
 
-// Runs Wine with `args` (a Windows program and its arguments): its stdout, and its exit
-// status if asked.
-std::string RunWine(const std::vector<std::string>& args, int* status = nullptr);
+// Runs Wine with `args` (a Windows program and its arguments), under `locale` (LC_ALL) if
+// given: its stdout, and its exit status if asked.
+std::string RunWine(const std::vector<std::string>& args, int* status = nullptr,
+                    const std::string& locale = "");
 
 void CopyFile(const std::string& from, const std::string& to);
 void WriteFile(const std::string& path, const std::string& content);
@@ -114,6 +115,7 @@ struct Projector {
   bool record = true;  // the integrity record, which cinepack writes unless told not to
   Harm harm;
   Signer signer = Signer::Nobody;
+  uint32_t codePage = 0;  // cinepack's --code-page
 };
 
 // The ".htm" type's open command: the program (the probe, in <root>/Browser) and its

@@ -83,7 +83,13 @@ TEST_F(Cinepack, FileNamesBecomeSlotNamesOrAClearRefusal) {
     bool compress;
     std::vector<std::string> names;  // name, extension, extract extension
     const char* refusal = nullptr;
+    uint32_t codePage = 0;
   };
+  std::string Ji16, Ji16InCp932;  // 字 (8E 9A in code page 932) sixteen times: 32 bytes there
+  for (int i = 0; i < 16; ++i) {
+    Ji16 += "字";
+    Ji16InCp932 += "\x8E\x9A";
+  }
   const Case cases[] = {
       {"cine.dll", false, {"cine", "dll", "dll"}},
       {"cine.dll", true, {"cine", "dl_", "dll"}},
@@ -97,10 +103,19 @@ TEST_F(Cinepack, FileNamesBecomeSlotNamesOrAClearRefusal) {
       {"movie.abcdefg", true, {}, "longer than 6"},
       {std::string(33, 'n') + ".x", false, {}, "longer than 32"},
       {"con.dll", false, {}, "not a name the launcher accepts"},
+      // Outside ASCII only in the code page asked for, in its bytes and by its rule: "表" is
+      // 95 5C in 932, not a backslash after its lead byte.
+      {"字幕.txt", false, {}, "outside ASCII"},
+      {"字幕.txt", false, {"\x8E\x9A\x96\x8B", "txt", "txt"}, nullptr, 932},
+      {Ji16 + ".txt", false, {Ji16InCp932, "txt", "txt"}, nullptr, 932},
+      {Ji16 + "字.txt", false, {}, "longer than 32", 932},
+      {"Фильм.dat", false, {"\xD4\xE8\xEB\xFC\xEC", "dat", "dat"}, nullptr, 1251},
+      {"字幕.txt", false, {}, "code page 1251 cannot spell it", 1251},
+      {"表.dat", false, {"\x95\x5C", "dat", "dat"}, nullptr, 932},
   };
   for (const Case& c : cases) {
     PayloadEntry e;
-    const std::string refusal = MakeEntryNames(c.file, c.compress, &e);
+    const std::string refusal = MakeEntryNames(c.file, c.compress, c.codePage, &e);
     if (c.names.empty()) {
       EXPECT_NE(refusal.find(c.refusal), std::string::npos) << c.file << ": " << refusal;
     } else {
@@ -190,6 +205,7 @@ TEST_F(Cinepack, RefusalsWriteNothingAndKeepAnExistingOutput) {
   };
   const Case cases[] = {
       {[](BuildOptions& o) { o.leading.assign(5, "save.dat"); }, "at most 5"},
+      {[](BuildOptions& o) { o.codePage = 65001; }, "no system's ANSI code page"},
       {[&](BuildOptions& o) { o.movie = d + "nothing"; }, "cannot read the movie"},
       {[&](BuildOptions& o) { o.extracts = {{d + "nothing.dll"}}; }, "cannot read"},
       {[&](BuildOptions& o) { o.stub = d + "nothing.exe"; }, "cannot read the stub"},
