@@ -51,7 +51,8 @@ std::string BuildProjector(const BuildOptions& options, std::ostream& progress);
 std::string MakeEntryNames(const std::string& fileName, bool compress, uint32_t codePage,
                            PayloadEntry* entry);
 
-// Names in the code page of the launcher's machines (tools/cinepack_code_page.cpp).
+// Text outside ASCII: entry names in the code page of the launcher's machines, and the
+// tool's own paths (tools/cinepack_code_page.cpp).
 // Whether Windows uses `codePage` as a system's ANSI code page.
 bool IsAnsiCodePage(uint32_t codePage);
 const char AnsiCodePages[] = "874, 932, 936, 949, 950 and 1250 to 1258";

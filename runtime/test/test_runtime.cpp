@@ -45,7 +45,7 @@ void WaitForFile(const char* path) {
 // One "workfile.NAME=SIZE ATTRIBUTES" line per entry, its name in UTF-8 whatever the code
 // page, copied to CINE_SNAPSHOT if asked.
 void ReportWorkFolder(const char* folder) {
-  char snapshot[MAX_PATH], key[MAX_PATH * 3], value[32];
+  char snapshot[MAX_PATH] = "", key[MAX_PATH * 3], value[32];
   WCHAR pattern[MAX_PATH + 8], from[MAX_PATH * 2], to[MAX_PATH * 2], wideSnapshot[MAX_PATH];
   int copying = ReadVariable("CINE_SNAPSHOT", snapshot);
   if (copying) CreateDirectoryA(snapshot, 0);
