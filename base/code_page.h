@@ -11,6 +11,12 @@ typedef int (*LeadByteRule)(uint8_t byte);
 // The rule of a single-byte code page (no lead bytes), for tools that build payloads
 // away from Windows.
 inline int SingleByteCodePage(uint8_t) { return 0; }
+// The rules of the double-byte ANSI code pages, for the same tools: Japanese (932), whose
+// "表" is 95 5C; Chinese and Korean (936, 949, 950).
+inline int ShiftJisCodePage(uint8_t b) {
+  return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+inline int EastAsianCodePage(uint8_t b) { return b >= 0x81 && b <= 0xFE; }
 
 // The bytes of the character that starts at `text` (not its terminator): 2 for a lead
 // byte with a second byte after it, else 1. A lead byte just before the terminator

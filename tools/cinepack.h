@@ -40,6 +40,12 @@ struct BuildOptions {
 // Entries at or above this size report their progress on `progress`.
 const uint64_t ProgressThreshold = 4u << 20;
 
+// Appends the first `size` bytes of the file at `path` to `out`, adding them to `*crc`
+// when given, and reports progress as `what` for large files; false when they could not
+// all be read, or written.
+bool CopyFileInto(std::ostream& out, const std::string& path, uint64_t size,
+                  const std::string& what, std::ostream& progress, uint32_t* crc);
+
 // Writes the projector to `options.output`, or nothing at all. Its length is always a
 // multiple of 8, so that signing it later adds no padding. Returns "" on success,
 // otherwise a message saying what was refused and why.

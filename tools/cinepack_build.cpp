@@ -52,6 +52,8 @@ void ShowProgress(std::ostream& progress, const std::string& what, uint64_t done
 
 // Appends a file's bytes to `out` in blocks, reporting progress for large files, and
 // carries `crc` (when not null) on over them.
+}  // namespace
+
 bool CopyFileInto(std::ostream& out, const std::string& path, uint64_t size,
                   const std::string& what, std::ostream& progress, uint32_t* crc) {
   std::ifstream in(path, std::ios::binary);
@@ -73,6 +75,8 @@ bool CopyFileInto(std::ostream& out, const std::string& path, uint64_t size,
   }
   return static_cast<bool>(out);
 }
+
+namespace {
 
 void PutField(char* field, size_t width, const std::string& text) {
   memset(field, 0, width);

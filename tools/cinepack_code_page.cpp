@@ -12,9 +12,32 @@
 
 namespace {
 
-// The lead bytes of the double-byte ANSI code pages: Japanese; Chinese and Korean.
-int ShiftJisLeadByte(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-int EastAsianLeadByte(uint8_t b) { return b >= 0x81 && b <= 0xFE; }
+#ifdef _WIN32
+// Text in the system's code page as UTF-16: false where its bytes are no text there and
+// `flags` asks for MB_ERR_INVALID_CHARS.
+bool Widen(const std::string& text, DWORD flags, std::wstring* wide) {
+  int units = MultiByteToWideChar(CP_ACP, flags, text.c_str(), -1, nullptr, 0);
+  if (units == 0) return false;
+  wide->assign(static_cast<size_t>(units), L'\0');
+  MultiByteToWideChar(CP_ACP, flags, text.c_str(), -1, &(*wide)[0], units);
+  wide->resize(wide->size() - 1);
+  return true;
+}
+
+// UTF-16 in `codePage`: false where a character has no spelling there (no look-alike is
+// taken for it).
+bool Narrow(const std::wstring& wide, UINT codePage, std::string* text) {
+  BOOL lost = FALSE;
+  int bytes = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr, 0,
+                                  nullptr, &lost);
+  if (bytes == 0 || lost) return false;
+  text->assign(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, &(*text)[0], bytes, nullptr,
+                      nullptr);
+  text->resize(text->size() - 1);
+  return true;
+}
+#endif
 
 bool IsAscii(const std::string& text) {
   for (char c : text) {
@@ -28,19 +51,8 @@ bool IsAscii(const std::string& text) {
 bool Respell(const std::string& text, uint32_t codePage, std::string* spelled) {
 #ifdef _WIN32
   // Arguments reach the Windows build in the system's own code page.
-  int units = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.c_str(), -1, nullptr, 0);
-  if (units == 0) return false;
-  std::wstring wide(static_cast<size_t>(units), L'\0');
-  MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.c_str(), -1, &wide[0], units);
-  BOOL lost = FALSE;
-  int bytes = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr, 0,
-                                  nullptr, &lost);
-  if (bytes == 0 || lost) return false;
-  spelled->assign(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, &(*spelled)[0], bytes,
-                      nullptr, &lost);
-  spelled->resize(static_cast<size_t>(bytes - 1));
-  return !lost;
+  std::wstring wide;
+  return Widen(text, MB_ERR_INVALID_CHARS, &wide) && Narrow(wide, codePage, spelled);
 #else
   // File names here are UTF-8.
   iconv_t convert = iconv_open(("CP" + std::to_string(codePage)).c_str(), "UTF-8");
@@ -63,10 +75,8 @@ bool Respell(const std::string& text, uint32_t codePage, std::string* spelled) {
 
 std::filesystem::path FilePath(const std::string& path) {
 #ifdef _WIN32
-  int units = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
-  std::wstring wide(static_cast<size_t>(units > 0 ? units : 1), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wide[0], units);
-  wide.resize(wide.size() - 1);
+  std::wstring wide;
+  Widen(path, 0, &wide);
   return std::filesystem::path(wide);
 #else
   return std::filesystem::path(path);
@@ -75,16 +85,8 @@ std::filesystem::path FilePath(const std::string& path) {
 
 std::string PathText(const std::filesystem::path& path) {
 #ifdef _WIN32
-  const std::wstring& wide = path.native();
-  BOOL lost = FALSE;
-  int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr, 0,
-                                  nullptr, &lost);
-  if (bytes == 0 || lost) return "";
-  std::string text(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, &text[0], bytes, nullptr,
-                      nullptr);
-  text.resize(text.size() - 1);
-  return text;
+  std::string text;
+  return Narrow(path.native(), CP_ACP, &text) ? text : "";
 #else
   return path.string();
 #endif
@@ -106,13 +108,13 @@ bool IsAnsiCodePage(uint32_t codePage) {
 }
 
 LeadByteRule LeadByteRuleOf(uint32_t codePage) {
-  if (codePage == 932) return ShiftJisLeadByte;
-  if (codePage == 936 || codePage == 949 || codePage == 950) return EastAsianLeadByte;
+  if (codePage == 932) return ShiftJisCodePage;
+  if (codePage == 936 || codePage == 949 || codePage == 950) return EastAsianCodePage;
   return SingleByteCodePage;
 }
 
 bool HasNamesSomeCodePageAccepts(const PayloadEntry* entry) {
-  for (LeadByteRule rule : {SingleByteCodePage, ShiftJisLeadByte, EastAsianLeadByte}) {
+  for (LeadByteRule rule : {SingleByteCodePage, ShiftJisCodePage, EastAsianCodePage}) {
     if (HasValidEntryNames(entry, rule)) return true;
   }
   return false;

@@ -1,6 +1,5 @@
 // Authenticode signing of projectors and the check of their signatures, both through
 // osslsigncode, which cinepack runs as a separate program.
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -113,19 +112,13 @@ std::string LastLine(const std::string& output) {
 // osslsigncode's remove-signature, which refuses a table it cannot read in some versions.
 std::string WriteUnsigned(const std::string& in, const ProjectorInfo& info,
                           const std::string& out) {
-  std::ifstream source(in, std::ios::binary);
   std::ofstream target(out, std::ios::binary | std::ios::trunc);
-  std::vector<char> buffer(1 << 20);
-  uint64_t left = info.payloadEnd;
-  while (left > 0) {
-    auto n = static_cast<std::streamsize>(std::min<uint64_t>(left, buffer.size()));
-    if (!source.read(buffer.data(), n) || !target.write(buffer.data(), n)) break;
-    left -= static_cast<uint64_t>(n);
-  }
+  std::ostream quiet(nullptr);
+  bool copied = CopyFileInto(target, in, info.payloadEnd, "", quiet, nullptr);
   const char empty[8] = {};
   target.seekp(static_cast<std::streamoff>(info.securityEntry));
   target.write(empty, sizeof empty).flush();
-  if (left == 0 && target) return "";
+  if (copied && target) return "";
   return "cannot write '" + out + "' without the old signature";
 }
 

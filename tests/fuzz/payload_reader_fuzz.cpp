@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FakePlatform f, g;  // the launch, the exit pass
   f.files[exe] = g.files[exe] = image;
   f.errorMode = g.errorMode = 0x8001;
-  f.codePage = g.codePage = disk & 128 ? CodePage932 : SingleByteCodePage;
+  f.codePage = g.codePage = disk & 128 ? ShiftJisCodePage : SingleByteCodePage;
   f.workFolder = "C:\\" + std::string(folderLength, 'w') + "\\";
   if (faults & 1) f.largestAllocation = 4096u >> (faults >> 5);
   f.diskSpace = (disk & 63) * 1024;  // an entry announcing 4 GiB stops soon

@@ -12,8 +12,6 @@
 
 namespace {
 
-using payload_fake::CodePage932;
-
 // Under code page 932 "表" is 95 5C and "ソ" is 83 5C: their second byte is a backslash on
 // its own.
 const std::string Hyo = "\x95\x5C", So = "\x83\x5C";
@@ -129,12 +127,12 @@ TEST(PathEdits, WalkWholeCharactersOfTheCodePage) {
       {"D:\\ab\x95", Edit::Backslash, "", "D:\\ab\x95\\", "D:\\ab\x95\\"},
   };
   for (const DoubleByteRow& row : rows) {
-    for (LeadByteRule rule : {CodePage932, SingleByteCodePage}) {
+    for (LeadByteRule rule : {ShiftJisCodePage, SingleByteCodePage}) {
       char buffer[PathCapacity];
       strcpy(buffer, row.before.c_str());
       EXPECT_TRUE(Apply(buffer, {row.before, row.edit, row.arg, ""}, rule)) << row.before;
-      EXPECT_EQ(buffer, rule == CodePage932 ? row.under932 : row.singleByte)
-          << row.before << (rule == CodePage932 ? " under 932" : "");
+      EXPECT_EQ(buffer, rule == ShiftJisCodePage ? row.under932 : row.singleByte)
+          << row.before << (rule == ShiftJisCodePage ? " under 932" : "");
     }
   }
 }

@@ -17,9 +17,6 @@
 
 namespace payload_fake {
 
-// Code page 932's lead bytes: their second byte may be 0x5C, a backslash on its own.
-inline int CodePage932(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-
 enum class Call { None, Open, Create, Seek, Read, Write, Allocate, Lock, WorkFolder };
 
 // The call that failed, and what was going on when it did.

@@ -23,7 +23,7 @@ TEST(PayloadFormat, OnlyTerminatedNamesThatStayInTheirFolderAreAccepted) {
     LeadByteRule cp;
     std::vector<Names> names;
   };
-  const LeadByteRule Ansi = SingleByteCodePage, Cp932 = CodePage932;
+  const LeadByteRule Ansi = SingleByteCodePage, Cp932 = ShiftJisCodePage;
   const Group groups[] = {
       // Dots and spaces inside a name are plain characters; fields fill up to their widths.
       {true, Ansi, {{"cine", "", ""}, {""}, {".."}, {"console", "x", "x"}, {"Lumen Reel 10"}}},
@@ -116,7 +116,7 @@ TEST(PayloadExtraction, EachFailedCallEndsCleanAndReadsAsItsKind) {
     for (int n = 1;; ++n) {
       SCOPED_TRACE((sealed ? "sealed, call " : "call ") + std::to_string(n));
       FakePlatform fake;
-      fake.codePage = CodePage932;
+      fake.codePage = ShiftJisCodePage;
       fake.failCall = n;
       const Outcome run = Unpack(fake, image);
       EXPECT_TRUE(fake.Clean());
